@@ -1,0 +1,40 @@
+// The thirteen forwarding entry points and the version query. Each
+// forwarder is generated from its row of the entry-point table: the frame,
+// then the back-end call with the arguments unchanged, or the row's fixed
+// failure code while the back end is not bound.
+#include <stdint.h>
+
+#include "frame.h"
+#include "zorvan/db2acs.h"
+#include "zorvan/trace.h"
+
+#define ACS_ROW_TEXT(Name, Code, Calling)                                      \
+  {"db2ACS" #Name "()", "/tmp/db2ACS" #Name "Debug",                           \
+   "db2ACS_handle = %p , f_db2ACS" #Name " = %p", Calling, Code}
+
+#define ACS_DEFINE_FORWARDER(Name, Code, Label, Calling, Params, Args)         \
+  extern "C" db2ACS_RC db2ACS##Name Params {                                   \
+    static constexpr zorvan::EntryText kText = ACS_ROW_TEXT(Name, Code, Calling); \
+    zorvan::enterFrame(kText.tag, kText.marker);                               \
+    db2ACS_RC result;                                                          \
+    if (db2ACS_handle != nullptr && f_db2ACS##Name != nullptr) {               \
+      SqluvErrorLog(kText.tag, kText.pointerLine, db2ACS_handle,               \
+                    zorvan::addressOf(f_db2ACS##Name));                        \
+      SqluvErrorLog(kText.tag, "%s", kText.callingLine);                       \
+      result = f_db2ACS##Name Args;                                            \
+    } else {                                                                   \
+      result = zorvan::failUnbound(kText.tag, kText.failureCode, rc);          \
+    }                                                                          \
+    return zorvan::leaveFrame(kText.tag, result);                              \
+  }
+
+#define ACS_FORWARDER_ENTRY ACS_DEFINE_FORWARDER
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#include "zorvan/entry_points.def"
+#pragma GCC diagnostic pop
+
+extern "C" db2ACS_RC db2ACSQueryApiVersion(void) {
+  zorvan::enterFrame("db2ACSQueryApiVersion()", "/tmp/db2ACSQueryApiVersion1");
+  return 1;
+}
