@@ -1,0 +1,111 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+void enableTrace() {
+  writeFile(kTracePath, "", 0666);
+  chmod(kTracePath, 0666);
+}
+
+std::vector<std::string> traceLines() {
+  std::vector<std::string> lines;
+  std::ifstream in(kTracePath);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> traceMessages() {
+  static const std::regex prefix(R"(^LIBDB2ACS-[1-9][0-9]*: \d\d/\d\d/\d\d \d\d:\d\d:\d\d )");
+  std::vector<std::string> messages;
+  for (const std::string &line : traceLines()) {
+    std::smatch m;
+    if (std::regex_search(line, m, prefix))
+      messages.push_back(m.suffix().str());
+    else
+      messages.push_back("MALFORMED: " + line);
+  }
+  return messages;
+}
+
+std::vector<std::string> traceMessagesOf(const std::string &tag) {
+  std::vector<std::string> out;
+  const std::string head = tag + ": ";
+  for (const std::string &m : traceMessages())
+    if (m.compare(0, head.size(), head) == 0) out.push_back(m.substr(head.size()));
+  return out;
+}
+
+std::string makeTempDir(const std::string &stem) {
+  std::string pattern = "/tmp/" + stem + "XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  chmod(buf.data(), 0755);
+  return buf.data();
+}
+
+void makeDirs(const std::string &path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+    mkdir(path.substr(0, slash).c_str(), 0755);
+  mkdir(path.c_str(), 0755);
+}
+
+void writeFile(const std::string &path, const std::string &content, mode_t mode) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out << content;
+  }
+  chmod(path.c_str(), mode);
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+static int waitFor(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(125);
+    _exit(body());
+  }
+  return waitFor(pid);
+}
+
+int runInChild(const std::function<int()> &body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  return waitFor(pid);
+}
+
+void setEnv(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }
+void unsetEnv(const char *name) { unsetenv(name); }
+
+}  // namespace testsupport

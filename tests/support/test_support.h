@@ -1,0 +1,48 @@
+// Shared helpers for the tests: trace-log reading, file-system fixtures,
+// running code as an unprivileged user, and loading the shared object.
+#ifndef ZORVAN_TEST_SUPPORT_H
+#define ZORVAN_TEST_SUPPORT_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+constexpr const char *kTracePath = "/tmp/db2acstrace.log";
+constexpr uid_t kNobody = 65534;
+
+// Switches tracing on: creates an empty trace file writable by everyone.
+void enableTrace();
+// Whole lines of the trace file, newline removed.
+std::vector<std::string> traceLines();
+// The message part of each line: what follows "LIBDB2ACS-<pid>: mm/dd/yy
+// hh:mm:ss ", so "tag: text". A line that does not have the prefix is
+// returned whole, prefixed with "MALFORMED: ".
+std::vector<std::string> traceMessages();
+// Only the messages of one tag, with "tag: " removed.
+std::vector<std::string> traceMessagesOf(const std::string &tag);
+
+// A fresh directory under /tmp (the test's private tmpfs).
+std::string makeTempDir(const std::string &stem = "t");
+void makeDirs(const std::string &path);
+void writeFile(const std::string &path, const std::string &content, mode_t mode = 0644);
+std::string readFile(const std::string &path);
+bool exists(const std::string &path);
+
+// Runs body in a forked child that has dropped to uid/gid (default
+// nobody); returns the child's exit status (body's result), or -1 when the
+// child died abnormally.
+int runAs(const std::function<int()> &body, uid_t uid = kNobody, gid_t gid = kNobody);
+// Runs body in a forked child as the same user; exit status as above.
+int runInChild(const std::function<int()> &body);
+
+// Environment helpers that restore nothing: each test is its own process.
+void setEnv(const char *name, const std::string &value);
+void unsetEnv(const char *name);
+
+}  // namespace testsupport
+
+#endif
