@@ -8,6 +8,7 @@
 // and paths). Each line leaves in a single write(2) on an O_APPEND
 // descriptor, so lines of processes tracing at once never interleave.
 #include "zorvan/trace.h"
+#include "zorvan/trace_sink.h"
 
 #include <fcntl.h>
 #include <stdarg.h>
@@ -32,57 +33,67 @@ bool mayReceiveTrace(int fd) {
   return st.st_uid == 0 || st.st_uid == getuid();
 }
 
-int openTraceFile() {
-  // No O_CREAT: tracing is switched on only by creating the file by hand.
-  return open(ZORVAN_TRACE_PATH,
-              O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-}
+ZorvanTraceSink gSink = nullptr;
+void *gSinkContext = nullptr;
 
-}  // namespace
-
-extern "C" void SqluvErrorLog(const char *tag, const char *format, ...) {
-  // The one test a call costs while tracing is off.
-  if (access(ZORVAN_TRACE_PATH, W_OK) != 0) return;
-
-  int fd = openTraceFile();
-  if (fd < 0) return;
-  if (!mayReceiveTrace(fd)) {
-    close(fd);
-    return;
-  }
-
-  time_t now = time(nullptr);
-  struct tm local;
-  if (localtime_r(&now, &local) == nullptr) {
-    close(fd);
-    return;
-  }
-
+// Both formatting stages; message receives "tag: <expanded format>".
+void formatMessage(char (&message)[kStageBuffer], const char *tag, const char *format,
+                   va_list values) {
   char joined[kStageBuffer];
-  char message[kStageBuffer];
   joined[0] = '\0';
   message[0] = '\0';
   snprintf(joined, kStageLimit, "%s: %s", tag, format);
-
-  va_list values;
-  va_start(values, format);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
   // The tag becomes part of the format; every tag is a fixed function name
   // without '%'. The caller's values are expanded once, never re-read.
   vsnprintf(message, kStageLimit, joined, values);
 #pragma GCC diagnostic pop
-  va_end(values);
+}
 
-  char line[kLineBuffer];
-  int length = snprintf(line, sizeof line, "LIBDB2ACS-%d: %02d/%02d/%02d %02d:%02d:%02d %s\n",
-                        static_cast<int>(getpid()), local.tm_mon + 1, local.tm_mday,
-                        local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec, message);
-  if (length > 0) {
-    size_t size = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length)
-                                                            : sizeof line - 1;
-    ssize_t written = write(fd, line, size);
-    (void)written;  // tracing never fails its caller
+// One line, one write(2). Never creates the file: tracing is switched on
+// only by creating it by hand.
+void appendLine(const char *message) {
+  int fd = open(ZORVAN_TRACE_PATH,
+                O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  time_t now = time(nullptr);
+  struct tm local;
+  if (mayReceiveTrace(fd) && localtime_r(&now, &local) != nullptr) {
+    char line[kLineBuffer];
+    int length = snprintf(line, sizeof line, "LIBDB2ACS-%d: %02d/%02d/%02d %02d:%02d:%02d %s\n",
+                          static_cast<int>(getpid()), local.tm_mon + 1, local.tm_mday,
+                          local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec,
+                          message);
+    if (length > 0) {
+      size_t size = static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length)
+                                                              : sizeof line - 1;
+      ssize_t written = write(fd, line, size);
+      (void)written;  // tracing never fails its caller
+    }
   }
   close(fd);
+}
+
+}  // namespace
+
+extern "C" void zorvanSetTraceSink(ZorvanTraceSink sink, void *context) {
+  gSink = sink;
+  gSinkContext = context;
+}
+
+extern "C" void SqluvErrorLog(const char *tag, const char *format, ...) {
+  // The one test a call costs while tracing is off.
+  if (gSink == nullptr && access(ZORVAN_TRACE_PATH, W_OK) != 0) return;
+
+  char message[kStageBuffer];
+  va_list values;
+  va_start(values, format);
+  formatMessage(message, tag, format, values);
+  va_end(values);
+
+  if (gSink != nullptr)
+    gSink(message, gSinkContext);
+  else
+    appendLine(message);
 }

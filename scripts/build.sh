@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds the project into a build directory.
+#   scripts/build.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+shift || true
+"$root/scripts/deps.sh" cmake make g++ libc6-dev libgtest-dev libgmock-dev
+cmake -S "$root" -B "$build" "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"
