@@ -1,0 +1,148 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host_blocks.h"
+#include "qxacs_example.h"
+
+namespace {
+
+#ifdef ACS_HOST_DEFAULT_LIBRARY
+const char kDefaultLibrary[] = ACS_HOST_DEFAULT_LIBRARY;
+#else
+const char kDefaultLibrary[] = "";
+#endif
+
+bool parseSequence(const std::string &text, Sequence &out) {
+  if (text == "backup") out = Sequence::Backup;
+  else if (text == "restore") out = Sequence::Restore;
+  else if (text == "delete") out = Sequence::Delete;
+  else if (text == "query") out = Sequence::Query;
+  else return false;
+  return true;
+}
+
+bool parseU32(const std::string &text, uint32_t &out) {
+  if (text.empty() || text[0] == '-') return false;
+  char *end = nullptr;
+  errno = 0;
+  unsigned long value = std::strtoul(text.c_str(), &end, 0);
+  if (errno != 0 || *end != '\0' || value > UINT32_MAX) return false;
+  out = static_cast<uint32_t>(value);
+  return true;
+}
+
+int usageError(const char *program, const char *what, const std::string &detail) {
+  std::fprintf(stderr, "acs-host: %s%s\nTry '%s --help'.\n", what, detail.c_str(), program);
+  return kExitUsage;
+}
+
+}  // namespace
+
+void printUsage(const char *program) {
+  // The text stays a literal so the compiler checks it against its values.
+  std::printf(
+    "Usage: %s [--lib PATH | --backend-direct PATH] [options]\n"
+    "Drives an ACS library through DB2's call sequence for one operation\n"
+    "and prints one row per call.\n"
+    "\n"
+    "  --lib PATH             ACS library to load (default: %s)\n"
+    "  --backend-direct PATH  load a back end (libqxacsint.so) and call its\n"
+    "                         db2ACS*pp entry points directly\n"
+    "                         (db2ACSQueryApiVersion has none and is skipped)\n"
+    "  --sequence NAME        backup (default), restore, delete or query\n"
+    "  --vm-name NAME         attach a 344-byte vendor-options record whose\n"
+    "                         vmName is NAME (cut to 17 characters)\n"
+    "  --options-size N       options.size to put in the control block; the\n"
+    "                         vendor-options record is attached (default 344\n"
+    "                         with --vm-name, else no options at all)\n"
+    "  --object ID            restore/delete: only object ID; delete calls\n"
+    "                         Delete for ID even when the query lists nothing\n"
+    "  --keep-going           make every call of the sequence even after a\n"
+    "                         failure (DB2 stops at a failing Initialize and\n"
+    "                         otherwise skips to EndOperation and Terminate)\n"
+    "  --args-log FILE        write, per forwarded call, the journal line the\n"
+    "                         example back end should write for it\n"
+    "  --help                 this text\n"
+    "\n"
+    "Exit status: 0 every call succeeded, 1 a call failed, 2 usage error,\n"
+    "3 the library could not be loaded or lacks a function.\n",
+      program, *kDefaultLibrary ? kDefaultLibrary : "none, --lib is required");
+}
+
+const char *sequenceName(Sequence sequence) {
+  switch (sequence) {
+    case Sequence::Backup: return "backup";
+    case Sequence::Restore: return "restore";
+    case Sequence::Delete: return "delete";
+    case Sequence::Query: return "query";
+  }
+  return "?";
+}
+
+int parseOptions(int argc, char **argv, HostOptions &out) {
+  const char *program = argc > 0 ? argv[0] : "acs-host";
+  bool haveLib = false, haveDirect = false, haveOptionsSize = false, haveVmName = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    // Accept both "--name value" and "--name=value".
+    std::string value;
+    bool inlineValue = false;
+    std::size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      inlineValue = true;
+    }
+    auto takeValue = [&](std::string &into) {
+      if (inlineValue) { into = value; return true; }
+      if (i + 1 >= argc) return false;
+      into = argv[++i];
+      return true;
+    };
+    auto noValue = [&]() { return !inlineValue; };
+
+    std::string v;
+    if (arg == "--help" && noValue()) {
+      out.help = true;
+    } else if (arg == "--keep-going" && noValue()) {
+      out.keepGoing = true;
+    } else if (arg == "--lib" || arg == "--backend-direct") {
+      if (!takeValue(v) || v.empty()) return usageError(program, "missing path after ", arg);
+      (arg == "--lib" ? haveLib : haveDirect) = true;
+      out.libraryPath = v;
+    } else if (arg == "--sequence") {
+      if (!takeValue(v) || !parseSequence(v, out.sequence))
+        return usageError(program, "--sequence takes backup, restore, delete or query, not ", v);
+    } else if (arg == "--vm-name") {
+      if (!takeValue(out.vmName)) return usageError(program, "missing name after ", arg);
+      haveVmName = true;
+    } else if (arg == "--options-size") {
+      if (!takeValue(v) || !parseU32(v, out.optionsSize))
+        return usageError(program, "--options-size takes a number, not ", v);
+      haveOptionsSize = true;
+    } else if (arg == "--object") {
+      if (!takeValue(out.objectId) || out.objectId.empty() ||
+          out.objectId.size() >= QXACS_ID_MAX)
+        return usageError(program, "--object takes an id of 1 to 63 characters", "");
+    } else if (arg == "--args-log") {
+      if (!takeValue(out.argsLogPath) || out.argsLogPath.empty())
+        return usageError(program, "missing file after ", arg);
+    } else {
+      return usageError(program, "unknown argument ", argv[i]);
+    }
+  }
+  if (out.help) return 0;
+  if (haveLib && haveDirect) return usageError(program, "--lib and --backend-direct exclude each other", "");
+  if (!haveLib && !haveDirect) {
+    if (!*kDefaultLibrary) return usageError(program, "--lib PATH is required", "");
+    out.libraryPath = kDefaultLibrary;
+  }
+  out.backendDirect = haveDirect;
+  out.withVendorOptions = haveVmName || haveOptionsSize;
+  if (!haveOptionsSize) out.optionsSize = kVendorOptionsSize;
+  return 0;
+}
