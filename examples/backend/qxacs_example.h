@@ -24,6 +24,10 @@
  *   db2ACSStoreMetaDatapp    (qxacs_operation*, qxacs_object*, rc)
  *   db2ACSRetrieveMetaDatapp (qxacs_operation*, qxacs_partition*, qxacs_object*, rc)
  *
+ * cb is DB2's control block: at least 1752 bytes, with options.size (a
+ * uint32) at byte 1736 and the options pointer at byte 1744; Initialize
+ * journals the vendor-options vmName when options.size is 344.
+ *
  * Every pointer must be null or point at a real struct of the named kind:
  * the back end reads through it (to journal its fields), so a made-up
  * pointer value would crash it. A null pointer or a struct of the wrong
