@@ -43,7 +43,7 @@ unset ZORVAN_INST
 export QXACS_EXAMPLE_DIR=$work/catalogue
 [ -n "${ZORVAN_DEMO_NO_TRACE:-}" ] || : >/tmp/db2acstrace.log
 
-host=(${ACS_HOST_WRAPPER:-} "$build/tools/acs-host" --lib "$build/lib/libzorvan_db2acs.so")
+host=(${ACS_HOST_WRAPPER:-} "$build/tools/acs-host/acs-host" --lib "$build/lib/libzorvan_db2acs.so")
 status=0
 for sequence in backup query delete query; do
   echo
