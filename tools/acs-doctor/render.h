@@ -1,0 +1,19 @@
+// acs-doctor's two outputs: text for people (problems first, so the first
+// screen names each cause and its fix) and one JSON object for scripts.
+#ifndef ACS_DOCTOR_RENDER_H
+#define ACS_DOCTOR_RENDER_H
+
+#include <cstdio>
+
+#include "findings.h"
+
+namespace doctor {
+
+void renderText(const Report &report, bool verbose, std::FILE *out);
+void renderJson(const Report &report, std::FILE *out);
+
+const char *severityName(Severity severity);
+
+}  // namespace doctor
+
+#endif
