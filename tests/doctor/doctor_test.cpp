@@ -1,0 +1,268 @@
+// acs-doctor against broken installations: each names its cause and fix
+// on the first screen and exits 1; a healthy one exits 0. The doctor runs
+// as a child process, as an operator would run it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "doctor_fixture.h"
+#include "json_reader.h"
+#include "test_support.h"
+
+namespace {
+
+using doctortest::DoctorResult;
+using doctortest::Installation;
+using doctortest::JsonValue;
+using doctortest::parseJson;
+using doctortest::runDoctor;
+using testsupport::kNobody;
+
+constexpr int kBinds = 0;
+constexpr int kDoesNotBind = 1;
+constexpr int kUsage = 2;
+
+// Installation with Instance001 registered and the example back end.
+struct Healthy : Installation {
+  Healthy() {
+    addHealthyInstance();
+    installBackend(GOOD_BACKEND);
+  }
+};
+
+#define EXPECT_CONTAINS(haystack, needle) \
+  EXPECT_NE((haystack).find(needle), std::string::npos) << "missing: " << (needle) << "\n" << (haystack)
+
+TEST(DoctorHealthy, BindsAndResolvesAllEntryPoints) {
+  Healthy inst;
+  DoctorResult r = runDoctor({"--load"});
+  EXPECT_EQ(r.status, kBinds) << r.out << r.err;
+  EXPECT_CONTAINS(r.out, "would bind");
+  EXPECT_CONTAINS(r.out, "14 of 14 entry points resolve");
+  EXPECT_CONTAINS(r.out, inst.home() + "/Base");
+  EXPECT_CONTAINS(r.out, "first-instance scan");
+}
+
+TEST(DoctorHealthy, JsonHoldsTheVerdictAndTheDiscovery) {
+  Healthy inst;
+  DoctorResult good = runDoctor({"--json", "--load"});
+  ASSERT_EQ(good.status, kBinds) << good.out;
+  JsonValue doc = parseJson(good.out);
+  EXPECT_TRUE(doc.at("binds").boolean);
+  EXPECT_EQ(doc.at("exit_code").number, 0);
+  EXPECT_EQ(doc.at("discovery").at("base_dir").text, inst.home() + "/Base");
+  EXPECT_EQ(doc.at("discovery").at("registry").at("origin").text, "QXREG");
+  EXPECT_EQ(doc.at("load").at("entry_points").items.size(), 14u);
+
+  // A CR in the value travels through JSON escaped, and the verdict flips.
+  inst.addInstance("Instance001", true, "dZORVANHOME " + inst.home() + "\r\n");
+  DoctorResult bad = runDoctor({"--json"});
+  EXPECT_EQ(bad.status, kDoesNotBind);
+  JsonValue badDoc = parseJson(bad.out);
+  EXPECT_FALSE(badDoc.at("binds").boolean);
+  EXPECT_EQ(badDoc.at("exit_code").number, 1);
+  EXPECT_EQ(badDoc.at("discovery").at("home").text, inst.home() + "\r");
+  ASSERT_FALSE(badDoc.at("problems").items.empty());
+  EXPECT_EQ(badDoc.at("problems").items[0].at("severity").text, "error");
+}
+
+TEST(DoctorBroken, MissingRegistryNamesQxreg) {
+  Installation inst;
+  testsupport::setEnv("QXREG", inst.registry() + "/nowhere");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "registry directory " + inst.registry() + "/nowhere (from QXREG) does not exist");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: Set QXREG");
+}
+
+TEST(DoctorBroken, NoInstanceWithTheAgentListsWhatWasPassedOver) {
+  Installation inst;
+  inst.addInstance("Instance001", false, "dZORVANHOME " + inst.home() + "\n");
+  inst.addInstance("Prod", false, "dZORVANHOME " + inst.home() + "\n");
+  testsupport::writeFile(inst.registry() + "/Zorvan/notes.txt", "");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  std::string screen = r.firstScreen();
+  EXPECT_CONTAINS(screen, "No registered instance has the DB2 agent installed");
+  EXPECT_CONTAINS(screen, "fix: Mark the instance DB2 should use: touch " + inst.registry() + "/Zorvan/");
+  EXPECT_CONTAINS(r.out, "notes.txt");
+  EXPECT_CONTAINS(r.out, "passed over: not a directory");
+  EXPECT_CONTAINS(r.out, "passed over: no Db2Agent file in it");
+}
+
+TEST(DoctorBroken, PropertiesWithoutAUsableKeyLine) {
+  Healthy inst;
+  struct Case {
+    std::string content, cause, fix;
+  } cases[] = {
+      {"HOME /opt\n", "has no line starting with dZORVANHOME", "fix: Add the line: dZORVANHOME"},
+      {"dZORVANHOME=" + inst.home() + "\n", "writes 'dZORVANHOME=...'", "fix: Write that line as"},
+      {"dZORVANHOME\ndZORVANHOME " + inst.home() + "\n", "(line 1) has no value", "fix: Put the home"},
+  };
+  for (const Case &c : cases) {
+    inst.addInstance("Instance001", true, c.content);
+    DoctorResult r = runDoctor({});
+    EXPECT_EQ(r.status, kDoesNotBind) << c.content;
+    EXPECT_CONTAINS(r.firstScreen(), c.cause);
+    EXPECT_CONTAINS(r.firstScreen(), c.fix);
+  }
+}
+
+TEST(DoctorBroken, CrLfPropertiesAreNamed) {
+  Healthy inst;
+  inst.addInstance("Instance001", true, "# x\r\ndZORVANHOME " + inst.home() + "\r\n");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "(CR LF) line endings");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: Strip the carriage returns: sed -i 's/\\r$//' " +
+                                       inst.propertiesPath("Instance001"));
+}
+
+TEST(DoctorBroken, NonExecutableBackEnd) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND, 0644);
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "is not executable (mode 0644)");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: chmod 755 " + inst.backendPath());
+}
+
+// Root passes where the instance owner does not: only --as-user sees it.
+TEST(DoctorBroken, BackEndOnlyRootMayExecute) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to own the back end and switch users";
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND, 0700);
+  EXPECT_EQ(runDoctor({}).status, kBinds);
+
+  DoctorResult r = runDoctor({"--as-user", "nobody"});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out;
+  EXPECT_CONTAINS(r.firstScreen(), "As nobody: The back end " + inst.backendPath() +
+                                       " fails the execute test for nobody (mode 0700");
+  EXPECT_CONTAINS(r.out, "Discovery as nobody");
+
+  // Without root, the doctor says it could not switch, and checks as itself.
+  DoctorResult unprivileged = runDoctor({"--as-user", "root"}, kNobody, kNobody);
+  EXPECT_EQ(unprivileged.status, kDoesNotBind);
+  EXPECT_CONTAINS(unprivileged.firstScreen(), "fails the execute test for nobody");
+  EXPECT_CONTAINS(unprivileged.firstScreen(), "Not checked as root: switching users needs root");
+}
+
+TEST(DoctorBroken, BackEndMissingAnEntryPointFailsOnlyWithLoad) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(NO_VERIFY_BACKEND);
+  EXPECT_EQ(runDoctor({}).status, kBinds);
+
+  DoctorResult r = runDoctor({"--load"});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "lacks db2ACSVerifypp: db2ACSInitialize would return 11");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: Install a back end that exports all fourteen");
+  EXPECT_CONTAINS(r.out, "13 of 14 entry points resolve");
+}
+
+TEST(DoctorBroken, BackEndThatIsFoundButDoesNotLoad) {
+  Installation inst;
+  inst.addHealthyInstance();
+  testsupport::writeFile(inst.backendPath(), "not a shared object\n", 0755);
+  DoctorResult r = runDoctor({"--load"});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "was found but failed to load: ");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: Install the back end's missing libraries");
+}
+
+TEST(DoctorBroken, HoldingMarkerMeansTheOperationHangs) {
+  Healthy inst;
+  testsupport::writeFile("/tmp/db2ACSVerifyDebug", "");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "every db2ACSVerify call of root waits until it is removed");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: rm /tmp/db2ACSVerifyDebug");
+}
+
+TEST(DoctorBroken, MarkerOfAnotherUserHoldsOnlyThatUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the marker away";
+  Healthy inst;
+  testsupport::writeFile("/tmp/db2ACSInitializeDebug", "");
+  ASSERT_EQ(chown("/tmp/db2ACSInitializeDebug", kNobody, kNobody), 0);
+  DoctorResult asRoot = runDoctor({});
+  EXPECT_EQ(asRoot.status, kBinds);
+  EXPECT_CONTAINS(asRoot.out, "belongs to nobody, so it does not hold root's calls");
+
+  DoctorResult asNobody = runDoctor({"--as-user", "nobody"});
+  EXPECT_EQ(asNobody.status, kDoesNotBind);
+  EXPECT_CONTAINS(asNobody.firstScreen(), "every db2ACSInitialize call of nobody waits");
+}
+
+TEST(DoctorInstance, VendorOptionsNameTheInstance) {
+  Healthy inst;
+  std::string other = testsupport::makeTempDir("other");
+  testsupport::makeDirs(other + "/Base");
+  testsupport::writeFile(other + "/Base/libqxacsint.so", testsupport::readFile(GOOD_BACKEND), 0755);
+  inst.addInstance("Payroll", false, "dZORVANHOME " + other + "\n");
+  DoctorResult r = runDoctor({"--vm-name", "Payroll"});
+  EXPECT_EQ(r.status, kBinds) << r.out;
+  EXPECT_CONTAINS(r.out, "Payroll  (from vendor options, simulated vmName 'Payroll')");
+  EXPECT_CONTAINS(r.out, other + "/Base");
+
+  DoctorResult unknown = runDoctor({"--vm-name", "Ledger"});
+  EXPECT_EQ(unknown.status, kDoesNotBind);
+  EXPECT_CONTAINS(unknown.firstScreen(), "Instance 'Ledger' (from vendor options) is not registered");
+  EXPECT_CONTAINS(unknown.firstScreen(), "fix: Correct the vmName");
+}
+
+TEST(DoctorInstance, ZorvanInstOverridesTheScanEvenWhenEmpty) {
+  Healthy inst;
+  testsupport::setEnv("ZORVAN_INST", "Missing");
+  DoctorResult wrong = runDoctor({});
+  EXPECT_EQ(wrong.status, kDoesNotBind);
+  EXPECT_CONTAINS(wrong.firstScreen(), "Instance 'Missing' (from ZORVAN_INST) is not registered");
+  EXPECT_CONTAINS(wrong.firstScreen(), "fix: Set ZORVAN_INST to a registered instance");
+
+  testsupport::setEnv("ZORVAN_INST", "");
+  DoctorResult empty = runDoctor({});
+  EXPECT_EQ(empty.status, kDoesNotBind);
+  EXPECT_CONTAINS(empty.firstScreen(), "ZORVAN_INST is set but empty");
+  EXPECT_CONTAINS(empty.firstScreen(), "fix: Unset ZORVAN_INST");
+}
+
+// The doctor reports on the trace file and markers but never creates,
+// writes or removes anything in /tmp.
+TEST(DoctorLeavesTmpAlone, ReportsTracingWithoutWritingTheTraceFile) {
+  Healthy inst;
+  testsupport::writeFile(testsupport::kTracePath, "", 0600);
+  DoctorResult on = runDoctor({"--load"});
+  EXPECT_EQ(on.status, kBinds);
+  EXPECT_CONTAINS(on.out, "Tracing is on");
+  EXPECT_EQ(testsupport::readFile(testsupport::kTracePath), "");
+  for (const char *marker : {"/tmp/db2ACSInitializeDebug", "/tmp/db2ACSQueryApiVersion1",
+                             "/tmp/db2ACSSnapshotDebug"})
+    EXPECT_FALSE(testsupport::exists(marker)) << marker;
+
+  ASSERT_EQ(unlink(testsupport::kTracePath), 0);
+  ASSERT_EQ(symlink("/tmp/elsewhere", testsupport::kTracePath), 0);
+  DoctorResult link = runDoctor({});
+  EXPECT_EQ(link.status, kBinds);
+  EXPECT_CONTAINS(link.firstScreen(), "exists but tracing is silently off: it is a symbolic link");
+  EXPECT_FALSE(testsupport::exists("/tmp/elsewhere"));
+
+  ASSERT_EQ(unlink(testsupport::kTracePath), 0);
+  ASSERT_EQ(mkfifo(testsupport::kTracePath, 0666), 0);
+  DoctorResult fifo = runDoctor({});
+  EXPECT_EQ(fifo.status, kBinds);
+  EXPECT_CONTAINS(fifo.firstScreen(), "it is a FIFO");
+}
+
+TEST(DoctorUsage, RejectsBadArgumentsWithStatusTwo) {
+  EXPECT_EQ(runDoctor({"--frobnicate"}).status, kUsage);
+  EXPECT_EQ(runDoctor({"--vm-name", std::string(18, 'x')}).status, kUsage);
+  EXPECT_EQ(runDoctor({"--as-user", "no-such-user-here"}).status, kUsage);
+  DoctorResult help = runDoctor({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_CONTAINS(help.out, "--as-user USER");
+}
+
+}  // namespace
