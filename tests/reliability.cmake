@@ -1,0 +1,34 @@
+# Reliability: faults injected into the C library calls the library makes,
+# many processes tracing at once, a million forwarded calls, and hostile
+# files at the library's fixed paths.
+
+# A back end whose fourteen entry points do nothing but succeed.
+add_library(zorvan_fake_backend MODULE reliability/fake_backend.cpp)
+target_include_directories(zorvan_fake_backend PRIVATE ${PROJECT_SOURCE_DIR}/include)
+set_target_properties(zorvan_fake_backend PROPERTIES
+  OUTPUT_NAME qxacsint
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/reliability-backend
+  CXX_VISIBILITY_PRESET hidden)
+
+add_library(zorvan_reliability_support STATIC reliability/installation.cpp)
+target_link_libraries(zorvan_reliability_support PUBLIC zorvan_test_support)
+target_include_directories(zorvan_reliability_support PUBLIC reliability)
+target_compile_definitions(zorvan_reliability_support PRIVATE
+  ZORVAN_FAKE_BACKEND="$<TARGET_FILE:zorvan_fake_backend>")
+add_dependencies(zorvan_reliability_support zorvan_fake_backend)
+
+# The C library's allocation, environment and loader calls, wrapped at link
+# time in this test binary only.
+zorvan_add_test(test_fault_injection
+  SOURCES reliability/fault_injection_test.cpp fault/libc_faults.cpp
+  LIBS zorvan_reliability_support zorvan_internal)
+target_include_directories(test_fault_injection PRIVATE fault)
+target_link_options(test_fault_injection PRIVATE
+  -Wl,--wrap=malloc,--wrap=free,--wrap=putenv,--wrap=getenv,--wrap=dlclose)
+
+zorvan_add_test(test_concurrent_trace SOURCES reliability/concurrent_trace_test.cpp
+  LIBS zorvan_internal)
+zorvan_add_test(test_forwarding_load SOURCES reliability/forwarding_load_test.cpp
+  LIBS zorvan_reliability_support ${CMAKE_DL_LIBS})
+zorvan_add_test(test_hostile_paths SOURCES reliability/hostile_paths_test.cpp
+  LIBS ${CMAKE_DL_LIBS})
