@@ -1,0 +1,483 @@
+// db2ACSInitialize through the dlopen'ed shared object, as DB2 calls it,
+// against a registry and an installation laid out under /tmp for each
+// case. The back ends are variants of the example back end; its journal
+// shows which calls reached it and with what arguments.
+#include <dlfcn.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "binding_support.h"
+#include "loaded_library.h"
+#include "qxacs_example.h"
+#include "qxacs_journal.h"
+#include "test_support.h"
+
+using binding::pointerText;
+using testsupport::LoadedLibrary;
+using testsupport::traceMessages;
+using testsupport::traceMessagesOf;
+
+namespace {
+
+const char kInit[] = "db2ACSInitialize()";
+const char kLoad[] = "initializeFptrs()";
+
+// The host's records: only the first field is the callee's.
+struct Record {
+  int32_t returnCode;
+  unsigned char rest[60];
+};
+
+struct ControlBlock {
+  alignas(8) unsigned char bytes[2048];
+};
+
+Record freshRecord() {
+  Record r;
+  r.returnCode = -12345;
+  memset(r.rest, 0xA5, sizeof r.rest);
+  return r;
+}
+
+void expectRestUntouched(const Record &r) {
+  for (size_t i = 0; i < sizeof r.rest; ++i) ASSERT_EQ(r.rest[i], 0xA5) << "byte " << i;
+}
+
+struct Installation {
+  std::string root;
+  std::string registry;
+  std::string base;     // <home>/Base as the properties name it
+  std::string library;  // <base>/libqxacsint.so
+  std::string journal;
+};
+
+// <root>/registry/Zorvan/Instance001/{Db2Agent,Base/.properties} naming
+// <root>/home, whose Base holds a copy of the variant (unless null). The
+// process's QXREG and catalogue point there; ZORVAN_INST is unset, so the
+// first-instance scan names Instance001.
+Installation install(const char *variant) {
+  Installation in;
+  in.root = testsupport::makeTempDir("inst");
+  in.registry = in.root + "/registry";
+  std::string instance = in.registry + "/Zorvan/Instance001";
+  testsupport::makeDirs(instance + "/Db2Agent");
+  testsupport::makeDirs(instance + "/Base");
+  std::string home = in.root + "/home";
+  testsupport::writeFile(instance + "/Base/.properties", "dZORVANHOME " + home + "\n");
+  in.base = home + "/Base";
+  testsupport::makeDirs(in.base);
+  in.library = in.base + "/libqxacsint.so";
+  if (variant != nullptr) binding::copyFile(variant, in.library);
+  in.journal = in.root + "/catalogue/" QXACS_JOURNAL_FILE;
+  testsupport::setEnv("QXREG", in.registry);
+  testsupport::setEnv(QXACS_EXAMPLE_DIR_ENV, in.root + "/catalogue");
+  testsupport::unsetEnv("ZORVAN_INST");
+  return in;
+}
+
+// An empty registry: discovery fails.
+std::string emptyRegistry() {
+  std::string registry = testsupport::makeTempDir("registry");
+  testsupport::setEnv("QXREG", registry);
+  testsupport::unsetEnv("ZORVAN_INST");
+  return registry;
+}
+
+db2ACS_CB *asBlock(ControlBlock &cb) { return reinterpret_cast<db2ACS_CB *>(cb.bytes); }
+db2ACS_ReturnCode *asRecord(Record &r) { return reinterpret_cast<db2ACS_ReturnCode *>(&r); }
+
+// The messages of the given tags, in order, each still "tag: text".
+std::vector<std::string> messagesOf(std::initializer_list<const char *> tags) {
+  std::vector<std::string> out;
+  for (const std::string &m : traceMessages())
+    for (const char *tag : tags)
+      if (m.compare(0, strlen(tag) + 2, std::string(tag) + ": ") == 0) out.push_back(m);
+  return out;
+}
+
+std::vector<std::string> tagged(const char *tag, const std::vector<std::string> &lines) {
+  std::vector<std::string> out;
+  for (const std::string &line : lines) out.push_back(std::string(tag) + ": " + line);
+  return out;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<std::string> entered(const std::string &registry) {
+  return {"-----------Entered--------",
+          "-----------Will wait if /tmp/db2ACSInitializeDebug exists --------",
+          "-----------QXREG= [" + registry + "]"};
+}
+
+std::string leaving(int result) {
+  return "-----------Leaving, returning " + std::to_string(result) + "--------";
+}
+
+// The loader's lines for a library that opened, up to its handle line.
+std::vector<std::string> openedLines(const std::string &base, const std::string &cwd,
+                                     const std::string &path, const void *handle) {
+  return {"GetZorvanBaseDir succeeded.",
+          "Changing to base dir: \"" + base + "\".",
+          "Library to be loaded: \"" + path + "\".",
+          "dlopen succeeded. Current dir: \"" + cwd + "\", loaded: \"" + path + "\"",
+          "After dlopen: db2ACS_handle is:" + pointerText(handle)};
+}
+
+void *variableValue(const LoadedLibrary &lib, const char *name) {
+  void *value;
+  memcpy(&value, lib.symbol(name), sizeof value);
+  return value;
+}
+
+std::string journalOfInitialize(const ControlBlock &cb, const Record &rc, int32_t result) {
+  char line[QXACS_JOURNAL_LINE_MAX];
+  qxacs_journal_initialize(line, sizeof line, cb.bytes, &rc, result);
+  return line;
+}
+
+// A back end's Initialize that shows what it was given and answers with a
+// result other than what it stores.
+struct Seen {
+  db2ACS_CB *cb = nullptr;
+  db2ACS_ReturnCode *rc = nullptr;
+  int calls = 0;
+} seen;
+
+void *addressOf(db2ACSInitialize_fn fn) {
+  void *address;
+  memcpy(&address, &fn, sizeof address);
+  return address;
+}
+
+db2ACS_RC fakeInitialize(db2ACS_CB *cb, db2ACS_ReturnCode *rc) {
+  seen.cb = cb;
+  seen.rc = rc;
+  ++seen.calls;
+  Record *r = reinterpret_cast<Record *>(rc);
+  r->returnCode = 31;
+  r->rest[7] = 0x11;
+  return -5;
+}
+
+// ---------------------------------------------------------------- binding
+
+TEST(Initialize, FirstCallBindsTheBackEndAndForwardsToIt) {
+  Installation in = install(BACKEND_FULL);
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 0);
+
+  EXPECT_EQ(r.returnCode, 0);
+  expectRestUntouched(r);
+  void *handle = variableValue(lib, "db2ACS_handle");
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle, binding::loadedHandle(in.library));
+  EXPECT_EQ(binding::currentDir(), in.base);
+  void *backEndInitialize = binding::symbolOf(in.library, "db2ACSInitializepp");
+  EXPECT_EQ(variableValue(lib, "f_db2ACSInitialize"), backEndInitialize);
+  EXPECT_EQ(binding::fileLines(in.journal),
+            std::vector<std::string>{journalOfInitialize(cb, r, 0)});
+  EXPECT_EQ(messagesOf({kInit, kLoad}),
+            tagged(kInit, entered(in.registry)) +
+                tagged(kLoad, openedLines(in.base, in.base, in.library, handle)) +
+                tagged(kLoad, {leaving(1)}) +
+                tagged(kInit, {"db2ACS_handle is:" + pointerText(handle) +
+                                   ", f_db2ACSInitialize is " + pointerText(backEndInitialize),
+                               "Calling db2ACSInitializepp", leaving(0)}));
+}
+
+TEST(Initialize, SecondCallGoesStraightToTheBackEnd) {
+  Installation in = install(BACKEND_FULL);
+  LoadedLibrary lib;
+  auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
+  ControlBlock cb{};
+  Record r = freshRecord();
+  ASSERT_EQ(initialize(asBlock(cb), asRecord(r)), 0);
+  testsupport::enableTrace();
+  ASSERT_EQ(chdir("/"), 0);
+  r = freshRecord();
+
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 0);
+
+  EXPECT_EQ(r.returnCode, 0);
+  EXPECT_EQ(binding::currentDir(), "/");
+  EXPECT_EQ(binding::fileLines(in.journal).size(), 2u);
+  void *handle = variableValue(lib, "db2ACS_handle");
+  // Nothing but Initialize's own lines: no loader, no discovery.
+  EXPECT_EQ(traceMessages(),
+            tagged(kInit, entered(in.registry) +
+                              std::vector<std::string>{
+                                  "db2ACS_handle is:" + pointerText(handle) +
+                                      ", f_db2ACSInitialize is " +
+                                      pointerText(variableValue(lib, "f_db2ACSInitialize")),
+                                  "Calling db2ACSInitializepp", leaving(0)}));
+}
+
+TEST(Initialize, BackEndResultAndRecordPassThroughUnchanged) {
+  std::string registry = emptyRegistry();
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  int marker = 0;
+  lib.variable<void *>("db2ACS_handle") = &marker;
+  lib.variable<db2ACSInitialize_fn>("f_db2ACSInitialize") = &fakeInitialize;
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), -5);
+
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.cb, asBlock(cb));
+  EXPECT_EQ(seen.rc, asRecord(r));
+  EXPECT_EQ(r.returnCode, 31);
+  EXPECT_EQ(r.rest[7], 0x11);
+  r.rest[7] = 0xA5;
+  expectRestUntouched(r);
+  EXPECT_EQ(traceMessagesOf(kLoad), std::vector<std::string>{});
+  EXPECT_EQ(traceMessagesOf(kInit),
+            (entered(registry) + std::vector<std::string>{
+                                     "db2ACS_handle is:" + pointerText(&marker) +
+                                         ", f_db2ACSInitialize is " +
+                                         pointerText(addressOf(&fakeInitialize)),
+                                     "Calling db2ACSInitializepp", leaving(-5)}));
+  lib.variable<void *>("db2ACS_handle") = nullptr;
+}
+
+TEST(Initialize, NoInstallationFailsWithElevenInTheRecordOnly) {
+  std::string registry = emptyRegistry();
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), 11);
+
+  EXPECT_EQ(r.returnCode, 11);
+  expectRestUntouched(r);
+  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), nullptr);
+  EXPECT_EQ(messagesOf({kInit, kLoad}),
+            tagged(kInit, entered(registry)) +
+                tagged(kLoad, {"GetZorvanBaseDir failed, returning error.", leaving(0)}) +
+                tagged(kInit, {"initializeFptrs() failed, returning error.", leaving(11)}));
+}
+
+// ---------------------------------------------------------------- registry
+
+TEST(InitializeRegistry, UnsetQxregMeansTheDefaultDirectory) {
+  testsupport::unsetEnv("QXREG");
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  ControlBlock cb{};
+  Record r = freshRecord();
+  lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r));
+  std::vector<std::string> lines = traceMessagesOf(kInit);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "-----------QXREG= [/etc/OstravaneRegistry]");
+}
+
+TEST(InitializeRegistry, EmptyQxregMeansTheDefaultDirectory) {
+  testsupport::setEnv("QXREG", "");
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  ControlBlock cb{};
+  Record r = freshRecord();
+  lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r));
+  std::vector<std::string> lines = traceMessagesOf(kInit);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "-----------QXREG= [/etc/OstravaneRegistry]");
+}
+
+TEST(InitializeRegistry, FirstCallFixesTheRegistryForTheProcess) {
+  std::string first = emptyRegistry();
+  LoadedLibrary lib;
+  auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
+  ControlBlock cb{};
+  Record r = freshRecord();
+  ASSERT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
+  // A complete installation under a registry named only now.
+  Installation in = install(BACKEND_FULL);
+  testsupport::enableTrace();
+  r = freshRecord();
+
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
+
+  EXPECT_EQ(binding::loadedHandle(in.library), nullptr);
+  std::vector<std::string> lines = traceMessagesOf(kInit);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "-----------QXREG= [" + first + "]");
+}
+
+// ---------------------------------------------------------------- partial back ends
+
+TEST(InitializePartlyBound, BackEndWithoutVerifyStaysBoundAndOnlyVerifyFails) {
+  Installation in = install(BACKEND_NO_VERIFY);
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  ASSERT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
+
+  EXPECT_EQ(r.returnCode, 11);
+  expectRestUntouched(r);
+  void *handle = variableValue(lib, "db2ACS_handle");
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle, binding::loadedHandle(in.library));
+  EXPECT_EQ(variableValue(lib, "f_db2ACSVerify"), nullptr);
+  std::vector<std::string> diagnostics = binding::diagnosticLines(in.library);
+  EXPECT_EQ(diagnostics[10], "f_db2ACSVeri = (nil)");
+  for (size_t i = 0; i < diagnostics.size(); ++i) {
+    if (i == 10) continue;
+    EXPECT_EQ(diagnostics[i].find("(nil)"), std::string::npos) << diagnostics[i];
+  }
+  EXPECT_EQ(messagesOf({kInit, kLoad}),
+            tagged(kInit, entered(in.registry)) +
+                tagged(kLoad, openedLines(in.base, in.base, in.library, handle) + diagnostics +
+                                  std::vector<std::string>{leaving(0)}) +
+                tagged(kInit, {"initializeFptrs() failed, returning error.", leaving(11)}));
+  EXPECT_EQ(binding::fileLines(in.journal), std::vector<std::string>{});
+
+  // The next Initialize reaches the back end without binding again.
+  testsupport::enableTrace();
+  r = freshRecord();
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 0);
+  EXPECT_EQ(r.returnCode, 0);
+  EXPECT_EQ(traceMessagesOf(kLoad), std::vector<std::string>{});
+  EXPECT_EQ(traceMessagesOf("GetZorvanBaseDir"), std::vector<std::string>{});
+  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), handle);
+  std::vector<std::string> journal{journalOfInitialize(cb, r, 0)};
+
+  // Verify alone fails; its neighbours reach the back end.
+  qxacs_operation op;
+  qxacs_operation_init(&op, "binding");
+  qxacs_object obj;
+  qxacs_object_init(&obj, "obj-000001");
+  r = freshRecord();
+  EXPECT_EQ(lib.fn<db2ACSBeginOperation_fn>("db2ACSBeginOperation")(QXACS_OP_BACKUP, &op,
+                                                                     asRecord(r)),
+            0);
+  char line[QXACS_JOURNAL_LINE_MAX];
+  qxacs_journal_begin_operation(line, sizeof line, QXACS_OP_BACKUP, &op, &r, 0);
+  journal.push_back(line);
+
+  r = freshRecord();
+  EXPECT_EQ(lib.fn<db2ACSVerify_fn>("db2ACSVerify")(&op, &obj, asRecord(r)), 4);
+  EXPECT_EQ(r.returnCode, 4);
+  expectRestUntouched(r);
+  EXPECT_EQ(traceMessagesOf("db2ACSVerify()")[2],
+            "db2ACS_handle or function pointer is NULL. Returning error");
+
+  r = freshRecord();
+  EXPECT_EQ(lib.fn<db2ACSTerminate_fn>("db2ACSTerminate")(&op, asRecord(r)), 0);
+  qxacs_journal_terminate(line, sizeof line, &op, &r, 0);
+  journal.push_back(line);
+
+  EXPECT_EQ(binding::fileLines(in.journal), journal);
+}
+
+TEST(InitializePartlyBound, BackEndWithoutInitializeIsNeverCalledThroughANullPointer) {
+  Installation in = install(BACKEND_NO_INITIALIZE);
+  LoadedLibrary lib;
+  auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
+  ControlBlock cb{};
+  Record r = freshRecord();
+  testsupport::enableTrace();
+  ASSERT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
+  std::vector<std::string> first = traceMessagesOf(kLoad);
+  ASSERT_GE(first.size(), 6u);
+  EXPECT_EQ(first[5], "f_db2ACSInitialize = (nil)");
+  void *handle = variableValue(lib, "db2ACS_handle");
+  ASSERT_NE(handle, nullptr);
+  testsupport::enableTrace();
+  r = freshRecord();
+
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
+
+  EXPECT_EQ(r.returnCode, 11);
+  expectRestUntouched(r);
+  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), handle);
+  EXPECT_EQ(traceMessages(),
+            tagged(kInit, entered(in.registry)) + tagged(kLoad, {leaving(1)}) +
+                tagged(kInit, {"db2ACS_handle or function pointer is NULL. Returning error",
+                               leaving(11)}));
+}
+
+// ---------------------------------------------------------------- odd installations
+
+TEST(InitializeInstallation, UnloadableLibraryBindsNothingFromTheGlobalScope) {
+  // The complete back end's names are in the global scope (a library
+  // opened RTLD_GLOBAL, and this executable's own db2ACSInitializepp).
+  void *global = dlopen(BACKEND_FULL, RTLD_NOW | RTLD_GLOBAL);
+  ASSERT_NE(global, nullptr) << dlerror();
+  Installation in = install(nullptr);
+  testsupport::writeFile(in.library, binding::kNotALibrary, 0755);
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), 11);
+
+  EXPECT_EQ(r.returnCode, 11);
+  expectRestUntouched(r);
+  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), nullptr);
+  EXPECT_EQ(variableValue(lib, "f_db2ACSInitialize"), nullptr);
+  EXPECT_EQ(binding::currentDir(), in.base);
+  void *probe = dlopen(in.library.c_str(), RTLD_LAZY);
+  ASSERT_EQ(probe, nullptr);
+  std::string error = dlerror();
+  EXPECT_EQ(messagesOf({kInit, kLoad}),
+            tagged(kInit, entered(in.registry)) +
+                tagged(kLoad,
+                       std::vector<std::string>{
+                           "GetZorvanBaseDir succeeded.",
+                           "Changing to base dir: \"" + in.base + "\".",
+                           "Library to be loaded: \"" + in.library + "\".",
+                           "dlopen failed when loading \"" + in.library + "\", error = \"" +
+                               error + "\", pwd=\"" + in.base + "\"",
+                           "After dlopen: db2ACS_handle is:(nil)"} +
+                           binding::diagnosticLines("") + std::vector<std::string>{leaving(0)}) +
+                tagged(kInit, {"initializeFptrs() failed, returning error.", leaving(11)}));
+}
+
+TEST(InitializeInstallation, RelativeHomeGoesUnchangedIntoChdirAndPath) {
+  Installation in = install(BACKEND_FULL);
+  testsupport::writeFile(in.registry + "/Zorvan/Instance001/Base/.properties",
+                         "dZORVANHOME home\n");
+  // Opened relative to the base directory it moved into: only this copy
+  // can be what the loader opens.
+  std::string nested = in.base + "/home/Base";
+  testsupport::makeDirs(nested);
+  binding::copyFile(BACKEND_FULL, nested + "/libqxacsint.so");
+  ASSERT_EQ(chdir(in.root.c_str()), 0);
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), 0);
+
+  EXPECT_EQ(binding::currentDir(), in.base);
+  void *handle = variableValue(lib, "db2ACS_handle");
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle, binding::loadedHandle(nested + "/libqxacsint.so"));
+  EXPECT_EQ(binding::loadedHandle(in.library), nullptr);
+  EXPECT_EQ(traceMessagesOf(kLoad),
+            openedLines("home/Base", in.base, "home/Base/libqxacsint.so", handle) +
+                std::vector<std::string>{leaving(1)});
+}
+
+}  // namespace
