@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Cross-builds the library, the reference back end, the tools and the
+# tests for another architecture and runs the whole test suite under
+# qemu-user. Needs root, like scripts/test.sh (private /tmp per test).
+#   scripts/cross-test.sh ppc64|ppc64el|s390x|aarch64 [extra cmake arguments...]
+# The build directory is $BUILD_DIR, by default build-cross-<arch> in the
+# source tree.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+  echo "usage: $0 ppc64|ppc64el|s390x|aarch64 [cmake arguments...]" >&2
+  exit 2
+}
+[ $# -ge 1 ] || usage
+arch=$1
+shift
+
+# arch -> Debian triplet, qemu-user binary, readelf's Data, Machine and
+# (POWER only) ABI-level lines for the library.
+case "$arch" in
+  ppc64)
+    triplet=powerpc64-linux-gnu qemu=qemu-ppc64
+    data="big endian" machine="PowerPC64" abi="abiv1" ;;
+  ppc64el)
+    triplet=powerpc64le-linux-gnu qemu=qemu-ppc64le
+    data="little endian" machine="PowerPC64" abi="abiv2" ;;
+  s390x)
+    triplet=s390x-linux-gnu qemu=qemu-s390x
+    data="big endian" machine="IBM S/390" abi="" ;;
+  aarch64)
+    triplet=aarch64-linux-gnu qemu=qemu-aarch64
+    data="little endian" machine="AArch64" abi="" ;;
+  *) usage ;;
+esac
+build=${BUILD_DIR:-$root/build-cross-$arch}
+
+phase() { printf '== %s (%ds)\n' "$1" "$SECONDS"; }
+
+phase "packages"
+# googletest: the sources, built for the target along with the tests.
+"$root/scripts/deps.sh" cmake make googletest qemu-user \
+  "gcc-$triplet" "g++-$triplet" "binutils-$triplet"
+
+phase "configure"
+cmake -S "$root" -B "$build" \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$arch.cmake" \
+  -DZORVAN_GTEST_FROM_SOURCE=ON -DZORVAN_BUILD_TOOLS=ON -DZORVAN_BUILD_TESTS=ON \
+  "$@" >/dev/null
+
+phase "build"
+cmake --build "$build" -j"$(nproc)"
+
+# The ABI tests check the same from inside; this names a wrong toolchain
+# before anything runs under the emulator.
+phase "check the library's ELF header"
+library="$build/lib/libzorvan_db2acs.so"
+header=$("$triplet-readelf" -h "$library")
+grep -E '^ *(Class|Data|Machine|Flags):' <<<"$header"
+expect() {
+  if ! grep -qE "$1" <<<"$header"; then
+    echo "$library: expected $2" >&2
+    exit 1
+  fi
+}
+expect '^ *Class: +ELF64$' "a 64-bit ELF file"
+expect "^ *Data: .*$data" "$data"
+expect "^ *Machine: +$machine\$" "machine $machine"
+if [ -n "$abi" ]; then
+  expect "^ *Flags: .*$abi" "the $abi calling convention"
+fi
+
+phase "tests under $qemu"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)"
+phase "done: $arch"
