@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds everything with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs the whole test suite. Any sanitizer
+# report (invalid access, leak, undefined behaviour) aborts the process
+# that made it, so the test fails and so does this script.
+#   scripts/sanitize-test.sh              build into ./build-sanitize
+#   BUILD_DIR=/path scripts/sanitize-test.sh
+# Needs root, like the plain test suite (private /tmp per test binary).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-sanitize}
+
+"$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev \
+  libgtest-dev libgmock-dev
+
+# clang links its static sanitizer runtime into executables only, which a
+# shared object linked with -z defs (ours is) cannot accept; the shared
+# runtime serves the executables and the shared objects alike.
+runtime=$(dirname "$(clang -print-file-name=libclang_rt.asan-x86_64.so)")
+link="-shared-libasan -Wl,-rpath,$runtime"
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DSANITIZE=address,undefined \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXE_LINKER_FLAGS="$link" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$link" -DCMAKE_MODULE_LINKER_FLAGS="$link" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:print_stacktrace=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1:detect_invalid_pointer_pairs=1
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=print_suppressions=0
+export ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer-14 || command -v llvm-symbolizer || true)
+# Test binaries that must behave differently under a sanitizer read this.
+export ZORVAN_SANITIZE=address,undefined
+
+cd "$build"
+ctest --output-on-failure -j"$(nproc)"
