@@ -56,7 +56,7 @@ int32_t finish(AcsRecord *rc, int32_t result, const char *line) {
   return result;
 }
 
-int32_t new_backup(const qxacs_partition *part, qxacs_object *obj) {
+[[maybe_unused]] int32_t new_backup(const qxacs_partition *part, qxacs_object *obj) {
   char text[QXACS_HOST_MAX + 64];
   char host[QXACS_HOST_MAX + 1];
   memcpy(host, part->host, QXACS_HOST_MAX);
@@ -65,21 +65,21 @@ int32_t new_backup(const qxacs_partition *part, qxacs_object *obj) {
   return object_create(text, obj->id, sizeof obj->id);
 }
 
-int32_t snapshot(uint32_t action, const qxacs_partition *part, qxacs_object *obj) {
+[[maybe_unused]] int32_t snapshot(uint32_t action, const qxacs_partition *part, qxacs_object *obj) {
   if (action == QXACS_ACTION_BACKUP) return new_backup(part, obj);
   /* Restoring only needs the object to be there; no data moves here. */
   if (action == QXACS_ACTION_RESTORE) return object_check(id_of(obj->id).text);
   return QXACS_ERR_ARGUMENT;
 }
 
-int32_t retrieve(qxacs_object *obj) {
+[[maybe_unused]] int32_t retrieve(qxacs_object *obj) {
   size_t size = 0;
   int32_t result = object_read(id_of(obj->id).text, obj->metadata, sizeof obj->metadata, &size);
   if (result == QXACS_OK) obj->metadata_size = (uint32_t)size;
   return result;
 }
 
-int32_t next_object(qxacs_query *query, qxacs_object *obj) {
+[[maybe_unused]] int32_t next_object(qxacs_query *query, qxacs_object *obj) {
   char id[QXACS_ID_MAX];
   int32_t result = object_at(id_of(query->id).text, query->position, id, sizeof id);
   if (result != QXACS_OK) return result;
