@@ -3,7 +3,8 @@
 #   scripts/build.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+. "$root/scripts/build-dir.sh"
+build=${1:-$(zorvan_build_dir "$root")}
 shift || true
 "$root/scripts/deps.sh" cmake make g++ libc6-dev libgtest-dev libgmock-dev
 cmake -S "$root" -B "$build" "$@" >/dev/null

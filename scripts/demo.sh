@@ -11,7 +11,8 @@
 #   ACS_HOST_WRAPPER="valgrind ..." scripts/demo.sh   run acs-host under a tool
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
+. "$root/scripts/build-dir.sh"
+build=${BUILD_DIR:-$(zorvan_build_dir "$root")}
 
 if [ "${ZORVAN_DEMO_INNER:-}" != 1 ]; then
   "$root/scripts/build.sh" "$build"

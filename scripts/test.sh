@@ -3,7 +3,8 @@
 # binary runs in a private mount namespace with its own /tmp.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
+. "$root/scripts/build-dir.sh"
+build=${BUILD_DIR:-$(zorvan_build_dir "$root")}
 "$root/scripts/build.sh" "$build"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)"
