@@ -1,0 +1,7 @@
+# Installation discovery against the static library: every test case runs
+# in its own process, so qxReg starts null in each.
+zorvan_add_test(test_discovery
+  SOURCES discovery/registry_test.cpp
+          discovery/instance_name_test.cpp
+          discovery/discovery_fixtures.cpp
+  LIBS zorvan_internal)
