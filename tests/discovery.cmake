@@ -4,5 +4,6 @@ zorvan_add_test(test_discovery
   SOURCES discovery/registry_test.cpp
           discovery/instance_name_test.cpp
           discovery/first_instance_test.cpp
+          discovery/base_dir_test.cpp
           discovery/discovery_fixtures.cpp
   LIBS zorvan_internal)
