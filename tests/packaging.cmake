@@ -1,0 +1,27 @@
+# The install tree and the CPack packages (tests/packaging). Slow: cpack
+# first runs the build's preinstall step, so these tests carry the label
+# "packaging" (ctest -LE packaging leaves them out), run one at a time and
+# get a longer timeout than the other tests. Built like every test
+# binary, on the private-/tmp harness.
+if(TARGET acs-host AND TARGET acs-doctor AND TARGET qxacsint_example)
+  find_program(ZORVAN_READELF readelf)
+  find_program(ZORVAN_NM nm)
+  find_program(ZORVAN_DPKG_DEB dpkg-deb)
+  if(ZORVAN_READELF AND ZORVAN_NM AND ZORVAN_DPKG_DEB)
+    add_executable(packaging_test packaging/packaging_test.cpp)
+    target_link_libraries(packaging_test PRIVATE zorvan_test_support)
+    target_compile_definitions(packaging_test PRIVATE
+      BUILD_DIR="${CMAKE_BINARY_DIR}"
+      CMAKE_PATH="${CMAKE_COMMAND}"
+      CPACK_PATH="${CMAKE_CPACK_COMMAND}"
+      READELF_PATH="${ZORVAN_READELF}"
+      NM_PATH="${ZORVAN_NM}"
+      DPKG_DEB_PATH="${ZORVAN_DPKG_DEB}"
+      ZORVAN_VERSION="${PROJECT_VERSION}")
+    add_dependencies(packaging_test zorvan_db2acs acs-host acs-doctor qxacsint_example)
+    gtest_discover_tests(packaging_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 900 LABELS packaging RUN_SERIAL TRUE)
+  else()
+    message(STATUS "packaging tests left out: readelf, nm and dpkg-deb are needed")
+  endif()
+endif()
