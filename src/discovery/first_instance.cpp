@@ -34,30 +34,76 @@ bool probeDefaultInstance(const char *instancesDir) {
   return false;
 }
 
-// The three tests of one directory entry, each failure traced in words.
-bool entryQualifies(const char *entry) {
+// "<qxReg>/Zorvan/<entry>" and its agent marker path, built on the
+// instances directory path once per scan: each entry only appends.
+struct EntryPaths {
   char instanceDir[ZORVAN_PATH_MAX];
-  if (!zorvan::formatPath(instanceDir, sizeof instanceDir, "%s/Zorvan/%s", qxReg, entry)) {
-    SqluvErrorLog(kTag, "Skipping %s: its path does not fit in %d bytes\n", entry, ZORVAN_PATH_MAX);
+  char agent[ZORVAN_PATH_MAX];
+  size_t prefixLength;  // of "<qxReg>/Zorvan/"
+
+  explicit EntryPaths(const char *instancesDir) {
+    size_t length = strlen(instancesDir);  // fits: formatPath said so
+    memcpy(instanceDir, instancesDir, length);
+    instanceDir[length] = '/';
+    prefixLength = length + 1;
+  }
+};
+
+// The three tests of one directory entry, each failure traced in words.
+// The entry is looked at through the open directory, by its name: the
+// same file its full path names (the directory was opened by that path
+// moments ago), without walking that path again for each test.
+bool entryQualifies(int dirFd, EntryPaths &paths, const struct dirent *entry) {
+  static const char kAgent[] = "/Db2Agent";
+  const char *name = entry->d_name;
+  size_t nameLength = strlen(name);
+  // The paths must fit in ZORVAN_PATH_MAX bytes, as snprintf would say.
+  if (paths.prefixLength + nameLength >= ZORVAN_PATH_MAX) {
+    SqluvErrorLog(kTag, "Skipping %s: its path does not fit in %d bytes\n", name, ZORVAN_PATH_MAX);
     return false;
   }
+  char *instanceDir = paths.instanceDir;
+  memcpy(instanceDir + paths.prefixLength, name, nameLength + 1);
+  size_t instanceLength = paths.prefixLength + nameLength;
+  bool agentFits = instanceLength + sizeof kAgent - 1 < ZORVAN_PATH_MAX;
+  char *agent = paths.agent;
+  if (agentFits) {
+    memcpy(agent, instanceDir, instanceLength);
+    memcpy(agent + instanceLength, kAgent, sizeof kAgent);
+  }
+  const char *agentInDir = agent + paths.prefixLength;  // "<entry>/Db2Agent"
   struct stat st;
-  if (stat(instanceDir, &st) != 0) {
+
+  // An entry that is itself a directory can be answered by its marker
+  // alone: the marker found, or missing with ENOENT, means the lookup went
+  // through the entry as a directory, so the stat of the entry would have
+  // succeeded and shown a directory; the outcome and the trace are those
+  // of the three tests (an entry removed meanwhile gives what they give
+  // when it goes between them). Anything else takes the tests one by one.
+  if (entry->d_type == DT_DIR && agentFits) {
+    if (fstatat(dirFd, agentInDir, &st, 0) == 0) return true;
+    if (errno == ENOENT) {
+      SqluvErrorLog(kTag, "stat(%s) failed, DB2 Agent is not installed under instance = %s\n",
+                    agent, instanceDir);
+      return false;
+    }
+  }
+
+  if (fstatat(dirFd, name, &st, 0) != 0) {
     int error = errno;
     SqluvErrorLog(kTag, "stat(%s) failed, errno: %d\n", instanceDir, error);
     return false;
   }
   if (!S_ISDIR(st.st_mode)) {
-    SqluvErrorLog(kTag, "not a dir : %s\n", entry);
+    SqluvErrorLog(kTag, "not a dir : %s\n", name);
     return false;
   }
-  char agent[ZORVAN_PATH_MAX];
-  if (!zorvan::formatPath(agent, sizeof agent, "%s/Db2Agent", instanceDir)) {
-    SqluvErrorLog(kTag, "Skipping %s: its agent marker path does not fit in %d bytes\n", entry,
+  if (!agentFits) {
+    SqluvErrorLog(kTag, "Skipping %s: its agent marker path does not fit in %d bytes\n", name,
                   ZORVAN_PATH_MAX);
     return false;
   }
-  if (stat(agent, &st) != 0) {
+  if (fstatat(dirFd, agentInDir, &st, 0) != 0) {
     SqluvErrorLog(kTag, "stat(%s) failed, DB2 Agent is not installed under instance = %s\n", agent,
                   instanceDir);
     return false;
@@ -87,9 +133,11 @@ int scan(char *name, size_t size) {
     takeName(name, size, kDefaultInstance);
     result = 0;
   } else {
+    EntryPaths paths(instancesDir);
+    int dirFd = dirfd(dir);
     while (const struct dirent *entry = readdir(dir)) {
       if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-      if (!entryQualifies(entry->d_name)) continue;
+      if (!entryQualifies(dirFd, paths, entry)) continue;
       takeName(name, size, entry->d_name);
       SqluvErrorLog(kTag, "Got instance name:  %s\n", name);
       result = 0;
