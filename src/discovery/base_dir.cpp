@@ -62,6 +62,9 @@ bool resolveInstanceName(char (&instance)[ZORVAN_PATH_MAX], const db2ACS_CB *cb)
 }
 
 int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
+  // db2ACSInitialize fixes the registry directory first; a tool calling in
+  // directly gets the same rule rather than a null path.
+  fixRegistryDir();
   char instance[ZORVAN_PATH_MAX];
   if (!resolveInstanceName(instance, cb)) return kFailure;
 
