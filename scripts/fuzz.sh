@@ -13,7 +13,8 @@
 # each fuzzer moves itself into a private /tmp before touching any path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-fuzz}
+. "$root/scripts/build-dir.sh"
+build=${BUILD_DIR:-$(zorvan_build_dir "$root" -fuzz)}
 seconds=${1:-60}
 targets=${FUZZ_TARGETS:-"fuzz_properties fuzz_instance_name fuzz_trace fuzz_base_dir"}
 
@@ -33,12 +34,14 @@ failed=()
 for target in $targets; do
   corpus=$build/fuzz-corpus/$target
   mkdir -p "$corpus"
+  # The fuzzers hide /tmp behind a private one before reading any input,
+  # so the seeds join the working corpus in the build directory (which
+  # build-dir.sh keeps out of /tmp); the committed seeds stay as they are.
+  cp "$root/fuzz/corpus/$target"/* "$corpus"/
   echo "=== $target: $seconds s ==="
-  # New inputs go to the first directory; the committed seeds stay as they are.
   if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -max_len=8192 -print_final_stats=1 \
-      -artifact_prefix="$build/fuzz-artifacts/$target-" \
-      "$corpus" "$root/fuzz/corpus/$target"; then
+      -artifact_prefix="$build/fuzz-artifacts/$target-" "$corpus"; then
     failed+=("$target")
   fi
 done

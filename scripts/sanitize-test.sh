@@ -8,7 +8,8 @@
 # Needs root, like the plain test suite (private /tmp per test binary).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-sanitize}
+. "$root/scripts/build-dir.sh"
+build=${BUILD_DIR:-$(zorvan_build_dir "$root" -sanitize)}
 
 "$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev \
   libgtest-dev libgmock-dev
