@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include <unistd.h>
 
 #include "host_blocks.h"
 #include "qxacs_example.h"
@@ -15,6 +18,20 @@ const char kDefaultLibrary[] = ACS_HOST_DEFAULT_LIBRARY;
 #else
 const char kDefaultLibrary[] = "";
 #endif
+
+// An installed acs-host (bin/) finds the installed library in ../lib; a
+// build-tree one falls back to the library it was built with.
+std::string defaultLibrary() {
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length > 0) {
+    std::string dir(self, static_cast<size_t>(length));
+    dir.erase(dir.find_last_of('/') + 1);
+    std::string installed = dir + "../lib/libzorvan_db2acs.so";
+    if (access(installed.c_str(), R_OK) == 0) return installed;
+  }
+  return kDefaultLibrary;
+}
 
 bool parseSequence(const std::string &text, Sequence &out) {
   if (text == "backup") out = Sequence::Backup;
@@ -70,7 +87,7 @@ void printUsage(const char *program) {
     "\n"
     "Exit status: 0 every call succeeded, 1 a call failed, 2 usage error,\n"
     "3 the library could not be loaded or lacks a function.\n",
-      program, *kDefaultLibrary ? kDefaultLibrary : "none, --lib is required");
+      program, defaultLibrary().empty() ? "none, --lib is required" : defaultLibrary().c_str());
 }
 
 const char *sequenceName(Sequence sequence) {
@@ -138,8 +155,8 @@ int parseOptions(int argc, char **argv, HostOptions &out) {
   if (out.help) return 0;
   if (haveLib && haveDirect) return usageError(program, "--lib and --backend-direct exclude each other", "");
   if (!haveLib && !haveDirect) {
-    if (!*kDefaultLibrary) return usageError(program, "--lib PATH is required", "");
-    out.libraryPath = kDefaultLibrary;
+    out.libraryPath = defaultLibrary();
+    if (out.libraryPath.empty()) return usageError(program, "--lib PATH is required", "");
   }
   out.backendDirect = haveDirect;
   out.withVendorOptions = haveVmName || haveOptionsSize;
