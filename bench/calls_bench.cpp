@@ -63,7 +63,8 @@ void traceCallLibrary(benchmark::State &state) {
 // and file-type test needs, a system call the plain floor leaves out.
 template <bool Checked>
 void traceCallFloor(benchmark::State &state) {
-  const char *path = "/tmp/zb/floor-trace.log";
+  // Beside the trace file, at the same depth and with a name as long.
+  const char *path = "/tmp/db2acsfloor.log";
   int created = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (created < 0) {
     state.SkipWithError("cannot create the floor's file");
