@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "bench_setup.h"
+#include "paired.h"
 
 namespace {
 
@@ -32,27 +33,20 @@ int openBackendInChild() {
 }
 
 template <int (*Child)()>
-void forkedSample(benchmark::State &state) {
+bool forkedSample() {
+  pid_t pid = fork();
+  if (pid == 0) _exit(Child());
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+void initialize(benchmark::State &state) {
   zbench::traceOff();
-  for (auto _ : state) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(Child());
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-      state.SkipWithError("the child did not finish its work");
-      break;
-    }
-  }
+  zbench::runPaired(state, zbench::Clock::Wall, 1, 1, forkedSample<openBackendInChild>,
+                    forkedSample<initializeInChild>);
 }
 
 }  // namespace
 
-BENCHMARK(forkedSample<openBackendInChild>)
-    ->Name("initialize/floor")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-BENCHMARK(forkedSample<initializeInChild>)
-    ->Name("initialize/library")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
+BENCHMARK(initialize)->Name("initialize")->Unit(benchmark::kMicrosecond);

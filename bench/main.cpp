@@ -1,5 +1,6 @@
-// Runs the suite in a private /tmp and closes with a summary: each
-// figure's median next to its floor's, their ratio and the target.
+// Runs the suite in a private /tmp and closes with a summary: for each
+// figure the library's time beside its floor's, their ratio and the target,
+// taken as medians over the repetitions.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 
@@ -12,16 +13,17 @@
 
 namespace {
 
+// The counters runPaired reports, one value per repetition.
 struct Samples {
-  std::vector<double> iterations;  // ns per iteration, one per repetition
-  double median = -1;              // the "median" aggregate when reported
+  std::vector<double> floorNs, libraryNs, ratio;
+  bool fromMedian = false;  // the "median" aggregate stands for them all
 };
 
-// Real time for the forking benchmarks (the child's work is not this
-// process's CPU time), CPU time for the rest.
-double nanoseconds(const benchmark::BenchmarkReporter::Run &run, bool realTime) {
-  double adjusted = realTime ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
-  return adjusted * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+double medianOf(std::vector<double> v) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -34,28 +36,27 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       }
       std::string key = run.run_name.function_name;
       if (!run.run_name.args.empty()) key += "/" + run.run_name.args;
-      bool realTime = key.rfind("initialize/", 0) == 0;
-      Samples &samples = samples_[key];
-      if (run.run_type == Run::RT_Iteration)
-        samples.iterations.push_back(nanoseconds(run, realTime));
-      else if (run.aggregate_name == "median")
-        samples.median = nanoseconds(run, realTime);
+      auto counter = [&](const char *name) {
+        auto found = run.counters.find(name);
+        return found == run.counters.end() ? -1.0 : found->second.value;
+      };
+      Samples &s = samples_[key];
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type == Run::RT_Iteration && !s.fromMedian) {
+        s.floorNs.push_back(counter("floor_ns"));
+        s.libraryNs.push_back(counter("library_ns"));
+        s.ratio.push_back(counter("ratio"));
+      } else if (median) {
+        s = Samples{{counter("floor_ns")}, {counter("library_ns")}, {counter("ratio")}, true};
+      }
     }
     ConsoleReporter::ReportRuns(reports);
   }
 
   int errors() const { return errors_; }
-
-  // -1 when the benchmark did not run (filtered out or failed).
-  double median(const std::string &key) const {
+  const Samples *find(const std::string &key) const {
     auto found = samples_.find(key);
-    if (found == samples_.end()) return -1;
-    if (found->second.median >= 0) return found->second.median;
-    std::vector<double> v = found->second.iterations;
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    return found == samples_.end() || found->second.ratio.empty() ? nullptr : &found->second;
   }
 
  private:
@@ -65,11 +66,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
 struct Figure {
   std::string label;
-  std::string floor;
-  std::string library;
-  double divisor;         // units per iteration (trace lines per call)
-  double target;          // 0: reported only
-  double entries;         // > 0: also print the cost per entry
+  std::string key;
+  double target;   // 0: reported only
+  double entries;  // > 0: also the cost per entry
 };
 
 std::string timeText(double ns) {
@@ -85,35 +84,31 @@ std::string timeText(double ns) {
 
 void printSummary(const SummaryReporter &reporter) {
   std::vector<Figure> figures = {
-      {"forwarded call, tracing off", "forward_off/floor", "forward_off/library", 1, 1.15, 0},
-      {"trace line (traced call / 5)", "trace_call/floor", "trace_call/library",
-       zbench::kLinesPerForwardedCall, 1.25, 0},
-      {"  same, floor with the fstat", "trace_call/floor_with_fstat", "trace_call/library",
-       zbench::kLinesPerForwardedCall, 0, 0},
-      {"db2ACSInitialize, first binding", "initialize/floor", "initialize/library", 1, 0, 0},
+      {"forwarded call, tracing off", "forward_off", 1.15, 0},
+      {"trace line (per line of a call)", "trace_line", 1.25, 0},
+      {"  same, floor with the fstat", "trace_line_vs_fstat_floor", 0, 0},
+      {"db2ACSInitialize, first binding", "initialize", 0, 0},
   };
   for (int size : zbench::kScanSizes)
     figures.push_back({"first-instance scan, " + std::to_string(size) + " entries",
-                       "scan/floor/" + std::to_string(size), "scan/library/" + std::to_string(size),
-                       1, 1.3, static_cast<double>(size)});
+                       "scan/" + std::to_string(size), 1.3, static_cast<double>(size)});
 
   int missed = 0;
-  printf("\nSummary: medians; ratio = library / floor\n");
-  printf("%-34s %12s %12s %7s %8s\n", "figure", "floor", "library", "ratio", "target");
+  printf("\nSummary (medians over the repetitions; ratio = median of the paired blocks' "
+         "library / floor)\n");
+  printf("%-34s %12s %12s %7s  %s\n", "figure", "floor", "library", "ratio", "target");
   for (const Figure &f : figures) {
-    double floorNs = reporter.median(f.floor);
-    double libraryNs = reporter.median(f.library);
-    if (floorNs <= 0 || libraryNs <= 0) continue;
-    floorNs /= f.divisor;
-    libraryNs /= f.divisor;
-    double ratio = libraryNs / floorNs;
+    const Samples *s = reporter.find(f.key);
+    if (s == nullptr) continue;
+    double floorNs = medianOf(s->floorNs), libraryNs = medianOf(s->libraryNs);
+    double ratio = medianOf(s->ratio);
     char target[32] = "-";
     if (f.target > 0) {
       bool met = ratio <= f.target;
       if (!met) ++missed;
       snprintf(target, sizeof target, "%.2f %s", f.target, met ? "met" : "MISSED");
     }
-    printf("%-34s %12s %12s %7.3f %s\n", f.label.c_str(), timeText(floorNs).c_str(),
+    printf("%-34s %12s %12s %7.3f  %s\n", f.label.c_str(), timeText(floorNs).c_str(),
            timeText(libraryNs).c_str(), ratio, target);
     if (f.entries > 0)
       printf("%-34s %12s %12s\n", "  per entry", timeText(floorNs / f.entries).c_str(),

@@ -1,7 +1,7 @@
 // The first-instance scan over registries of growing size where only the
 // last entry in directory order qualifies, tracing off, against one
-// opendir/readdir pass with the two stat calls per entry the scan's
-// answer depends on.
+// opendir/readdir pass with the two stat calls per entry (on the full
+// paths) that the scan's answer depends on.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <string.h>
@@ -10,37 +10,11 @@
 #include <string>
 
 #include "bench_setup.h"
+#include "paired.h"
 
 namespace {
 
-void setPerEntry(benchmark::State &state) {
-  state.counters["per_entry"] = benchmark::Counter(
-      static_cast<double>(state.range(0)),
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
-void scanLibrary(benchmark::State &state) {
-  zbench::traceOff();
-  zbench::ActiveScanRegistry active(static_cast<int>(state.range(0)));
-  if (!active.ok()) {
-    state.SkipWithError("cannot put the scan registry in place");
-    return;
-  }
-  auto scan = zbench::bound().firstInstance;
-  char name[1024];
-  int result = 0;
-  for (auto _ : state) {
-    result = scan(name, sizeof name);
-    benchmark::DoNotOptimize(name);
-  }
-  if (result != 0 || active.registry().qualifying != name) {
-    state.SkipWithError("the scan did not find the qualifying instance");
-    return;
-  }
-  setPerEntry(state);
-}
-
-void scanFloor(benchmark::State &state) {
+void scan(benchmark::State &state) {
   zbench::traceOff();
   zbench::ActiveScanRegistry active(static_cast<int>(state.range(0)));
   if (!active.ok()) {
@@ -48,14 +22,22 @@ void scanFloor(benchmark::State &state) {
     return;
   }
   const std::string &dirPath = active.registry().instancesDir;
+  const std::string &qualifying = active.registry().qualifying;
+
+  auto library = [&] {
+    char name[1024];
+    return zbench::bound().firstInstance(name, sizeof name) == 0 && qualifying == name;
+  };
+
   char path[1024];
   memcpy(path, dirPath.data(), dirPath.size());
   path[dirPath.size()] = '/';
   char *name = path + dirPath.size() + 1;
-  static const char kAgent[] = "/Db2Agent";
-  std::string found;
-  for (auto _ : state) {
+  auto floor = [&] {
+    static const char kAgent[] = "/Db2Agent";
+    bool found = false;
     DIR *dir = opendir(dirPath.c_str());
+    if (dir == nullptr) return false;
     while (const dirent *entry = readdir(dir)) {
       if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
       size_t length = strlen(entry->d_name);
@@ -65,25 +47,16 @@ void scanFloor(benchmark::State &state) {
       memcpy(name + length, kAgent, sizeof kAgent);
       if (stat(path, &st) == 0) {
         name[length] = '\0';
+        found = qualifying == name;
         break;
       }
     }
     closedir(dir);
-  }
-  if (active.registry().qualifying != name) {
-    state.SkipWithError("the floor did not reach the qualifying instance");
-    return;
-  }
-  setPerEntry(state);
+    return found;
+  };
+  zbench::runPaired(state, zbench::Clock::Cpu, 1, 1, floor, library);
 }
 
 }  // namespace
 
-BENCHMARK(scanFloor)
-    ->Name("scan/floor")
-    ->Arg(100)->Arg(1000)->Arg(10000)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(scanLibrary)
-    ->Name("scan/library")
-    ->Arg(100)->Arg(1000)->Arg(10000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(scan)->Name("scan")->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);

@@ -6,7 +6,7 @@
 # Needs root: the run happens in a private mount namespace with a fresh
 # tmpfs on /tmp, so the trace file and debug markers the benchmarks touch
 # are never the host's (the benchmark binary isolates itself as well).
-#   scripts/bench.sh                  full run, a few minutes
+#   scripts/bench.sh                  full run, about a minute after the build
 #   scripts/bench.sh --smoke          every benchmark once, briefly (CI)
 #   scripts/bench.sh [--smoke] [Google Benchmark flags...]
 #   BENCH_BUILD_DIR=<dir>             build directory (default ./build-bench)
