@@ -31,8 +31,8 @@ struct Bound {
   std::vector<size_t> lineLengths;         // bytes of each line of a traced call
 };
 
-// Paths the forking benchmarks use: copies of the library and of the
-// reference back end, and the registry the child binds through.
+// Paths the forking benchmarks use: a copy of the library that only the
+// children open, and the reference back end as installed for them.
 struct ChildPaths {
   std::string library;
   std::string referenceBackend;
