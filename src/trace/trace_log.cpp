@@ -11,11 +11,9 @@
 #include "zorvan/trace_sink.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -40,53 +38,6 @@ bool mayReceiveTrace(int fd) {
 
 ZorvanTraceSink gSink = nullptr;
 void *gSinkContext = nullptr;
-
-// The process id the lines carry, asked of the kernel once per process
-// instead of once per line (getpid(2) was one system call in six of a
-// traced line). 0 means "ask". A child never sees its parent's: the value
-// lives on a page the kernel wipes in the child of every fork or clone
-// that does not share memory, and a fork handler clears it too, for
-// emulators that ignore that advice. Without the page, a plain variable
-// and the fork handler.
-int gPidFallback = 0;
-int *gPid = &gPidFallback;
-void *gPidPage = nullptr;
-size_t gPidPageSize = 0;
-
-void forgetPid() { __atomic_store_n(gPid, 0, __ATOMIC_RELAXED); }
-
-__attribute__((constructor)) void setUpPidCache() {
-  long pageSize = sysconf(_SC_PAGESIZE);
-  if (pageSize > 0) {
-    size_t size = static_cast<size_t>(pageSize);
-    void *page = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (page != MAP_FAILED && madvise(page, size, MADV_WIPEONFORK) == 0) {
-      gPidPage = page;
-      gPidPageSize = size;
-      gPid = static_cast<int *>(page);
-    } else if (page != MAP_FAILED) {
-      munmap(page, size);
-    }
-  }
-  pthread_atfork(nullptr, nullptr, forgetPid);
-}
-
-__attribute__((destructor)) void tearDownPidCache() {
-  if (gPidPage == nullptr) return;
-  gPid = &gPidFallback;
-  __atomic_store_n(gPid, 0, __ATOMIC_RELAXED);
-  munmap(gPidPage, gPidPageSize);
-  gPidPage = nullptr;
-}
-
-int processId() {
-  int pid = __atomic_load_n(gPid, __ATOMIC_RELAXED);
-  if (pid == 0) {
-    pid = static_cast<int>(getpid());
-    __atomic_store_n(gPid, pid, __ATOMIC_RELAXED);
-  }
-  return pid;
-}
 
 // Both formatting stages; message (kStageBuffer bytes) receives
 // "tag: <expanded format>".
@@ -179,7 +130,7 @@ void appendLine(char *message, size_t length) {
   time_t now = time(nullptr);
   struct tm local;
   if (mayReceiveTrace(fd) && localtime_r(&now, &local) != nullptr) {
-    int pid = processId();
+    int pid = static_cast<int>(getpid());
     char prefix[kPrefixRoom];
     size_t prefixLength = formatPrefix(prefix, pid, local);
     ssize_t written;
