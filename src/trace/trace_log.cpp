@@ -10,6 +10,7 @@
 #include "zorvan/trace.h"
 #include "zorvan/trace_sink.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -157,6 +158,11 @@ void appendLine(char *message, size_t length) {
   close(fd);
 }
 
+struct ErrnoKeeper {
+  int saved = errno;
+  ~ErrnoKeeper() { errno = saved; }
+};
+
 }  // namespace
 
 extern "C" void zorvanSetTraceSink(ZorvanTraceSink sink, void *context) {
@@ -165,6 +171,9 @@ extern "C" void zorvanSetTraceSink(ZorvanTraceSink sink, void *context) {
 }
 
 extern "C" void SqluvErrorLog(const char *tag, const char *format, ...) {
+  // Tracing reports nothing back, errno included: the leaving line of a
+  // forwarded call is written after the back end has set it.
+  ErrnoKeeper keepCallersErrno;
   // The one test a call costs while tracing is off.
   if (gSink == nullptr && access(ZORVAN_TRACE_PATH, W_OK) != 0) return;
 
