@@ -113,6 +113,19 @@ TEST(TraceLine, OutcomeDoesNotDependOnErrno) {
   EXPECT_EQ(traceMessages(), (std::vector<std::string>{"tag: a", "tag: b"}));
 }
 
+// The leaving line of a forwarded call is traced after the back end has
+// returned; whatever errno it left must reach DB2, tracing on or off.
+TEST(TraceLine, CallersErrnoIsLeftAsItWas) {
+  errno = ENOSPC;
+  SqluvErrorLog("tag", "off");
+  EXPECT_EQ(errno, ENOSPC);
+  testsupport::enableTrace();
+  errno = EDQUOT;
+  SqluvErrorLog("tag", "on %d", 1);
+  EXPECT_EQ(errno, EDQUOT);
+  EXPECT_EQ(traceMessages(), (std::vector<std::string>{"tag: on 1"}));
+}
+
 // ---------------------------------------------------------------------------
 // The two formatting stages, 2046 characters each
 
