@@ -40,7 +40,6 @@ struct ChildPaths {
 
 // Enters a private mount namespace with a fresh tmpfs on /tmp, so that the
 // trace file and debug markers touched here are never the host's.
-bool isolateTmp(std::string &why);
 
 // Lays out everything under /tmp and binds this process's copy of the
 // library to the null back end. Exits the process on failure.

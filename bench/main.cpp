@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_setup.h"
+#include "private_tmp.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   std::string why;
-  if (!zbench::isolateTmp(why)) {
+  if (!testsupport::isolateTmp(why)) {
     // Never run against the host's /tmp: the trace file and debug markers
     // there are live for every DB2 on the host.
     fprintf(stderr, "cannot isolate /tmp (%s); the benchmarks need root\n", why.c_str());

@@ -2,13 +2,12 @@
 // fresh tmpfs on /tmp, so the fixed paths the library uses
 // (/tmp/db2acstrace.log, the debug markers) are never the host's.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mount.h>
-#include <errno.h>
 
 #include <string>
+
+#include "private_tmp.h"
 
 namespace {
 
@@ -18,29 +17,13 @@ bool listingOnly(int argc, char **argv) {
   return false;
 }
 
-bool isolateTmp(std::string &why) {
-  if (unshare(CLONE_NEWNS) != 0) {
-    why = std::string("unshare(CLONE_NEWNS): ") + strerror(errno);
-    return false;
-  }
-  if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    why = std::string("making / private: ") + strerror(errno);
-    return false;
-  }
-  if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
-    why = std::string("tmpfs on /tmp: ") + strerror(errno);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   testing::InitGoogleTest(&argc, argv);
   if (!listingOnly(argc, argv)) {
     std::string why;
-    if (!isolateTmp(why)) {
+    if (!testsupport::isolateTmp(why)) {
       // Refuse rather than run against the host's real /tmp.
       fprintf(stderr, "cannot isolate /tmp (%s); the tests need root and mount namespaces\n",
               why.c_str());
