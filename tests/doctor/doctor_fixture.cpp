@@ -25,9 +25,11 @@ std::string DoctorResult::firstScreen() const {
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gid) {
   std::string dir = makeTempDir("doctor-run");
   std::string outPath = dir + "/out", errPath = dir + "/err";
+  std::vector<std::string> command = args;
+  command.insert(command.begin(), ACS_DOCTOR_PATH);
+  command = builtProgram(command);
   std::vector<char *> argv;
-  argv.push_back(const_cast<char *>(ACS_DOCTOR_PATH));
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  for (const std::string &a : command) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
 
   pid_t pid = fork();
@@ -37,7 +39,7 @@ DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gi
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
       _exit(125);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   DoctorResult result;

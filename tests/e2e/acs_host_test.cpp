@@ -46,6 +46,7 @@ HostRun runHost(std::vector<std::string> arguments) {
   std::string outPath = stem + ".out", argsPath = stem + ".args";
   arguments.insert(arguments.begin(), {ACS_HOST_PATH, "--lib", ZORVAN_LIBRARY_PATH});
   arguments.insert(arguments.end(), {"--args-log", argsPath});
+  arguments = testsupport::builtProgram(arguments);
 
   pid_t pid = fork();
   if (pid == 0) {
@@ -54,7 +55,7 @@ HostRun runHost(std::vector<std::string> arguments) {
     std::vector<char *> argv;
     for (std::string &a : arguments) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    execv(ACS_HOST_PATH, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   HostRun run;

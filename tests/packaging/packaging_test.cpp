@@ -108,7 +108,7 @@ void expectInstalledTree(const std::string &prefix) {
   EXPECT_TRUE(exists(prefix + "/share/doc/zorvan-db2acs/operator-guide.md"));
 
   for (const char *tool : {"acs-host", "acs-doctor"}) {
-    Output help = run({prefix + "/bin/" + tool, "--help"});
+    Output help = run(builtProgram({prefix + "/bin/" + tool, "--help"}));
     EXPECT_EQ(help.status, 0) << tool << ": " << help.text;
     EXPECT_NE(help.text.find("Usage: "), std::string::npos) << tool << ": " << help.text;
   }
@@ -131,13 +131,13 @@ void expectBackupWorks(const std::string &prefix) {
   setEnv("QXACS_EXAMPLE_DIR", work + "/catalogue");
 
   const std::string host = prefix + "/bin/acs-host", lib = prefix + "/lib/libzorvan_db2acs.so";
-  Output backup = run({host, "--lib", lib, "--sequence", "backup"});
+  Output backup = run(builtProgram({host, "--lib", lib, "--sequence", "backup"}));
   EXPECT_EQ(backup.status, 0) << backup.text;
-  Output query = run({host, "--lib", lib, "--sequence", "query"});
+  Output query = run(builtProgram({host, "--lib", lib, "--sequence", "query"}));
   EXPECT_EQ(query.status, 0) << query.text;
   EXPECT_NE(query.text.find("object: obj-"), std::string::npos) << query.text;
 
-  Output doctor = run({prefix + "/bin/acs-doctor", "--load"});
+  Output doctor = run(builtProgram({prefix + "/bin/acs-doctor", "--load"}));
   EXPECT_EQ(doctor.status, 0) << doctor.text;
 }
 

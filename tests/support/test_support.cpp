@@ -105,6 +105,14 @@ int runInChild(const std::function<int()> &body) {
   return waitFor(pid);
 }
 
+std::vector<std::string> builtProgram(std::vector<std::string> argv) {
+  std::vector<std::string> command;
+  std::istringstream emulator(ZORVAN_TEST_EMULATOR);
+  for (std::string word; emulator >> word;) command.push_back(word);
+  command.insert(command.end(), argv.begin(), argv.end());
+  return command;
+}
+
 void setEnv(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }
 void unsetEnv(const char *name) { unsetenv(name); }
 

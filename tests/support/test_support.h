@@ -39,6 +39,12 @@ int runAs(const std::function<int()> &body, uid_t uid = kNobody, gid_t gid = kNo
 // Runs body in a forked child as the same user; exit status as above.
 int runInChild(const std::function<int()> &body);
 
+// The command line for running one of the build's own programs: argv as it
+// is in a native build; in a cross build, behind the emulator the build runs
+// its tests under (the host cannot exec the target's binaries). Run the
+// result with execvp: the emulator is found on PATH.
+std::vector<std::string> builtProgram(std::vector<std::string> argv);
+
 // Environment helpers that restore nothing: each test is its own process.
 void setEnv(const char *name, const std::string &value);
 void unsetEnv(const char *name);
