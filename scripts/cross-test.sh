@@ -33,7 +33,8 @@ case "$arch" in
     data="little endian" machine="AArch64" abi="" ;;
   *) usage ;;
 esac
-build=${BUILD_DIR:-$root/build-cross-$arch}
+. "$root/scripts/build-dir.sh"
+build=${BUILD_DIR:-$(zorvan_build_dir "$root" "-cross-$arch")}
 
 phase() { printf '== %s (%ds)\n' "$1" "$SECONDS"; }
 
