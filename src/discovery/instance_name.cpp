@@ -8,6 +8,9 @@
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
 
+// The control-block offsets are those of DB2's 64-bit layout.
+static_assert(sizeof(void *) == 8, "the library is built for 64-bit DB2 only");
+
 namespace {
 
 const char kTag[] = "GetZorvanInstanceName";
