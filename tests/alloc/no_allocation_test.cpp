@@ -85,6 +85,22 @@ unsigned long allocationsDuring(const std::function<void()> &body) {
   return (after.allocations - before.allocations) + (after.frees - before.frees);
 }
 
+// Every forwarder and the version query, once with the trace file absent
+// and once with it present: neither round may touch the heap.
+void expectNoAllocationTracedOrNot(const std::vector<Forwarder> &all, db2ACS_ReturnCode &rc) {
+  unsigned long untraced = allocationsDuring([&] {
+    traceOff();
+    for (const Forwarder &f : all) f.call(f.symbol, &rc);
+  });
+  EXPECT_EQ(untraced, 0u);
+
+  unsigned long traced = allocationsDuring([&] {
+    traceOn();
+    for (const Forwarder &f : all) f.call(f.symbol, &rc);
+  });
+  EXPECT_EQ(traced, 0u);
+}
+
 // An installation whose Instance001 names the null back end's home.
 void layOutInstallation() {
   std::string registry = testsupport::makeTempDir("registry");
@@ -118,17 +134,7 @@ TEST(NoAllocation, BoundForwardersTracedAndNot) {
   std::vector<Forwarder> all = forwarders(lib);
   db2ACS_ReturnCode rc{0};
 
-  unsigned long untraced = allocationsDuring([&] {
-    traceOff();
-    for (const Forwarder &f : all) f.call(f.symbol, &rc);
-  });
-  EXPECT_EQ(untraced, 0u);
-
-  unsigned long traced = allocationsDuring([&] {
-    traceOn();
-    for (const Forwarder &f : all) f.call(f.symbol, &rc);
-  });
-  EXPECT_EQ(traced, 0u);
+  expectNoAllocationTracedOrNot(all, rc);
   // Five lines per bound forwarder, two for the version query.
   EXPECT_EQ(traceLineCount(), 13u * 5u + 2u);
 }
@@ -142,17 +148,7 @@ TEST(NoAllocation, UnboundForwardersTracedAndNot) {
   all.front().call(all.front().symbol, &rc);
   size_t before = traceLineCount();
 
-  unsigned long untraced = allocationsDuring([&] {
-    traceOff();
-    for (const Forwarder &f : all) f.call(f.symbol, &rc);
-  });
-  EXPECT_EQ(untraced, 0u);
-
-  unsigned long traced = allocationsDuring([&] {
-    traceOn();
-    for (const Forwarder &f : all) f.call(f.symbol, &rc);
-  });
-  EXPECT_EQ(traced, 0u);
+  expectNoAllocationTracedOrNot(all, rc);
   EXPECT_GT(traceLineCount(), before);
 }
 

@@ -122,6 +122,14 @@ std::string leaving(int result) {
   return "-----------Leaving, returning " + std::to_string(result) + "--------";
 }
 
+// Initialize's own lines once it calls the back end, up to its leaving line.
+std::vector<std::string> forwardedLines(const void *handle, const void *backEndInitialize,
+                                        int result) {
+  return {"db2ACS_handle is:" + pointerText(handle) + ", f_db2ACSInitialize is " +
+              pointerText(backEndInitialize),
+          "Calling db2ACSInitializepp", leaving(result)};
+}
+
 // The loader's lines for a library that opened, up to its handle line.
 std::vector<std::string> openedLines(const std::string &base, const std::string &cwd,
                                      const std::string &path, const void *handle) {
@@ -194,9 +202,7 @@ TEST(Initialize, FirstCallBindsTheBackEndAndForwardsToIt) {
             tagged(kInit, entered(in.registry)) +
                 tagged(kLoad, openedLines(in.base, in.base, in.library, handle)) +
                 tagged(kLoad, {leaving(1)}) +
-                tagged(kInit, {"db2ACS_handle is:" + pointerText(handle) +
-                                   ", f_db2ACSInitialize is " + pointerText(backEndInitialize),
-                               "Calling db2ACSInitializepp", leaving(0)}));
+                tagged(kInit, forwardedLines(handle, backEndInitialize, 0)));
 }
 
 TEST(Initialize, SecondCallGoesStraightToTheBackEnd) {
@@ -219,11 +225,7 @@ TEST(Initialize, SecondCallGoesStraightToTheBackEnd) {
   // Nothing but Initialize's own lines: no loader, no discovery.
   EXPECT_EQ(traceMessages(),
             tagged(kInit, entered(in.registry) +
-                              std::vector<std::string>{
-                                  "db2ACS_handle is:" + pointerText(handle) +
-                                      ", f_db2ACSInitialize is " +
-                                      pointerText(variableValue(lib, "f_db2ACSInitialize")),
-                                  "Calling db2ACSInitializepp", leaving(0)}));
+                              forwardedLines(handle, variableValue(lib, "f_db2ACSInitialize"), 0)));
 }
 
 TEST(Initialize, BackEndResultAndRecordPassThroughUnchanged) {
@@ -247,11 +249,7 @@ TEST(Initialize, BackEndResultAndRecordPassThroughUnchanged) {
   expectRestUntouched(r);
   EXPECT_EQ(traceMessagesOf(kLoad), std::vector<std::string>{});
   EXPECT_EQ(traceMessagesOf(kInit),
-            (entered(registry) + std::vector<std::string>{
-                                     "db2ACS_handle is:" + pointerText(&marker) +
-                                         ", f_db2ACSInitialize is " +
-                                         pointerText(addressOf(&fakeInitialize)),
-                                     "Calling db2ACSInitializepp", leaving(-5)}));
+            entered(registry) + forwardedLines(&marker, addressOf(&fakeInitialize), -5));
   lib.variable<void *>("db2ACS_handle") = nullptr;
 }
 
@@ -275,28 +273,25 @@ TEST(Initialize, NoInstallationFailsWithElevenInTheRecordOnly) {
 
 // ---------------------------------------------------------------- registry
 
-TEST(InitializeRegistry, UnsetQxregMeansTheDefaultDirectory) {
-  testsupport::unsetEnv("QXREG");
+// The registry line of a first db2ACSInitialize in this process.
+std::string registryLineOfFirstCall() {
   testsupport::enableTrace();
   LoadedLibrary lib;
   ControlBlock cb{};
   Record r = freshRecord();
   lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r));
   std::vector<std::string> lines = traceMessagesOf(kInit);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "-----------QXREG= [/etc/OstravaneRegistry]");
+  return lines.size() >= 3 ? lines[2] : "(no registry line)";
+}
+
+TEST(InitializeRegistry, UnsetQxregMeansTheDefaultDirectory) {
+  testsupport::unsetEnv("QXREG");
+  EXPECT_EQ(registryLineOfFirstCall(), "-----------QXREG= [/etc/OstravaneRegistry]");
 }
 
 TEST(InitializeRegistry, EmptyQxregMeansTheDefaultDirectory) {
   testsupport::setEnv("QXREG", "");
-  testsupport::enableTrace();
-  LoadedLibrary lib;
-  ControlBlock cb{};
-  Record r = freshRecord();
-  lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r));
-  std::vector<std::string> lines = traceMessagesOf(kInit);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "-----------QXREG= [/etc/OstravaneRegistry]");
+  EXPECT_EQ(registryLineOfFirstCall(), "-----------QXREG= [/etc/OstravaneRegistry]");
 }
 
 TEST(InitializeRegistry, FirstCallFixesTheRegistryForTheProcess) {

@@ -103,6 +103,17 @@ std::vector<std::string> openedLines(const std::string &base, const std::string 
           "After dlopen: db2ACS_handle is:" + pointerText(db2ACS_handle)};
 }
 
+// A second load that bound the library at path afresh: the base directory
+// resolved again, the process moved into it, every pointer from the new
+// library, and the loader's whole trace.
+void expectBoundAfresh(const std::string &base, const std::string &path) {
+  EXPECT_EQ(standIn.calls, 2);
+  EXPECT_EQ(binding::currentDir(), base);
+  EXPECT_EQ(db2ACS_handle, binding::loadedHandle(path));
+  expectPointersOf(path);
+  EXPECT_EQ(traceMessagesOf(kLoad), withLeaving(openedLines(base, path), 1));
+}
+
 // dlerror's text for a file that does not open, as the loader met it.
 std::string openErrorOf(const std::string &path) {
   void *handle = dlopen(path.c_str(), RTLD_LAZY);
@@ -342,11 +353,7 @@ TEST(States, FailedOpenIsRetriedInFullByTheNextLoad) {
 
   EXPECT_EQ(initializeFptrs(nullptr), 1);
 
-  EXPECT_EQ(standIn.calls, 2);
-  EXPECT_EQ(binding::currentDir(), base);
-  EXPECT_EQ(db2ACS_handle, binding::loadedHandle(path));
-  expectPointersOf(path);
-  EXPECT_EQ(traceMessagesOf(kLoad), withLeaving(openedLines(base, path), 1));
+  expectBoundAfresh(base, path);
 }
 
 // ---------------------------------------------------------------- unload
@@ -406,12 +413,8 @@ TEST(Unload, UnloadedBackEndIsBoundAfreshByTheNextLoad) {
 
   EXPECT_EQ(initializeFptrs(nullptr), 1);
 
-  EXPECT_EQ(standIn.calls, 2);
-  EXPECT_EQ(binding::currentDir(), base);
-  EXPECT_EQ(db2ACS_handle, binding::loadedHandle(path));
-  expectPointersOf(path);
+  expectBoundAfresh(base, path);
   EXPECT_NE(f_db2ACSVerify, nullptr);
-  EXPECT_EQ(traceMessagesOf(kLoad), withLeaving(openedLines(base, path), 1));
 }
 
 }  // namespace
