@@ -29,7 +29,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 "$root/scripts/deps.sh" cmake make g++ libc6-dev libbenchmark-dev
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZORVAN_BUILD_BENCHMARKS=ON \
+cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DZORVAN_BUILD_BENCHMARKS=ON \
   -DZORVAN_BUILD_TESTS=OFF -DZORVAN_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target zorvan_bench
 
