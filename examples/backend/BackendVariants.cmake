@@ -28,6 +28,7 @@ function(zorvan_backend_variant target output_dir)
     LIBRARY_OUTPUT_DIRECTORY "${output_dir}"
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
+  zorvan_static_runtime(${target})
 
   foreach(symbol IN LISTS VARIANT_OMIT)
     # A misspelt name would omit nothing and the test would pass for the
