@@ -62,6 +62,44 @@ struct Section {
 
 // One parser for both classes; the <elf.h> structures give the offsets
 // and widths of each class's fields, the file gives the byte order.
+// The version-needs section: a chain of Verneed records (one per library
+// depended on), each heading a chain of Vernaux records (one per version
+// needed of it). Both classes share the layout. The chains are followed by
+// their offsets, at most as many steps as the section could hold, so a
+// looping chain ends the read.
+static_assert(sizeof(Elf32_Verneed) == sizeof(Elf64_Verneed) &&
+                  sizeof(Elf32_Vernaux) == sizeof(Elf64_Vernaux),
+              "one layout of the version-needs records for both classes");
+
+void parseVersionNeeds(const Bytes &bytes, const Section &s, const Section &strings,
+                       ElfImage &image) {
+  bytes.require(s.offset, s.size);
+  const uint64_t maxSteps = s.size / sizeof(Elf64_Vernaux) + 1;
+  uint64_t need = s.offset;
+  for (uint64_t n = 0; n < maxSteps; ++n) {
+    if (need + sizeof(Elf64_Verneed) > s.offset + s.size)
+      throw std::runtime_error("version need runs past its section");
+    std::string file = bytes.string(strings.offset, strings.size,
+                                    bytes.field(need + ELF_FIELD(Elf64_Verneed, vn_file)));
+    uint64_t count = bytes.field(need + ELF_FIELD(Elf64_Verneed, vn_cnt));
+    uint64_t aux = need + bytes.field(need + ELF_FIELD(Elf64_Verneed, vn_aux));
+    for (uint64_t i = 0; i < count && i < maxSteps; ++i) {
+      if (aux + sizeof(Elf64_Vernaux) > s.offset + s.size)
+        throw std::runtime_error("version need entry runs past its section");
+      image.versionNeeds.push_back(
+          {file, bytes.string(strings.offset, strings.size,
+                              bytes.field(aux + ELF_FIELD(Elf64_Vernaux, vna_name)))});
+      uint64_t next = bytes.field(aux + ELF_FIELD(Elf64_Vernaux, vna_next));
+      if (next == 0) break;
+      aux += next;
+    }
+    uint64_t next = bytes.field(need + ELF_FIELD(Elf64_Verneed, vn_next));
+    if (next == 0) return;
+    need += next;
+  }
+  throw std::runtime_error("version need chain does not end");
+}
+
 template <typename Ehdr, typename Shdr, typename Sym, typename Dyn>
 void parse(const Bytes &bytes, ElfImage &image) {
   image.fileType = static_cast<uint16_t>(bytes.field(ELF_FIELD(Ehdr, e_type)));
@@ -105,6 +143,8 @@ void parse(const Bytes &bytes, ElfImage &image) {
             {bytes.string(strings.offset, strings.size, bytes.field(at + ELF_FIELD(Sym, st_name))),
              info & 0xf, info >> 4, other & 0x3, shndx != SHN_UNDEF});
       }
+    } else if (s.type == SHT_GNU_verneed && s.size > 0) {
+      parseVersionNeeds(bytes, s, linkedStrings(s), image);
     } else if (s.type == SHT_DYNAMIC) {
       sawDynamic = true;
       const Section &strings = linkedStrings(s);

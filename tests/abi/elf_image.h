@@ -1,5 +1,6 @@
 // A reader for the parts of an ELF shared object that make up its binary
-// interface: the header, the dynamic symbol table and the dynamic section.
+// interface: the header, the dynamic symbol table, the dynamic section and
+// the symbol versions it needs.
 // It reads either byte order and either class itself, so the ABI tests need
 // no host tools and run unchanged under an emulator.
 #ifndef ZORVAN_TEST_ABI_ELF_IMAGE_H
@@ -20,6 +21,13 @@ struct DynamicSymbol {
   bool defined;         // st_shndx != SHN_UNDEF
 };
 
+// One entry of the version-needs section: a symbol version the file
+// requires of a library it depends on ("libc.so.6", "GLIBC_2.14").
+struct VersionNeed {
+  std::string file;
+  std::string version;
+};
+
 struct ElfImage {
   bool is64 = false;
   bool bigEndian = false;
@@ -30,6 +38,7 @@ struct ElfImage {
   std::vector<std::string> needed;   // DT_NEEDED, in order
   std::vector<std::string> runpath;  // DT_RUNPATH entries
   std::vector<std::string> rpath;    // DT_RPATH entries
+  std::vector<VersionNeed> versionNeeds;  // SHT_GNU_verneed, in order
 };
 
 // Reads the file; throws std::runtime_error on anything that is not a

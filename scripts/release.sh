@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds what we ship -- the library, the reference back end, acs-doctor
+# and acs-host -- for each architecture inside the Debian 11 build root
+# (scripts/buildroot.sh), packages each as .tar.gz, .deb and .rpm into
+# dist/, and checks them:
+#   - every ELF file needs no glibc symbol version above 2.17 and no C++
+#     runtime (test_baseline, over every architecture's tree);
+#   - lintian and rpmlint find nothing but the overrides the packages
+#     carry (packaging/lintian-overrides, packaging/rpmlintrc).
+#   scripts/release.sh [ARCH...]   default: x86_64 ppc64le s390x ppc64 aarch64
+# Needs root. Build directories: build-release/<arch> in the checkout.
+set -euo pipefail
+ZORVAN_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ZORVAN_SOURCE"
+. scripts/buildroot.sh
+
+arches=${*:-$zorvan_release_arches}
+for arch in $arches; do
+  zorvan_arch_toolchain "$arch" >/dev/null || {
+    echo "unknown architecture $arch (known: $zorvan_release_arches)" >&2
+    exit 2
+  }
+done
+phase() { printf '== %s (%ds)\n' "$1" "$SECONDS"; }
+
+phase "build root $ZORVAN_BUILD_ROOT"
+zorvan_buildroot_prepare
+"$ZORVAN_SOURCE/scripts/deps.sh" lintian rpmlint rpm
+
+version=$(sed -n 's/^project(zorvan_db2acs VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+mkdir -p dist
+for arch in $arches; do
+  phase "$arch: build and package"
+  toolchain=$(zorvan_arch_toolchain "$arch")
+  build=build-release/$arch
+  rm -f dist/*"$version"[-_.]*"$arch"* "$build"/*.tar.gz "$build"/*.deb "$build"/*.rpm
+  # x86_64 also builds the baseline check, run below over every tree.
+  tests=OFF
+  [ "$arch" = x86_64 ] && tests=ON
+  zorvan_buildroot_run bash -c "
+    set -e
+    cmake -S . -B '$build' -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_WERROR=ON \
+      -DZORVAN_BUILD_TESTS=$tests -DZORVAN_RELEASE_BUILD=ON \
+      ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$toolchain} >/dev/null
+    if [ $tests = ON ]; then
+      cmake --build '$build' -j$(nproc) --target test_baseline
+    fi
+    cmake --build '$build' -j$(nproc) 2>&1 | grep -v '^\[' || true
+    cd '$build' && cpack -G 'TGZ;DEB;RPM' >/dev/null"
+  cp "$build"/*.tar.gz "$build"/*.deb "$build"/*.rpm dist/
+done
+ls -l dist/
+
+phase "baseline: glibc 2.17, no C++ runtime, for every architecture"
+# The trees unpacked in the checkout, where the build root sees them too:
+# the check runs there, so the host's tools play no part.
+trees=build-release/trees
+rm -rf "$trees"
+mkdir -p "$trees"
+list=""
+for arch in $arches; do
+  tar xzf "dist/zorvan-db2acs-$version-$arch.tar.gz" -C "$trees"
+  list+="${list:+:}/src/$trees/zorvan-db2acs-$version-$arch"
+done
+zorvan_buildroot_run env ZORVAN_SHIPPED_TREES="$list" \
+  build-release/x86_64/tests/test_baseline
+
+phase "lintian and rpmlint"
+status=0
+for deb in dist/*.deb; do
+  if ! out=$(lintian --fail-on error,warning "$deb" 2>&1); then
+    echo "lintian: $deb"; echo "$out"; status=1
+  fi
+done
+for rpm in dist/*.rpm; do
+  if ! out=$(rpmlint -r packaging/rpmlintrc "$rpm" 2>&1); then
+    echo "rpmlint: $rpm"; echo "$out"; status=1
+  fi
+done
+[ "$status" -eq 0 ] || exit 1
+phase "done: $(ls dist | wc -l) files in dist/"
