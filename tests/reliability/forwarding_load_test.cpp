@@ -32,7 +32,17 @@ struct Usage {
   size_t heapInUse;
 };
 
-Usage usage() { return {residentPages(), mallinfo2().uordblks}; }
+// mallinfo2 came with glibc 2.33; mallinfo's int fields do for the heap
+// a test process uses.
+size_t heapInUse() {
+#if __GLIBC_PREREQ(2, 33)
+  return mallinfo2().uordblks;
+#else
+  return static_cast<size_t>(mallinfo().uordblks);
+#endif
+}
+
+Usage usage() { return {residentPages(), heapInUse()}; }
 
 struct HostReport {
   long failures = -1;
