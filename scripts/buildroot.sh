@@ -12,7 +12,7 @@
 ZORVAN_BUILD_ROOT=${ZORVAN_BUILD_ROOT:-/var/cache/zorvan-db2acs/bullseye}
 zorvan_buildroot_suite=bullseye
 zorvan_buildroot_packages=(
-  cmake make g++ file rpm
+  cmake make g++ file rpm cpio
   libgtest-dev libgmock-dev googletest nlohmann-json3-dev
   g++-powerpc64le-linux-gnu g++-s390x-linux-gnu g++-powerpc64-linux-gnu g++-aarch64-linux-gnu
 )
@@ -34,6 +34,14 @@ zorvan_arch_triplet() {
     ppc64) echo powerpc64-linux-gnu ;;
     aarch64) echo aarch64-linux-gnu ;;
     *) return 1 ;;
+  esac
+}
+zorvan_arch_deb() {
+  case "$1" in
+    x86_64) echo amd64 ;;
+    ppc64le) echo ppc64el ;;
+    aarch64) echo arm64 ;;
+    *) echo "$1" ;;
   esac
 }
 zorvan_release_arches="x86_64 ppc64le s390x ppc64 aarch64"

@@ -33,7 +33,9 @@ for arch in $arches; do
   phase "$arch: build and package"
   toolchain=$(zorvan_arch_toolchain "$arch")
   build=build-release/$arch
-  rm -f dist/*"$version"[-_.]*"$arch"* "$build"/*.tar.gz "$build"/*.deb "$build"/*.rpm
+  packages="zorvan-db2acs-$version-$arch.tar.gz zorvan-db2acs_${version}_$(zorvan_arch_deb "$arch").deb
+            zorvan-db2acs-$version-1.$arch.rpm"
+  for p in $packages; do rm -f "dist/$p" "$build/$p"; done
   # x86_64 also builds the baseline check, run below over every tree.
   tests=OFF
   [ "$arch" = x86_64 ] && tests=ON
@@ -47,7 +49,7 @@ for arch in $arches; do
     fi
     cmake --build '$build' -j$(nproc) 2>&1 | grep -v '^\[' || true
     cd '$build' && cpack -G 'TGZ;DEB;RPM' >/dev/null"
-  cp "$build"/*.tar.gz "$build"/*.deb "$build"/*.rpm dist/
+  for p in $packages; do cp "$build/$p" dist/; done
 done
 ls -l dist/
 

@@ -7,7 +7,12 @@ if(TARGET acs-host AND TARGET acs-doctor AND TARGET qxacsint_example)
   find_program(ZORVAN_READELF readelf)
   find_program(ZORVAN_NM nm)
   find_program(ZORVAN_DPKG_DEB dpkg-deb)
-  if(ZORVAN_READELF AND ZORVAN_NM AND ZORVAN_DPKG_DEB)
+  find_program(ZORVAN_RPM rpm)
+  find_program(ZORVAN_RPMBUILD rpmbuild)
+  find_program(ZORVAN_RPM2CPIO rpm2cpio)
+  find_program(ZORVAN_CPIO cpio)
+  if(ZORVAN_READELF AND ZORVAN_NM AND ZORVAN_DPKG_DEB AND ZORVAN_RPM AND ZORVAN_RPMBUILD
+     AND ZORVAN_RPM2CPIO AND ZORVAN_CPIO)
     add_executable(packaging_test packaging/packaging_test.cpp)
     target_link_libraries(packaging_test PRIVATE zorvan_test_support)
     target_compile_definitions(packaging_test PRIVATE
@@ -17,11 +22,21 @@ if(TARGET acs-host AND TARGET acs-doctor AND TARGET qxacsint_example)
       READELF_PATH="${ZORVAN_READELF}"
       NM_PATH="${ZORVAN_NM}"
       DPKG_DEB_PATH="${ZORVAN_DPKG_DEB}"
+      RPM_PATH="${ZORVAN_RPM}"
+      RPM2CPIO_PATH="${ZORVAN_RPM2CPIO}"
+      CPIO_PATH="${ZORVAN_CPIO}"
+      RPM_ARCH="${ZORVAN_RPM_ARCH}"
+      DEB_ARCH="${ZORVAN_DEB_ARCH}"
       ZORVAN_VERSION="${PROJECT_VERSION}")
     add_dependencies(packaging_test zorvan_db2acs acs-host acs-doctor qxacsint_example)
+    if(TARGET test_baseline)
+      target_compile_definitions(packaging_test PRIVATE
+        BASELINE_TEST_PATH="$<TARGET_FILE:test_baseline>")
+      add_dependencies(packaging_test test_baseline)
+    endif()
     gtest_discover_tests(packaging_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 900 LABELS packaging RUN_SERIAL TRUE)
   else()
-    message(STATUS "packaging tests left out: readelf, nm and dpkg-deb are needed")
+    message(STATUS "packaging tests left out: readelf, nm, dpkg-deb, rpm, rpmbuild, rpm2cpio and cpio are needed")
   endif()
 endif()

@@ -93,6 +93,11 @@ std::string runpathOf(const std::string &library) {
   return runpath;
 }
 
+mode_t modeOf(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
 // The tree below an install prefix, whichever way it was made.
 void expectInstalledTree(const std::string &prefix) {
   const std::string lib = prefix + "/lib/libzorvan_db2acs.so";
@@ -104,8 +109,10 @@ void expectInstalledTree(const std::string &prefix) {
   const std::string backend = prefix + "/lib/zorvan-db2acs/examples/libqxacsint.so";
   ASSERT_EQ(stat(backend.c_str(), &st), 0) << backend;
   EXPECT_EQ(st.st_mode & 0777, 0755u) << "the back end must stay executable";
-  EXPECT_TRUE(exists(prefix + "/share/doc/zorvan-db2acs/README.md"));
-  EXPECT_TRUE(exists(prefix + "/share/doc/zorvan-db2acs/operator-guide.md"));
+  EXPECT_EQ(modeOf(prefix + "/share/doc/zorvan-db2acs/README.md") & 0777, 0644u);
+  EXPECT_EQ(modeOf(prefix + "/share/doc/zorvan-db2acs/operator-guide.md") & 0777, 0644u);
+  // Developers' documents stay in the source.
+  EXPECT_FALSE(exists(prefix + "/share/doc/zorvan-db2acs/benchmarks.md"));
 
   for (const char *tool : {"acs-host", "acs-doctor"}) {
     Output help = run(builtProgram({prefix + "/bin/" + tool, "--help"}));
@@ -141,45 +148,137 @@ void expectBackupWorks(const std::string &prefix) {
   EXPECT_EQ(doctor.status, 0) << doctor.text;
 }
 
-TEST(InstallTree, HoldsLibraryToolsBackEndAndDocs) {
+const char *const kManPages[] = {"man1/acs-doctor.1.gz", "man1/acs-host.1.gz",
+                                 "man7/libzorvan_db2acs.7.gz"};
+
+// The glibc baseline of the unpacked trees, by the baseline check itself
+// (built in release builds only: nothing else can meet it).
+void expectBaseline(const std::vector<std::string> &trees) {
+#ifdef BASELINE_TEST_PATH
+  std::string list;
+  for (const std::string &tree : trees) list += (list.empty() ? "" : ":") + tree;
+  setEnv("ZORVAN_SHIPPED_TREES", list);
+  Output check = run(builtProgram({BASELINE_TEST_PATH}));
+  unsetEnv("ZORVAN_SHIPPED_TREES");
+  EXPECT_EQ(check.status, 0) << check.text;
+  EXPECT_NE(check.text.find("[  PASSED  ] " + std::to_string(4 * trees.size()) + " tests"),
+            std::string::npos) << check.text;
+#else
+  (void)trees;
+#endif
+}
+
+// What a system package adds around the tree below /opt/zorvan-db2acs.
+void expectSystemIntegration(const std::string &root) {
+  const std::string opt = "/opt/zorvan-db2acs";
+  for (const char *tool : {"acs-host", "acs-doctor"}) {
+    std::string link = root + "/usr/bin/" + tool;
+    ASSERT_TRUE(S_ISLNK(modeOf(link))) << link;
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), opt + "/bin/" + tool);
+    EXPECT_EQ(modeOf(root + target) & 0777, 0755u) << target;
+  }
+  for (const char *page : kManPages)
+    EXPECT_EQ(modeOf(root + "/usr/share/man/" + page) & 0777, 0644u) << page;
+  EXPECT_NE(readFile(root + "/usr/share/doc/zorvan-db2acs/copyright").find("Upstream-Name:"),
+            std::string::npos);
+  EXPECT_TRUE(exists(root + "/usr/share/doc/zorvan-db2acs/changelog.gz"));
+  EXPECT_EQ(modeOf(root + opt + "/lib/libzorvan_db2acs.so") & 0777, 0644u);
+}
+
+// The paths a package lists, one per line, whatever it lists them with.
+std::set<std::string> listed(const std::vector<std::string> &argv, const std::string &strip) {
+  Output list = run(argv);
+  EXPECT_EQ(list.status, 0) << list.text;
+  std::set<std::string> paths;
+  for (std::string line : lines(list.text)) {
+    if (line.rfind(strip, 0) == 0) line = line.substr(strip.size());
+    if (line.size() > 1 && line.back() == '/') line.pop_back();
+    paths.insert(line);
+  }
+  return paths;
+}
+
+struct Packages {
+  std::string dir, version = ZORVAN_VERSION, tarball, deb, rpm;
+};
+
+Packages makePackages() {
+  Packages p;
+  p.dir = makeTempDir("packages");
+  Output cpack = run({CPACK_PATH, "--config", std::string(BUILD_DIR) + "/CPackConfig.cmake",
+                      "-G", "TGZ;DEB;RPM", "-B", p.dir});
+  EXPECT_EQ(cpack.status, 0) << cpack.text;
+  p.tarball = p.dir + "/zorvan-db2acs-" + p.version + "-" + RPM_ARCH + ".tar.gz";
+  p.deb = p.dir + "/zorvan-db2acs_" + p.version + "_" + DEB_ARCH + ".deb";
+  p.rpm = p.dir + "/zorvan-db2acs-" + p.version + "-1." + RPM_ARCH + ".rpm";
+  return p;
+}
+
+TEST(InstallTree, HoldsLibraryToolsBackEndDocsAndManual) {
   std::string prefix = makeTempDir("prefix");
   Output install = run({CMAKE_PATH, "--install", BUILD_DIR, "--prefix", prefix});
   ASSERT_EQ(install.status, 0) << install.text;
   expectInstalledTree(prefix);
+  for (const char *page : kManPages) EXPECT_TRUE(exists(prefix + "/share/man/" + page)) << page;
+  // A plain install stays inside its prefix: the /usr links are the
+  // system packages' alone.
+  EXPECT_EQ(install.text.find("/usr/"), std::string::npos) << install.text;
   expectBackupWorks(prefix);
 }
 
-TEST(Packages, TarballAndDebCarryTheInstalledTree) {
-  std::string out = makeTempDir("packages");
-  Output cpack = run({CPACK_PATH, "--config", std::string(BUILD_DIR) + "/CPackConfig.cmake",
-                      "-G", "TGZ;DEB", "-B", out});
-  ASSERT_EQ(cpack.status, 0) << cpack.text;
-  std::string version = ZORVAN_VERSION;
+TEST(Packages, TarballDebAndRpmCarryOneTree) {
+  Packages p = makePackages();
 
-  // The tarball unpacks into one top directory holding the tree.
-  std::string tarball = out + "/zorvan-db2acs-" + version + "-Linux.tar.gz";
+  // The tarball unpacks into one top directory holding the tree and its
+  // manual, and nothing of the system packages' surroundings.
   std::string unpacked = makeTempDir("tgz");
-  ASSERT_EQ(run({"tar", "xzf", tarball, "-C", unpacked}).status, 0) << tarball;
-  std::string top = unpacked + "/zorvan-db2acs-" + version + "-Linux";
+  ASSERT_EQ(run({"tar", "xzf", p.tarball, "-C", unpacked}).status, 0) << p.tarball;
+  std::string top = unpacked + "/zorvan-db2acs-" + p.version + "-" + RPM_ARCH;
   expectInstalledTree(top);
+  for (const char *page : kManPages) EXPECT_TRUE(exists(top + "/share/man/" + page)) << page;
+  EXPECT_FALSE(exists(top + "/usr"));
 
-  // The .deb: its control fields, and the same tree under /opt.
-  Output debs = run({"sh", "-c", "ls " + out + "/*.deb"});
-  ASSERT_EQ(debs.status, 0) << debs.text;
-  std::string deb = lines(debs.text).at(0);
-  Output fields = run({DPKG_DEB_PATH, "-f", deb, "Package", "Version", "Maintainer", "Depends",
-                       "Description"});
+  // The .deb: its control fields, the tree under /opt and what lies around it.
+  Output fields = run({DPKG_DEB_PATH, "-f", p.deb, "Package", "Version", "Architecture",
+                       "Maintainer", "Depends", "Description"});
   ASSERT_EQ(fields.status, 0) << fields.text;
   EXPECT_NE(fields.text.find("Package: zorvan-db2acs\n"), std::string::npos) << fields.text;
-  EXPECT_NE(fields.text.find("Version: " + version + "\n"), std::string::npos) << fields.text;
-  EXPECT_NE(fields.text.find("Maintainer: "), std::string::npos) << fields.text;
-  EXPECT_NE(fields.text.find("Depends: libc6"), std::string::npos) << fields.text;
+  EXPECT_NE(fields.text.find("Version: " + p.version + "\n"), std::string::npos) << fields.text;
+  EXPECT_NE(fields.text.find("Architecture: " DEB_ARCH "\n"), std::string::npos) << fields.text;
+  EXPECT_NE(fields.text.find("Depends: libc6 (>= 2.17)\n"), std::string::npos) << fields.text;
   EXPECT_NE(fields.text.find("Description: DB2 ACS"), std::string::npos) << fields.text;
+  std::string debRoot = makeTempDir("deb");
+  ASSERT_EQ(run({DPKG_DEB_PATH, "-x", p.deb, debRoot}).status, 0);
+  expectInstalledTree(debRoot + "/opt/zorvan-db2acs");
+  expectSystemIntegration(debRoot);
+  EXPECT_TRUE(exists(debRoot + "/usr/share/lintian/overrides/zorvan-db2acs"));
 
-  std::string root = makeTempDir("deb");
-  ASSERT_EQ(run({DPKG_DEB_PATH, "-x", deb, root}).status, 0);
-  expectInstalledTree(root + "/opt/zorvan-db2acs");
-  expectBackupWorks(root + "/opt/zorvan-db2acs");
+  // The .rpm: the same, and it owns neither /opt nor the system's
+  // directories, and needs nothing but the C library.
+  std::string rpmRoot = makeTempDir("rpm");
+  Output unpack = run({"sh", "-c", std::string(RPM2CPIO_PATH) + " " + p.rpm + " | " + CPIO_PATH +
+                                       " -idm --quiet"},
+                      rpmRoot);
+  ASSERT_EQ(unpack.status, 0) << unpack.text;
+  expectInstalledTree(rpmRoot + "/opt/zorvan-db2acs");
+  expectSystemIntegration(rpmRoot);
+  std::set<std::string> owned = listed({RPM_PATH, "-qlp", p.rpm}, "");
+  for (const char *dir : {"/opt", "/usr", "/usr/bin", "/usr/share/man", "/usr/share/man/man1"})
+    EXPECT_EQ(owned.count(dir), 0u) << "the package claims " << dir;
+  EXPECT_EQ(owned.count("/opt/zorvan-db2acs"), 1u);
+  for (const std::string &need : listed({RPM_PATH, "-qp", "--requires", p.rpm}, "")) {
+    bool allowed = need.rfind("rpmlib(", 0) == 0 || need.rfind("rtld(", 0) == 0 ||
+                   need.rfind("libc.so.6", 0) == 0 || need.rfind("libdl.so.2", 0) == 0 ||
+                   need.rfind("libm.so.6", 0) == 0 || need.rfind("libpthread.so.0", 0) == 0 ||
+                   need.rfind("ld", 0) == 0;
+    EXPECT_TRUE(allowed) << "the .rpm requires " << need;
+  }
+
+  expectBaseline({top, debRoot + "/opt/zorvan-db2acs", rpmRoot + "/opt/zorvan-db2acs"});
+  expectBackupWorks(debRoot + "/opt/zorvan-db2acs");
+  expectBackupWorks(rpmRoot + "/opt/zorvan-db2acs");
 }
 
 }  // namespace
