@@ -25,9 +25,12 @@ const std::vector<unsigned> kBaseline = {2, 17};
 const std::set<std::string> kProgramMayNeed = {
     "libc.so.6",          "libdl.so.2", "libm.so.6", "libpthread.so.0", "librt.so.1",
     "ld-linux-x86-64.so.2", "ld64.so.2", "ld64.so.1", "ld-linux-aarch64.so.1"};
-// The library lives in DB2's process: the C library, and libdl where that
-// C library keeps dlopen.
-const std::set<std::string> kLibraryMayNeed = {"libc.so.6", "libdl.so.2"};
+// The library lives in DB2's process: the C library, libdl where that C
+// library keeps dlopen, and on AArch64 the dynamic loader, which holds the
+// stack protector's canary there (__stack_chk_guard, GLIBC_2.17) and is in
+// every process anyway.
+const std::set<std::string> kLibraryMayNeed = {"libc.so.6", "libdl.so.2",
+                                               "ld-linux-aarch64.so.1"};
 
 struct Shipped {
   const char *name;
