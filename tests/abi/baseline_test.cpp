@@ -65,8 +65,10 @@ std::vector<Case> cases() {
   std::vector<Case> out;
   for (const Shipped &file : kShipped) {
     if (trees.empty()) out.push_back({std::string("build_") + file.name, file.inBuild, &file});
-    for (const std::string &tree : trees) {
-      std::string label = tree.substr(tree.find_last_of('/') + 1) + "_" + file.name;
+    for (std::size_t t = 0; t < trees.size(); ++t) {
+      const std::string &tree = trees[t];
+      std::string label = "tree" + std::to_string(t + 1) + "_" +
+                          tree.substr(tree.find_last_of('/') + 1) + "_" + file.name;
       for (char &c : label)
         if (!isalnum(static_cast<unsigned char>(c))) c = '_';
       out.push_back({label, tree + "/" + file.inTree, &file});
@@ -119,3 +121,8 @@ std::string caseName(const testing::TestParamInfo<Case> &param) { return param.p
 INSTANTIATE_TEST_SUITE_P(Shipped, Baseline, testing::ValuesIn(cases()), caseName);
 
 }  // namespace
+
+int main(int argc, char **argv) {
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

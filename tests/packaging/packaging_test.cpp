@@ -269,7 +269,8 @@ TEST(Packages, TarballDebAndRpmCarryOneTree) {
     EXPECT_EQ(owned.count(dir), 0u) << "the package claims " << dir;
   EXPECT_EQ(owned.count("/opt/zorvan-db2acs"), 1u);
   for (const std::string &need : listed({RPM_PATH, "-qp", "--requires", p.rpm}, "")) {
-    bool allowed = need.rfind("rpmlib(", 0) == 0 || need.rfind("rtld(", 0) == 0 ||
+    // /bin/sh: the install scripts CPack writes (empty ones too) run in it.
+    bool allowed = need == "/bin/sh" || need.rfind("rpmlib(", 0) == 0 || need.rfind("rtld(", 0) == 0 ||
                    need.rfind("libc.so.6", 0) == 0 || need.rfind("libdl.so.2", 0) == 0 ||
                    need.rfind("libm.so.6", 0) == 0 || need.rfind("libpthread.so.0", 0) == 0 ||
                    need.rfind("ld", 0) == 0;
