@@ -1,13 +1,15 @@
 # acs-doctor, run as a child process against installations laid out in
 # each test's private /tmp.
 if(TARGET acs-doctor AND TARGET qxacsint_example)
+  find_package(nlohmann_json 3.9 REQUIRED)
   include(${PROJECT_SOURCE_DIR}/examples/backend/BackendVariants.cmake)
   zorvan_backend_variant(doctor_backend_no_verify
     "${CMAKE_CURRENT_BINARY_DIR}/doctor/no-verify" OMIT db2ACSVerifypp)
 
   zorvan_add_test(doctor_test
-    SOURCES doctor/doctor_test.cpp doctor/doctor_fixture.cpp doctor/json_reader.cpp)
+    SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_fixture.cpp)
   target_include_directories(doctor_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor)
+  target_link_libraries(doctor_test PRIVATE nlohmann_json::nlohmann_json)
   target_compile_definitions(doctor_test PRIVATE
     ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
