@@ -15,4 +15,16 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
     NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify)
+
+  # The trace explainer, on traces acs-host makes with the library.
+  zorvan_add_test(doctor_trace_test SOURCES doctor/doctor_trace_test.cpp doctor/doctor_fixture.cpp)
+  target_include_directories(doctor_trace_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor
+                             ${PROJECT_SOURCE_DIR}/examples/backend)
+  target_link_libraries(doctor_trace_test PRIVATE nlohmann_json::nlohmann_json)
+  target_compile_definitions(doctor_trace_test PRIVATE
+    ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
+    ACS_HOST_PATH="$<TARGET_FILE:acs-host>"
+    GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
+    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>")
+  add_dependencies(doctor_trace_test acs-doctor acs-host qxacsint_example doctor_backend_no_verify)
 endif()

@@ -25,10 +25,15 @@ std::string DoctorResult::firstScreen() const {
 }
 
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gid) {
+  return runProgram(ACS_DOCTOR_PATH, args, uid, gid);
+}
+
+DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid,
+                        gid_t gid) {
   std::string dir = makeTempDir("doctor-run");
   std::string outPath = dir + "/out", errPath = dir + "/err";
   std::vector<std::string> command = args;
-  command.insert(command.begin(), ACS_DOCTOR_PATH);
+  command.insert(command.begin(), program);
   command = builtProgram(command);
   std::vector<char *> argv;
   for (const std::string &a : command) argv.push_back(const_cast<char *>(a.c_str()));

@@ -21,8 +21,11 @@ struct DoctorResult {
   std::string firstScreen() const;
 };
 
-// Runs acs-doctor with args in the current environment, optionally as
-// another user (uid/gid switched in the child before exec).
+// Runs one of the build's programs with args in the current environment,
+// optionally as another user (uid/gid switched in the child before exec).
+DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid = 0,
+                        gid_t gid = 0);
+// The same for acs-doctor.
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid = 0, gid_t gid = 0);
 
 // A registry with instances under /tmp, a home directory with Base/, and

@@ -19,6 +19,9 @@ std::string headline(const Report &report);
 
 const char *severityName(Severity severity);
 
+// "ERROR    <cause>" and "         fix: <fix>".
+void printProblem(std::FILE *out, const Problem &problem);
+
 }  // namespace doctor
 
 #endif

@@ -115,6 +115,12 @@ const char *severityName(Severity severity) {
   return "?";
 }
 
+void printProblem(std::FILE *out, const Problem &p) {
+  std::string tag = severityName(p.severity);
+  for (char &ch : tag) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  std::fprintf(out, "%-8s %s\n         fix: %s\n", tag.c_str(), p.cause.c_str(), p.fix.c_str());
+}
+
 std::string headline(const Report &r) {
   std::string who = r.subject.user;
   if (r.binds) return "DB2 would bind the back end (checked as " + who + ").";
@@ -153,10 +159,7 @@ void renderText(const Report &r, bool verbose, std::FILE *out) {
       if (p.severity != level) continue;
       if (!any) std::fprintf(out, "\n");
       any = true;
-      std::string tag = severityName(p.severity);
-      for (char &ch : tag) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      std::fprintf(out, "%-8s %s\n         fix: %s\n", tag.c_str(), p.cause.c_str(),
-                   p.fix.c_str());
+      printProblem(out, p);
     }
   if (!any) std::fprintf(out, "\nNo problems found.\n");
 

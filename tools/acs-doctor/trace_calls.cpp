@@ -141,7 +141,13 @@ void explainBinding(const TracedCall &call, const std::string &registry, TracedP
         p.problems.push_back(describe(Cause::HomeTooLong, v));
         return;
       case Stage::NotAccessible:
-        if (f.libraryPath.empty())
+        if (f.libraryPath.empty() && readProperties(f.propertiesPath).hasValue)
+          p.problems.push_back({Severity::Note,
+                                f.propertiesPath + " gave no home directory when the trace was "
+                                "written, but has a dZORVANHOME line now: it was changed since.",
+                                "Check the installation as it is now: acs-doctor --as-user "
+                                "<instance owner>"});
+        else if (f.libraryPath.empty())
           p.problems.push_back(explainKeyLine(f.propertiesPath, v));
         else if (f.libraryPath.find('\r') != std::string::npos)
           p.problems.push_back(describe(Cause::CrLfLineEnds, v));

@@ -6,6 +6,7 @@
 #include "explain.h"
 #include "json_out.h"
 #include "options.h"
+#include "render.h"
 #include "trace_calls.h"
 #include "trace_parse.h"
 
@@ -39,9 +40,7 @@ void renderText(const std::string &path, const ParsedTrace &trace,
                    source(c).c_str(), outcomeName(c.outcome),
                    static_cast<int>(i) == p.firstFailure ? "   <- first failure" : "");
     }
-    for (const Problem &problem : p.problems)
-      std::fprintf(out, "ERROR    %s\n         fix: %s\n", problem.cause.c_str(),
-                   problem.fix.c_str());
+    for (const Problem &problem : p.problems) printProblem(out, problem);
   }
   if (trace.foreignLines != 0)
     std::fprintf(out, "\n%zu line%s that are not the library's trace lines were skipped.\n",
