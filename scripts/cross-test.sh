@@ -40,13 +40,23 @@ phase() { printf '== %s (%ds)\n' "$1" "$SECONDS"; }
 
 phase "packages"
 # googletest: the sources, built for the target along with the tests.
-"$root/scripts/deps.sh" cmake make googletest qemu-user \
+"$root/scripts/deps.sh" cmake make googletest qemu-user nlohmann-json3-dev \
   "gcc-$triplet" "g++-$triplet" "binutils-$triplet"
+
+# nlohmann-json is header-only and the same for every architecture, but the
+# cross compiler must not see the rest of this machine's /usr/include: the
+# package is staged on its own and named to CMake directly.
+json_config=$(dirname "$(dpkg -L nlohmann-json3-dev | grep '/nlohmann_jsonConfig.cmake$')")
+json_root=$build/nlohmann-json/usr
+mkdir -p "$json_root/include" "$json_root/share/cmake"
+cp -r /usr/include/nlohmann "$json_root/include/"
+cp -r "$json_config" "$json_root/share/cmake/"
 
 phase "configure"
 cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$arch.cmake" \
   -DZORVAN_GTEST_FROM_SOURCE=ON -DZORVAN_BUILD_TOOLS=ON -DZORVAN_BUILD_TESTS=ON \
+  -Dnlohmann_json_DIR="$json_root/share/cmake/nlohmann_json" \
   "$@" >/dev/null
 
 phase "build"
