@@ -17,8 +17,9 @@ struct Row {
 const Row kRows[] = {
     {Cause::RegistryMissing, "registry-missing",
      "The registry directory {registry} ({origin}) does not exist, so no instance can be found.",
-     "Set QXREG to the registry directory in {user}'s environment (then restart the instance), "
-     "or install the registry at {registry}."},
+     "Set QXREG to the registry directory in {user}'s profile (as {user}: echo 'export "
+     "QXREG=<registry directory>' >> ~/.profile, then restart the DB2 instance), or as root: "
+     "mkdir -p {registry}/Zorvan and register the instance there."},
     {Cause::RegistryMissingDefaultExists, "registry-mistyped",
      "QXREG names {registry}, which does not exist ({origin}); the default registry "
      ZORVAN_DEFAULT_REGISTRY " does exist.",
@@ -30,7 +31,9 @@ const Row kRows[] = {
     {Cause::InstancesDirMissing, "instances-directory-missing",
      "The registry {registry} has no Zorvan directory ({instances} is missing), so no instance "
      "can be found.",
-     "Point QXREG at the registry root, the directory that holds Zorvan/."},
+     "Point QXREG at the registry root, the directory that holds Zorvan/ (as {user}: echo 'export "
+     "QXREG=<registry root>' >> ~/.profile), or as root: mkdir {instances} and register the "
+     "instance there."},
     {Cause::InstancesDirUnreadable, "instances-directory-unreadable",
      "The instances directory {instances} cannot be read by {user}: {error}.",
      "As root: chmod 755 {instances}"},
@@ -57,7 +60,8 @@ const Row kRows[] = {
     {Cause::EmptyInstanceVariable, "instance-variable-empty",
      "ZORVAN_INST is set but empty; an empty value still counts, so no instance is scanned for "
      "and the properties path becomes {properties}.",
-     "Unset ZORVAN_INST (or set it to the instance name) in {user}'s environment."},
+     "Unset ZORVAN_INST (or set it to the instance name) in {user}'s environment: as {user}, "
+     "remove it from ~/.profile, then restart the DB2 instance."},
     {Cause::PropertiesMissing, "properties-missing",
      "The instance's properties file {properties} does not exist.",
      "As root: echo 'dZORVANHOME <home directory>' > {properties} (the directory holding "
@@ -90,7 +94,8 @@ const Row kRows[] = {
      "Strip the carriage returns: sed -i 's/\\r$//' {properties}"},
     {Cause::HomeMissing, "home-missing",
      "The home directory {home} named by dZORVANHOME in {properties} does not exist.",
-     "Correct dZORVANHOME in {properties}, or install the product at {home}."},
+     "As root: sed -i 's|^dZORVANHOME .*|dZORVANHOME <home directory>|' {properties} (or "
+     "install the product at {home})."},
     {Cause::HomeTooLong, "home-too-long",
      "dZORVANHOME in {properties} is longer than the 1003 characters the library takes.",
      "Install the product under a shorter home directory."},

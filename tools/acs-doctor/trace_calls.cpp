@@ -7,6 +7,7 @@
 #include "causes.h"
 #include "explain.h"
 #include "interpret.h"
+#include "trace_text_match.h"
 #include "zorvan/trace_texts.h"
 
 namespace doctor {
@@ -37,19 +38,8 @@ const EntryText *entryOfTag(const std::string &tag) {
   return nullptr;
 }
 
-// The text of a format before its first conversion: what every line
-// written with it starts with.
-std::string headOf(const char *format) {
-  const char *percent = std::strchr(format, '%');
-  return percent == nullptr ? format : std::string(format, percent);
-}
-
-bool startsWith(const std::string &text, const std::string &head) {
-  return text.compare(0, head.size(), head) == 0;
-}
-
 bool readLeaving(const std::string &message, int &rc) {
-  std::string head = headOf(ZORVAN_TEXT_LEAVING_RESULT);
+  std::string head = textBefore(ZORVAN_TEXT_LEAVING_RESULT);
   if (!startsWith(message, head)) return false;
   return std::sscanf(message.c_str() + head.size(), "%d", &rc) == 1;
 }
@@ -91,7 +81,7 @@ DiscoveryRun runFromTrace(const TracedCall &call, const std::string &registry) {
       run.scanTrace.push_back(line);
     } else if (messageOf(line, "GetZorvanBaseDir", m)) {
       run.baseTrace.push_back(line);
-      if (startsWith(m, headOf(ZORVAN_TEXT_SCAN_FAILED))) run.scanResult = -1;
+      if (startsWith(m, textBefore(ZORVAN_TEXT_SCAN_FAILED))) run.scanResult = -1;
       if (startsWith(m, "Setting the env: ") && m.find('=') != std::string::npos) {
         run.scanResult = 0;
         std::size_t eq = m.find('=');
@@ -164,10 +154,10 @@ void explainBinding(const TracedCall &call, const std::string &registry, TracedP
   for (const std::string &line : call.inner) {
     std::string m;
     if (!messageOf(line, "initializeFptrs()", m)) continue;
-    std::string head = headOf(ZORVAN_TEXT_LIBRARY_TO_LOAD);
+    std::string head = textBefore(ZORVAN_TEXT_LIBRARY_TO_LOAD);
     if (startsWith(m, head) && m.size() >= head.size() + 2)
       v["lib"] = m.substr(head.size(), m.size() - head.size() - 2);
-    head = headOf(ZORVAN_TEXT_DLOPEN_FAILED);
+    head = textBefore(ZORVAN_TEXT_DLOPEN_FAILED);
     if (startsWith(m, head)) {
       std::size_t e = m.find("error = \"");
       std::size_t pwd = m.rfind("\", pwd=\"");
@@ -178,7 +168,7 @@ void explainBinding(const TracedCall &call, const std::string &registry, TracedP
     }
     for (const EntryText &e : kEntries) {
       if (e.label == nullptr) continue;
-      std::string labelHead = headOf(e.label);
+      std::string labelHead = textBefore(e.label);
       if (startsWith(m, labelHead) && (m.substr(labelHead.size()) == "(nil)" ||
                                        m.substr(labelHead.size()) == "0"))
         missing += (missing.empty() ? "" : ", ") + std::string(e.symbol);
@@ -258,8 +248,8 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace) {
         call.bindingFailed = true;
       } else if (entry->calling != nullptr && r.message == entry->calling) {
         call.forwarded = true;
-      } else if (startsWith(r.message, headOf(ZORVAN_TEXT_QXREG))) {
-        std::string head = headOf(ZORVAN_TEXT_QXREG);
+      } else if (startsWith(r.message, textBefore(ZORVAN_TEXT_QXREG))) {
+        std::string head = textBefore(ZORVAN_TEXT_QXREG);
         std::string value = r.message.substr(head.size());
         if (!value.empty() && value.back() == ']') value.pop_back();
         registryOf[r.pid] = value;
