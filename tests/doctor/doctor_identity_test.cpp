@@ -183,7 +183,9 @@ TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
   EXPECT_EQ(r.firstScreen().find("would NOT bind"), std::string::npos);
   // Root's marker in sticky /tmp: only root may remove it, and the fix says so.
   std::string fix = firstFix(r);
-  if (geteuid() == 0) EXPECT_EQ(fix, "As root: rm /tmp/db2ACSDeleteDebug (unless a debugger is being attached).");
+  if (geteuid() == 0) {
+    EXPECT_EQ(fix, "As root: rm /tmp/db2ACSDeleteDebug (unless a debugger is being attached).");
+  }
   EXPECT_EQ(paste(fix.substr(0, fix.find(" (unless"))), 0);
   EXPECT_EQ(runDoctor({}).status, kBinds);
 }
