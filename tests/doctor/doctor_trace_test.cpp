@@ -147,6 +147,27 @@ TEST(DoctorTrace, InterleavedProcessesAreToldApart) {
   EXPECT_EQ(doc.at("processes")[0].at("calls").size(), doc.at("processes")[0].at("calls").size());
 }
 
+// A registry path longer than the trace's 2046-character message limit:
+// its lines are cut there, and are still read as the library's lines.
+TEST(DoctorTrace, LinesCutAtTheFormattingLimitAreStillRead) {
+  Traced t;
+  t.healthy();
+  testsupport::setEnv("QXREG", "/tmp/" + std::string(2100, 'r'));
+  EXPECT_NE(t.host("backup").status, 0);
+  bool cut = false;
+  for (const std::string &line : testsupport::traceLines())
+    cut = cut || (line.find("-----------QXREG= [") != std::string::npos && line.back() != ']');
+  ASSERT_TRUE(cut) << "expected the registry line to be cut at the limit";
+
+  nlohmann::json doc = nlohmann::json::parse(runDoctor({"--trace", kTracePath, "--json"}).out);
+  EXPECT_EQ(doc.at("exit_code"), kFailed);
+  EXPECT_EQ(doc.at("foreign_lines"), 0);
+  const nlohmann::json &process = doc.at("processes")[0];
+  EXPECT_EQ(process.at("first_failure"), 2);
+  EXPECT_EQ(process.at("calls")[1].at("function"), "db2ACSInitialize");
+  EXPECT_FALSE(process.at("problems").empty());
+}
+
 TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
   Traced t;
   t.healthy();
