@@ -42,11 +42,7 @@ CauseValues baseValues(const UserCheck &c, const Subject &s) {
   std::string origin = fromVariable ? "QXREG " + qxreg->origin
                                     : "the default; QXREG " +
                                           (qxreg != nullptr ? qxreg->origin : std::string("unset"));
-  return {{"registry", f.registry},       {"origin", origin},
-          {"user", c.run.user},           {"instances", f.registry + "/Zorvan"},
-          {"instance", f.instance},       {"properties", f.propertiesPath},
-          {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
-          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
+  return factValues(f, c.run.user, origin);
 }
 
 // A directory on the way that the user cannot search, found by the child.
@@ -165,6 +161,14 @@ void explainNotAccessible(const UserCheck &c, const Subject &s, std::vector<Prob
 }
 
 }  // namespace
+
+CauseValues factValues(const Facts &f, const std::string &user, const std::string &origin) {
+  return {{"registry", f.registry},       {"origin", origin},
+          {"user", user},                 {"instances", f.registry + "/Zorvan"},
+          {"instance", f.instance},       {"properties", f.propertiesPath},
+          {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
+          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
+}
 
 Problem explainKeyLine(const std::string &propertiesPath, CauseValues v) {
   PropertiesReading p = readProperties(propertiesPath);

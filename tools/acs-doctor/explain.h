@@ -26,6 +26,10 @@ struct PropertiesReading {
 };
 PropertiesReading readProperties(const std::string &path);
 
+// The values every cause may use, from what discovery found; origin says
+// where the registry directory came from.
+CauseValues factValues(const Facts &facts, const std::string &user, const std::string &origin);
+
 // Why the properties file gave no home directory: a key line without a
 // value, a near miss, or no key line at all.
 Problem explainKeyLine(const std::string &propertiesPath, CauseValues values);

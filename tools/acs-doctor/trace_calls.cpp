@@ -99,15 +99,7 @@ DiscoveryRun runFromTrace(const TracedCall &call, const std::string &registry) {
 void explainBinding(const TracedCall &call, const std::string &registry, TracedProcess &p) {
   DiscoveryRun run = runFromTrace(call, registry);
   Facts f = interpret(run);
-  CauseValues v = {{"registry", f.registry},
-                   {"origin", "as the trace shows it"},
-                   {"user", "the DB2 instance owner"},
-                   {"instances", f.registry + "/Zorvan"},
-                   {"instance", f.instance},
-                   {"properties", f.propertiesPath},
-                   {"home", visible(f.home)},
-                   {"lib", visible(f.libraryPath)},
-                   {"limit", "1023"}};
+  CauseValues v = factValues(f, "the DB2 instance owner", "as the trace shows it");
   if (run.baseResult != 0) {
     switch (f.stage) {
       case Stage::NoInstance:
