@@ -61,6 +61,7 @@ TEST(DoctorHealthy, JsonHoldsTheVerdictAndTheDiscovery) {
   EXPECT_EQ(badDoc.at("discovery").at("home").get<std::string>(), inst.home() + "\r");
   ASSERT_FALSE(badDoc.at("problems").empty());
   EXPECT_EQ(badDoc.at("problems")[0].at("severity").get<std::string>(), "error");
+  EXPECT_EQ(badDoc.at("problems")[0].at("id").get<std::string>(), "crlf-line-ends");
 }
 
 TEST(DoctorBroken, MissingRegistryNamesQxreg) {

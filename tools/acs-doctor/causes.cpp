@@ -160,9 +160,8 @@ std::string fill(const char *text, const CauseValues &values) {
 
 Problem describe(Cause cause, const CauseValues &values) {
   const Row &row = rowOf(cause);
-  return {Severity::Error, fill(row.text, values), fill(row.fix, values)};
+  return {Severity::Error, fill(row.text, values), fill(row.fix, values), row.name};
 }
 
-const char *causeName(Cause cause) { return rowOf(cause).name; }
 
 }  // namespace doctor

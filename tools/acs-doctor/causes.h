@@ -48,11 +48,9 @@ enum class Cause {
 // Values for the row's {placeholders}: {registry}, {user}, {path}, ...
 using CauseValues = std::map<std::string, std::string>;
 
-// The row, filled in; a placeholder without a value stays visible.
+// The row, filled in, with the row's stable name ("registry-missing") as
+// the problem's id; a placeholder without a value stays visible.
 Problem describe(Cause cause, const CauseValues &values);
-
-// A stable name for scripts ("registry-missing").
-const char *causeName(Cause cause);
 
 }  // namespace doctor
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace doctor {
@@ -82,9 +83,12 @@ struct Facts {
 enum class Severity { Error, Warning, Note };
 
 struct Problem {
+  Problem(Severity level, std::string what, std::string how, std::string name = "")
+      : severity(level), cause(std::move(what)), fix(std::move(how)), id(std::move(name)) {}
   Severity severity;
   std::string cause;
   std::string fix;  // one line
+  std::string id;   // the cause's stable name, when it comes from the table of causes
 };
 
 struct EntryPoint {

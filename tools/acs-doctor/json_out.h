@@ -23,8 +23,11 @@ const char *severityName(Severity severity);
 
 inline nlohmann::json problemsJson(const std::vector<Problem> &problems) {
   nlohmann::json list = nlohmann::json::array();
-  for (const Problem &p : problems)
-    list.push_back({{"severity", severityName(p.severity)}, {"cause", p.cause}, {"fix", p.fix}});
+  for (const Problem &p : problems) {
+    nlohmann::json problem = {{"severity", severityName(p.severity)}, {"cause", p.cause}, {"fix", p.fix}};
+    if (!p.id.empty()) problem["id"] = p.id;
+    list.push_back(problem);
+  }
   return list;
 }
 
