@@ -143,7 +143,7 @@ TEST(DoctorTrace, InterleavedProcessesAreToldApart) {
   ASSERT_EQ(doc.at("processes").size(), 2u);
   EXPECT_TRUE(doc.at("processes")[0].at("first_failure").is_null());
   EXPECT_EQ(doc.at("processes")[1].at("first_failure"), 2);
-  // The same cause, by the same name, as the live check gives it.
+  // Named by its id in the table of causes, which the live check shares.
   EXPECT_EQ(doc.at("processes")[1].at("problems")[0].at("id"), "properties-not-opened");
   EXPECT_EQ(doc.at("foreign_lines"), 1);
   EXPECT_EQ(doc.at("processes")[0].at("calls").size(), doc.at("processes")[0].at("calls").size());
