@@ -72,6 +72,10 @@ TEST(DoctorTrace, FailedInitializeNamesTheDiscoveryOrLoaderCause) {
     std::string cause;
   } cases[] = {
       {"no registry", [](Traced &t) { testsupport::setEnv("QXREG", t.registry() + "/gone"); },
+       "/gone (as the trace shows it) does not exist"},
+      {"mistyped registry", [](Traced &t) { testsupport::setEnv("QXREG", t.registry() + "x"); },
+       "x, which does not exist (as the trace shows it); /tmp/registry"},
+      {"no Zorvan directory", [](Traced &t) { ASSERT_EQ(rmdir((t.registry() + "/Zorvan").c_str()), 0); },
        "has no Zorvan directory"},
       {"no agent", [](Traced &t) { t.addInstance("Instance001", false, "dZORVANHOME /x\n"); },
        "No registered instance has the DB2 agent installed"},

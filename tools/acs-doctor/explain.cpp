@@ -60,21 +60,9 @@ bool explainBlocked(const UserCheck &c, CauseValues v, const std::string &target
 // The registry itself is missing: the cause behind every later failure.
 bool explainMissingRegistry(const UserCheck &c, const Subject &s, const CauseValues &v,
                             std::vector<Problem> &out) {
-  const Facts &f = c.facts;
-  if (isDirectory(f.registry)) return false;
   const SteeringVariable *qxreg = s.variable("QXREG");
   bool fromVariable = qxreg != nullptr && qxreg->set && !qxreg->value.empty();
-  CauseValues values = v;
-  std::string similar = similarSibling(f.registry);
-  if (fromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY && isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
-    out.push_back(describe(Cause::RegistryMissingDefaultExists, values));
-  } else if (fromVariable && !similar.empty()) {
-    values["similar"] = similar;
-    out.push_back(describe(Cause::RegistryMissingSimilarExists, values));
-  } else {
-    out.push_back(describe(Cause::RegistryMissing, values));
-  }
-  return true;
+  return explainRegistryMissing(c.facts.registry, fromVariable, v, out);
 }
 
 void explainNoInstance(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
@@ -161,6 +149,21 @@ void explainNotAccessible(const UserCheck &c, const Subject &s, std::vector<Prob
 }
 
 }  // namespace
+
+bool explainRegistryMissing(const std::string &registry, bool fromVariable, CauseValues values,
+                            std::vector<Problem> &out) {
+  if (isDirectory(registry)) return false;
+  std::string similar = similarSibling(registry);
+  if (fromVariable && registry != ZORVAN_DEFAULT_REGISTRY && isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
+    out.push_back(describe(Cause::RegistryMissingDefaultExists, values));
+  } else if (fromVariable && !similar.empty()) {
+    values["similar"] = similar;
+    out.push_back(describe(Cause::RegistryMissingSimilarExists, values));
+  } else {
+    out.push_back(describe(Cause::RegistryMissing, values));
+  }
+  return true;
+}
 
 CauseValues factValues(const Facts &f, const std::string &user, const std::string &origin) {
   return {{"registry", f.registry},       {"origin", origin},

@@ -30,6 +30,12 @@ PropertiesReading readProperties(const std::string &path);
 // where the registry directory came from.
 CauseValues factValues(const Facts &facts, const std::string &user, const std::string &origin);
 
+// When the registry directory does not exist: the cause, preferring a
+// mistyped QXREG (fromVariable) beside the default or a similar directory.
+// False when it exists.
+bool explainRegistryMissing(const std::string &registry, bool fromVariable, CauseValues values,
+                            std::vector<Problem> &out);
+
 // Why the properties file gave no home directory: a key line without a
 // value, a near miss, or no key line at all.
 Problem explainKeyLine(const std::string &propertiesPath, CauseValues values);

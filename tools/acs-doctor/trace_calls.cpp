@@ -1,5 +1,6 @@
 #include "trace_calls.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -8,6 +9,7 @@
 #include "explain.h"
 #include "interpret.h"
 #include "trace_text_match.h"
+#include "zorvan/discovery.h"
 #include "zorvan/trace_texts.h"
 
 namespace doctor {
@@ -103,9 +105,13 @@ void explainBinding(const TracedCall &call, const std::string &registry, TracedP
   if (run.baseResult != 0) {
     switch (f.stage) {
       case Stage::NoInstance:
+        // QXREG was set when the registry the trace shows is not the default.
+        if (!f.scanOpened && f.scanOpenErrno == ENOENT &&
+            explainRegistryMissing(f.registry, f.registry != ZORVAN_DEFAULT_REGISTRY, v, p.problems))
+          return;
         if (!f.scanOpened) {
           v["error"] = std::strerror(f.scanOpenErrno);
-          p.problems.push_back(describe(f.scanOpenErrno == 2 ? Cause::InstancesDirMissing
+          p.problems.push_back(describe(f.scanOpenErrno == ENOENT ? Cause::InstancesDirMissing
                                                              : Cause::InstancesDirUnreadable, v));
         } else {
           v["example"] = "<instance>";
