@@ -80,10 +80,12 @@ TEST(DoctorIdentity, PidChecksAsTheRunningProcessWithItsEnvironment) {
   SKIP_UNLESS_ROOT("starts a process as nobody");
   Healthy inst;
   testsupport::unsetEnv("QXREG");
-  ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry()}, "/");
+  ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=/opt/agent-libs"},
+                  "/");
   std::string pid = std::to_string(agent.pid());
 
   DoctorResult good = runDoctor({"--pid", pid, "--load"});
+  EXPECT_CONTAINS(good.firstScreen(), "LD_LIBRARY_PATH=/opt/agent-libs, with the rest of that environment");
   EXPECT_EQ(good.status, kBinds) << good.out << good.err;
   EXPECT_CONTAINS(good.firstScreen(), "Checked as nobody (uid 65534");
   EXPECT_CONTAINS(good.firstScreen(), "as process " + pid + " runs");

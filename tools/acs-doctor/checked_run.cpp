@@ -19,6 +19,13 @@ namespace doctor {
 namespace {
 
 bool becomeSubject(const Subject &s, std::string &error) {
+  if (s.wholeEnvironment) {
+    clearenv();
+    for (const std::string &entry : s.environment) {
+      std::size_t equals = entry.find('=');
+      setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+    }
+  }
   for (const SteeringVariable &v : s.variables) {
     if (v.set)
       setenv(v.name.c_str(), v.value.c_str(), 1);

@@ -1,8 +1,8 @@
-// Runs the check in a child that has become the subject: its environment,
-// its working directory and, when the subject is another user, its uid,
-// gid and groups. Discovery, the permission probes and the --load test all
-// run there, so the load can never contradict the execute test; results
-// come back over a pipe.
+// Runs the check in a child that has become the subject: its environment
+// (the whole of it for a process or a login), its working directory and,
+// when the subject is another user, its uid, gid and groups. Discovery, the
+// permission probes and the --load test all run there, so the load can
+// never contradict the execute test; results come back over a pipe.
 #ifndef ACS_DOCTOR_CHECKED_RUN_H
 #define ACS_DOCTOR_CHECKED_RUN_H
 

@@ -2,8 +2,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace doctor {
@@ -29,6 +32,30 @@ std::string readAll(int fd) {
   }
   return bytes;
 }
+
+namespace {
+
+constexpr int kLoginShellSeconds = 20;
+
+// Reads to end of file; false when that did not come within the time.
+bool readUntil(int fd, std::string &bytes, int seconds) {
+  time_t deadline = time(nullptr) + seconds;
+  char buffer[4096];
+  for (;;) {
+    long left = static_cast<long>(deadline - time(nullptr));
+    if (left <= 0) return false;
+    struct pollfd p = {fd, POLLIN, 0};
+    int ready = poll(&p, 1, static_cast<int>(left * 1000));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return true;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
 
 std::string readFileBytes(const std::string &path, std::string &error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -71,10 +98,16 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
     _exit(127);
   }
   close(fds[1]);
-  output = readAll(fds[0]);
+  // A profile that waits for input or hangs must not hang the doctor.
+  bool timedOut = !readUntil(fds[0], output, kLoginShellSeconds);
   close(fds[0]);
+  if (timedOut) kill(pid, SIGKILL);
   int raw = 0;
   while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+  }
+  if (timedOut) {
+    error = "the login shell did not finish within " + std::to_string(kLoginShellSeconds) + " s";
+    return false;
   }
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   if (status == 127) {

@@ -144,6 +144,11 @@ struct Subject {
   std::string cwd;
   pid_t pid = 0;
   std::vector<SteeringVariable> variables;
+  // The whole environment ("NAME=value"), for a process or a login: the
+  // checking child takes it over, so the back end's own dependencies are
+  // looked for with DB2's LD_LIBRARY_PATH too. Unused for "self".
+  bool wholeEnvironment = false;
+  std::vector<std::string> environment;
   bool switchUser = false;  // the checking child drops to uid/gid/groups
   std::string loginError;   // the login environment could not be read
   const SteeringVariable *variable(const std::string &name) const {

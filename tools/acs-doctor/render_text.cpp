@@ -146,6 +146,10 @@ void subjectLines(std::FILE *out, const Subject &s) {
     else
       std::fprintf(out, "  %s %s\n", v.name.c_str(), v.origin.c_str());
   }
+  // It decides where the back end's own dependencies are found (--load).
+  for (const std::string &entry : s.environment)
+    if (entry.compare(0, 16, "LD_LIBRARY_PATH=") == 0)
+      std::fprintf(out, "  %s, with the rest of that environment\n", visible(entry).c_str());
   if (!s.cwd.empty()) std::fprintf(out, "  working directory %s\n", visible(s.cwd).c_str());
 }
 

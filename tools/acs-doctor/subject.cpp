@@ -21,6 +21,19 @@ namespace {
 
 const char *const kSteering[] = {"QXREG", "ZORVAN_INST"};
 
+// A process's or a login's environment, taken over whole.
+void takeEnvironment(const std::string &block, Subject &s) {
+  s.wholeEnvironment = true;
+  std::size_t at = 0;
+  while (at < block.size()) {
+    std::size_t end = block.find('\0', at);
+    if (end == std::string::npos) end = block.size();
+    std::string entry = block.substr(at, end - at);
+    if (entry.find('=') != std::string::npos && entry[0] != '=') s.environment.push_back(entry);
+    at = end + 1;
+  }
+}
+
 std::string nameOf(uid_t uid) {
   const struct passwd *pw = getpwuid(uid);
   return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
@@ -138,6 +151,7 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   ssize_t n = readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1);
   if (n > 0) s.cwd.assign(cwd, static_cast<std::size_t>(n));
   takeVariables(environ, "process " + pid + "'s environment", s);
+  takeEnvironment(environ, s);
   out = s;
   return true;
 }
@@ -180,6 +194,7 @@ bool subjectFromLogin(const std::string &user, Subject &out, std::string &error)
     takeVariables("", s.user + "'s unreadable login environment", s);
   } else {
     takeVariables(output.substr(at + head.size()), s.user + "'s login environment", s);
+    takeEnvironment(output.substr(at + head.size()), s);
   }
   out = s;
   return true;
