@@ -40,7 +40,7 @@ phase() { printf '== %s (%ds)\n' "$1" "$SECONDS"; }
 
 phase "packages"
 # googletest: the sources, built for the target along with the tests.
-"$root/scripts/deps.sh" cmake make googletest qemu-user \
+"$root/scripts/deps.sh" cmake make googletest qemu-user nlohmann-json3-dev \
   "gcc-$triplet" "g++-$triplet" "binutils-$triplet"
 
 phase "configure"

@@ -16,7 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-dir.sh"
 build=${BUILD_DIR:-$(zorvan_build_dir "$root" -fuzz)}
 seconds=${1:-60}
-targets=${FUZZ_TARGETS:-"fuzz_properties fuzz_instance_name fuzz_trace fuzz_base_dir"}
+targets=${FUZZ_TARGETS:-"fuzz_properties fuzz_instance_name fuzz_trace fuzz_base_dir fuzz_trace_reader"}
 
 "$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev
 

@@ -62,6 +62,19 @@ enum {
   QXACS_ERR_STORAGE = 22     /* the catalogue directory failed us */
 };
 
+/* The result codes in words, for hosts that print them; null for a code
+ * this back end never returns. */
+static inline const char *qxacs_result_text(int rc) {
+  switch (rc) {
+    case QXACS_OK: return "QXACS_OK";
+    case QXACS_NO_MORE_OBJECTS: return "QXACS_NO_MORE_OBJECTS: the query has no more objects";
+    case QXACS_ERR_ARGUMENT: return "QXACS_ERR_ARGUMENT: a null or wrong-kind pointer, or an unknown code";
+    case QXACS_ERR_NOT_FOUND: return "QXACS_ERR_NOT_FOUND: no object with that id";
+    case QXACS_ERR_STORAGE: return "QXACS_ERR_STORAGE: the catalogue directory (QXACS_EXAMPLE_DIR) failed";
+    default: return 0;
+  }
+}
+
 /* BeginOperation's uint32. */
 enum {
   QXACS_OP_BACKUP = 1,

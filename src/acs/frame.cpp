@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 namespace zorvan {
 
@@ -29,18 +30,18 @@ void debugHold(const char *marker) {
 }
 
 void enterFrame(const char *tag, const char *marker) {
-  SqluvErrorLog(tag, "-----------Entered--------");
-  SqluvErrorLog(tag, "-----------Will wait if %s exists --------", marker);
+  SqluvErrorLog(tag, ZORVAN_TEXT_ENTERED);
+  SqluvErrorLog(tag, ZORVAN_TEXT_HOLD, marker);
   debugHold(marker);
 }
 
 db2ACS_RC leaveFrame(const char *tag, db2ACS_RC result) {
-  SqluvErrorLog(tag, "-----------Leaving, returning %d--------", result);
+  SqluvErrorLog(tag, ZORVAN_TEXT_LEAVING_RESULT, result);
   return result;
 }
 
 db2ACS_RC failUnbound(const char *tag, db2ACS_RC code, db2ACS_ReturnCode *rc) {
-  SqluvErrorLog(tag, "db2ACS_handle or function pointer is NULL. Returning error");
+  SqluvErrorLog(tag, ZORVAN_TEXT_NOT_BOUND);
   // A null record is not written through; the code is still returned.
   if (rc != nullptr) rc->returnCode = code;
   return code;

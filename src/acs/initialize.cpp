@@ -5,6 +5,7 @@
 #include "zorvan/db2acs.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 namespace {
 const char kTag[] = "db2ACSInitialize()";
@@ -15,11 +16,11 @@ constexpr db2ACS_RC kBindingFailed = 11;
 extern "C" db2ACS_RC db2ACSInitialize(db2ACS_CB *cb, db2ACS_ReturnCode *rc) {
   zorvan::enterFrame(kTag, kMarker);
   fixRegistryDir();
-  SqluvErrorLog(kTag, "-----------QXREG= [%s]", qxReg);
+  SqluvErrorLog(kTag, ZORVAN_TEXT_QXREG, qxReg);
 
   db2ACS_RC result;
   if ((db2ACS_handle == nullptr || f_db2ACSInitialize == nullptr) && initializeFptrs(cb) == 0) {
-    SqluvErrorLog(kTag, "initializeFptrs() failed, returning error.");
+    SqluvErrorLog(kTag, ZORVAN_TEXT_BINDING_FAILED);
     if (rc != nullptr) rc->returnCode = kBindingFailed;
     result = kBindingFailed;
   } else if (f_db2ACSInitialize == nullptr) {

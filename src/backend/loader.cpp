@@ -9,6 +9,7 @@
 #include "zorvan/db2acs.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ int resolveEntryPoints() {
 int bindBackend(const db2ACS_CB *cb) {
   char baseDir[ZORVAN_PATH_MAX];
   if (GetZorvanBaseDir(baseDir, sizeof baseDir, cb) != 0) {
-    SqluvErrorLog(kLoadTag, "GetZorvanBaseDir failed, returning error.");
+    SqluvErrorLog(kLoadTag, ZORVAN_TEXT_BASE_DIR_FAILED);
     return 0;
   }
   SqluvErrorLog(kLoadTag, "GetZorvanBaseDir succeeded.");
@@ -74,14 +75,14 @@ int bindBackend(const db2ACS_CB *cb) {
 
   char path[ZORVAN_PATH_MAX];
   buildLibraryPath(path, baseDir);
-  SqluvErrorLog(kLoadTag, "Library to be loaded: \"%s\".", path);
+  SqluvErrorLog(kLoadTag, ZORVAN_TEXT_LIBRARY_TO_LOAD, path);
 
   db2ACS_handle = dlopen(path, RTLD_LAZY);
   const char *openError = db2ACS_handle == nullptr ? dlerror() : nullptr;
   char cwd[ZORVAN_PATH_MAX];
   currentDirectory(cwd);
   if (db2ACS_handle == nullptr)
-    SqluvErrorLog(kLoadTag, "dlopen failed when loading \"%s\", error = \"%s\", pwd=\"%s\"", path,
+    SqluvErrorLog(kLoadTag, ZORVAN_TEXT_DLOPEN_FAILED, path,
                   openError != nullptr ? openError : "", cwd);
   else
     SqluvErrorLog(kLoadTag, "dlopen succeeded. Current dir: \"%s\", loaded: \"%s\"", cwd, path);
@@ -95,7 +96,7 @@ int bindBackend(const db2ACS_CB *cb) {
 extern "C" int initializeFptrs(const db2ACS_CB *cb) {
   // A bound handle is taken as it is, complete or not: binding is not retried.
   int result = db2ACS_handle != nullptr ? 1 : bindBackend(cb);
-  SqluvErrorLog(kLoadTag, "-----------Leaving, returning %d--------", result);
+  SqluvErrorLog(kLoadTag, ZORVAN_TEXT_LEAVING_RESULT, result);
   return result;
 }
 

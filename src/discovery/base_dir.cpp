@@ -12,6 +12,7 @@
 #include "zorvan/db2acs.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ bool resolveInstanceName(char (&instance)[ZORVAN_PATH_MAX], const db2ACS_CB *cb)
   SqluvErrorLog(kTag,
                 "GetZorvanInstanceName failed, trying to get the name of the first zorvan instance name.");
   if (get_first_zorvan_instname(instance, sizeof instance) != 0) {
-    SqluvErrorLog(kTag, "get_first_zorvan_instname() failed as well, returning error.");
+    SqluvErrorLog(kTag, ZORVAN_TEXT_SCAN_FAILED);
     return false;
   }
   return publishInstanceName(instance);
@@ -76,11 +77,11 @@ int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
                   ZORVAN_PATH_MAX, qxReg, instance);
     return kFailure;
   }
-  SqluvErrorLog(kTag, "path for .properties is: %s", propertiesPath);
+  SqluvErrorLog(kTag, ZORVAN_TEXT_PROPERTIES_PATH, propertiesPath);
 
   FILE *properties = fopen(propertiesPath, "re");
   if (properties == nullptr) {
-    SqluvErrorLog(kTag, "Could not open file %s", propertiesPath);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_NO_PROPERTIES, propertiesPath);
     return kFailure;
   }
   char home[zorvan::kHomeMax + 1] = "";
@@ -97,7 +98,7 @@ int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
   if (lookup == zorvan::HomeLookup::Found)
     snprintf(libraryPath, sizeof libraryPath, "%s/Base/%s", home, ZORVAN_BACKEND_LIBRARY);
   if (access(libraryPath, X_OK) != 0) {
-    SqluvErrorLog(kTag, "QXZrDb2IKA DB2 Library %s not accessible", libraryPath);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_NOT_ACCESSIBLE, libraryPath);
     return kFailure;
   }
 

@@ -10,6 +10,7 @@
 #include "zorvan/db2acs.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ int scan(char *name, size_t size) {
   DIR *dir = opendir(instancesDir);
   if (dir == nullptr) {
     int error = errno;
-    SqluvErrorLog(kTag, "open(%s) failed with errno: %d\n", instancesDir, error);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_SCAN_OPEN_FAILED, instancesDir, error);
     return -1;
   }
 

@@ -9,6 +9,7 @@
 // descriptor, so lines of processes tracing at once never interleave.
 #include "zorvan/trace.h"
 #include "zorvan/trace_sink.h"
+#include "zorvan/trace_texts.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -143,7 +144,7 @@ void appendLine(char *message, size_t length) {
       written = write(fd, line, prefixLength + length + 1);
     } else {
       char line[kLineBuffer];
-      int lineLength = snprintf(line, sizeof line, "LIBDB2ACS-%d: %02d/%02d/%02d %02d:%02d:%02d %s\n",
+      int lineLength = snprintf(line, sizeof line, ZORVAN_TRACE_LINE_FORMAT,
                                 pid, local.tm_mon + 1, local.tm_mday, local.tm_year % 100,
                                 local.tm_hour, local.tm_min, local.tm_sec, message);
       written = 0;

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,10 +25,15 @@ std::string DoctorResult::firstScreen() const {
 }
 
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gid) {
+  return runProgram(ACS_DOCTOR_PATH, args, uid, gid);
+}
+
+DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid,
+                        gid_t gid) {
   std::string dir = makeTempDir("doctor-run");
   std::string outPath = dir + "/out", errPath = dir + "/err";
   std::vector<std::string> command = args;
-  command.insert(command.begin(), ACS_DOCTOR_PATH);
+  command.insert(command.begin(), program);
   command = builtProgram(command);
   std::vector<char *> argv;
   for (const std::string &a : command) argv.push_back(const_cast<char *>(a.c_str()));
@@ -75,6 +82,55 @@ void Installation::addHealthyInstance() {
 
 void Installation::installBackend(const std::string &from, mode_t mode) {
   writeFile(backendPath(), readFile(from), mode);
+}
+
+ProcessAs::ProcessAs(uid_t uid, gid_t gid, const std::vector<std::string> &environment,
+                     const std::string &cwd) {
+  std::vector<char *> envp;
+  for (const std::string &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0 || chdir(cwd.c_str()) != 0)
+      _exit(125);
+    char sleep[] = "sleep", seconds[] = "120";
+    char *argv[] = {sleep, seconds, nullptr};
+    execve("/bin/sleep", argv, envp.data());
+    _exit(127);
+  }
+  // The checks read /proc/<pid>/environ: wait until the exec has happened.
+  for (int i = 0; i < 200; ++i) {
+    std::string exe(256, '\0');
+    ssize_t n = readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), &exe[0], exe.size());
+    if (n > 0 && exe.compare(0, static_cast<std::size_t>(n), "/usr/bin/sleep") == 0) break;
+    if (n > 0 && exe.compare(0, static_cast<std::size_t>(n), "/bin/sleep") == 0) break;
+    usleep(10000);
+  }
+}
+
+ProcessAs::~ProcessAs() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+TemporaryUser::TemporaryUser(const std::string &profile)
+    : name_("zdoc" + std::to_string(getpid())) {
+  std::string home = makeTempDir("home-" + name_);
+  std::string command = "useradd -M -N -g nogroup -s /bin/sh -d " + home + " " + name_;
+  if (std::system(command.c_str()) != 0) return;
+  const struct passwd *pw = getpwnam(name_.c_str());
+  if (pw == nullptr) return;
+  uid_ = pw->pw_uid;
+  gid_ = pw->pw_gid;
+  writeFile(home + "/.profile", profile);
+  if (chown(home.c_str(), uid_, gid_) != 0 || chown((home + "/.profile").c_str(), uid_, gid_) != 0)
+    return;
+}
+
+TemporaryUser::~TemporaryUser() {
+  if (uid_ != 0 && std::system(("userdel " + name_ + " 2>/dev/null").c_str()) != 0) {
+  }
 }
 
 }  // namespace doctortest

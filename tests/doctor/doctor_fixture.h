@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#define EXPECT_CONTAINS(haystack, needle) \
+  EXPECT_NE((haystack).find(needle), std::string::npos) << "missing: " << (needle) << "\n" << (haystack)
+
 namespace doctortest {
 
 struct DoctorResult {
@@ -18,8 +21,11 @@ struct DoctorResult {
   std::string firstScreen() const;
 };
 
-// Runs acs-doctor with args in the current environment, optionally as
-// another user (uid/gid switched in the child before exec).
+// Runs one of the build's programs with args in the current environment,
+// optionally as another user (uid/gid switched in the child before exec).
+DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid = 0,
+                        gid_t gid = 0);
+// The same for acs-doctor.
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid = 0, gid_t gid = 0);
 
 // A registry with instances under /tmp, a home directory with Base/, and
@@ -43,6 +49,40 @@ class Installation {
  private:
   std::string registry_;
   std::string home_;
+};
+
+// A process started as another user with an environment of its own, the
+// way a DB2 agent runs; killed when the object goes.
+class ProcessAs {
+ public:
+  ProcessAs(uid_t uid, gid_t gid, const std::vector<std::string> &environment,
+            const std::string &cwd);
+  ~ProcessAs();
+  ProcessAs(const ProcessAs &) = delete;
+  ProcessAs &operator=(const ProcessAs &) = delete;
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A login account made for one test (useradd), with a home directory and
+// the given ~/.profile; removed again (userdel) when the object goes.
+class TemporaryUser {
+ public:
+  explicit TemporaryUser(const std::string &profile);
+  ~TemporaryUser();
+  TemporaryUser(const TemporaryUser &) = delete;
+  TemporaryUser &operator=(const TemporaryUser &) = delete;
+  bool created() const { return uid_ != 0; }
+  const std::string &name() const { return name_; }
+  uid_t uid() const { return uid_; }
+  gid_t gid() const { return gid_; }
+
+ private:
+  std::string name_;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
 };
 
 }  // namespace doctortest

@@ -52,4 +52,27 @@ BackendLoad loadBackend(const std::string &path) {
   return load;
 }
 
+void encodeLoad(Wire &out, const BackendLoad &load) {
+  out.put(load.attempted ? 1L : 0L);
+  out.put(load.path);
+  out.put(load.found ? 1L : 0L);
+  out.put(load.loaded ? 1L : 0L);
+  out.put(load.error);
+  std::vector<std::string> resolved;
+  for (const EntryPoint &e : load.entryPoints) resolved.push_back((e.resolved ? "1" : "0") + e.symbol);
+  out.put(resolved);
+}
+
+bool decodeLoad(WireReader &in, BackendLoad &load) {
+  std::vector<std::string> resolved;
+  if (!(in.get(load.attempted) && in.get(load.path) && in.get(load.found) && in.get(load.loaded) &&
+        in.get(load.error) && in.get(resolved)))
+    return false;
+  for (const std::string &e : resolved) {
+    if (e.empty()) return false;
+    load.entryPoints.push_back({e.substr(1), e[0] == '1'});
+  }
+  return true;
+}
+
 }  // namespace doctor

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "findings.h"
+#include "wire.h"
 
 namespace doctor {
 
@@ -14,9 +15,13 @@ namespace doctor {
 const std::vector<std::string> &backendSymbols();
 
 // dlopen(path, RTLD_LAZY | RTLD_LOCAL) from the back end's own directory,
-// as DB2's process would be, then dlsym for each entry point. The back end
-// stays loaded (its constructors have run in this process).
+// as DB2's process would be, then dlsym for each entry point. Runs in the
+// checking child: the back end's constructors never run in the parent.
 BackendLoad loadBackend(const std::string &path);
+
+// For carrying a load from the checking child back to the parent.
+void encodeLoad(Wire &out, const BackendLoad &load);
+bool decodeLoad(WireReader &in, BackendLoad &load);
 
 }  // namespace doctor
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interpret.h"
+#include "wire.h"
 #include "zorvan/db2acs.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
@@ -84,93 +85,39 @@ DiscoveryRun runDiscovery(const db2ACS_CB *cb) {
   return run;
 }
 
-// Length-prefixed fields: "<length>:<bytes>" each, in a fixed order.
-namespace {
-
-void put(std::string &out, const std::string &field) {
-  out += std::to_string(field.size());
-  out += ':';
-  out += field;
-}
-void put(std::string &out, long value) { put(out, std::to_string(value)); }
-void put(std::string &out, const std::vector<std::string> &lines) {
-  put(out, static_cast<long>(lines.size()));
-  for (const std::string &line : lines) put(out, line);
-}
-
-class Reader {
- public:
-  explicit Reader(const std::string &bytes) : bytes_(bytes) {}
-  bool get(std::string &field) {
-    std::size_t colon = bytes_.find(':', at_);
-    if (colon == std::string::npos || colon == at_) return false;
-    char *end = nullptr;
-    unsigned long length = std::strtoul(bytes_.c_str() + at_, &end, 10);
-    if (end != bytes_.c_str() + colon || length > bytes_.size() - colon - 1) return false;
-    field = bytes_.substr(colon + 1, length);
-    at_ = colon + 1 + length;
-    return true;
-  }
-  template <typename Int>
-  bool get(Int &value) {
-    std::string field;
-    if (!get(field) || field.empty()) return false;
-    char *end = nullptr;
-    long parsed = std::strtol(field.c_str(), &end, 10);
-    if (*end != '\0') return false;
-    value = static_cast<Int>(parsed);
-    return true;
-  }
-  bool get(std::vector<std::string> &lines) {
-    long count = 0;
-    if (!get(count) || count < 0) return false;
-    lines.resize(static_cast<std::size_t>(count));
-    for (std::string &line : lines)
-      if (!get(line)) return false;
-    return true;
-  }
-  bool done() const { return at_ == bytes_.size(); }
-
- private:
-  const std::string &bytes_;
-  std::size_t at_ = 0;
-};
-
-}  // namespace
-
 std::string encodeRun(const DiscoveryRun &run) {
-  std::string out;
-  put(out, run.user);
-  put(out, static_cast<long>(run.uid));
-  put(out, run.registry);
-  put(out, run.nameFound);
-  put(out, run.name);
-  put(out, run.nameTrace);
-  put(out, run.scanCalled ? 1L : 0L);
-  put(out, run.scanResult);
-  put(out, run.scanName);
-  put(out, run.scanTrace);
-  put(out, run.baseResult);
-  put(out, run.baseDir);
-  put(out, run.baseTrace);
-  put(out, run.propertiesErrno);
-  put(out, run.libraryErrno);
-  put(out, run.traceWritable ? 1L : 0L);
-  return out;
+  Wire out;
+  out.put(run.user);
+  out.put(static_cast<long>(run.uid));
+  out.put(run.registry);
+  out.put(run.nameFound);
+  out.put(run.name);
+  out.put(run.nameTrace);
+  out.put(run.scanCalled ? 1L : 0L);
+  out.put(run.scanResult);
+  out.put(run.scanName);
+  out.put(run.scanTrace);
+  out.put(run.baseResult);
+  out.put(run.baseDir);
+  out.put(run.baseTrace);
+  out.put(run.propertiesErrno);
+  out.put(run.libraryErrno);
+  out.put(run.traceWritable ? 1L : 0L);
+  out.put(run.blockedDir);
+  out.put(static_cast<long>(run.blockedOwner));
+  out.put(static_cast<long>(run.blockedMode));
+  return out.bytes();
 }
 
 bool decodeRun(const std::string &bytes, DiscoveryRun &run) {
-  Reader in(bytes);
-  int scanCalled = 0, traceWritable = 0;
-  bool ok = in.get(run.user) && in.get(run.uid) && in.get(run.registry) &&
-            in.get(run.nameFound) && in.get(run.name) && in.get(run.nameTrace) &&
-            in.get(scanCalled) && in.get(run.scanResult) && in.get(run.scanName) &&
-            in.get(run.scanTrace) && in.get(run.baseResult) && in.get(run.baseDir) &&
-            in.get(run.baseTrace) && in.get(run.propertiesErrno) && in.get(run.libraryErrno) &&
-            in.get(traceWritable) && in.done();
-  run.scanCalled = scanCalled != 0;
-  run.traceWritable = traceWritable != 0;
-  return ok;
+  WireReader in(bytes);
+  return in.get(run.user) && in.get(run.uid) && in.get(run.registry) && in.get(run.nameFound) &&
+         in.get(run.name) && in.get(run.nameTrace) && in.get(run.scanCalled) &&
+         in.get(run.scanResult) && in.get(run.scanName) && in.get(run.scanTrace) &&
+         in.get(run.baseResult) && in.get(run.baseDir) && in.get(run.baseTrace) &&
+         in.get(run.propertiesErrno) && in.get(run.libraryErrno) && in.get(run.traceWritable) &&
+         in.get(run.blockedDir) && in.get(run.blockedOwner) && in.get(run.blockedMode) &&
+         in.done();
 }
 
 }  // namespace doctor

@@ -1,5 +1,6 @@
 #include "explain.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -8,6 +9,7 @@
 
 #include <fstream>
 
+#include "causes.h"
 #include "zorvan/discovery.h"
 
 namespace doctor {
@@ -21,9 +23,9 @@ std::string ownerName(uid_t uid) {
   return pw != nullptr ? pw->pw_name : std::to_string(uid);
 }
 
-std::string modeText(mode_t mode) {
+std::string modeText(unsigned mode) {
   char text[8];
-  snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  snprintf(text, sizeof text, "%04o", mode & 07777);
   return text;
 }
 
@@ -32,175 +34,161 @@ bool isDirectory(const std::string &path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string registryFrom(const std::string &origin) {
-  return origin == "QXREG" ? "from QXREG" : "the default; QXREG is unset or empty";
+// Values every cause may use.
+CauseValues baseValues(const UserCheck &c, const Subject &s) {
+  const Facts &f = c.facts;
+  const SteeringVariable *qxreg = s.variable("QXREG");
+  bool fromVariable = qxreg != nullptr && qxreg->set && !qxreg->value.empty();
+  std::string origin = fromVariable ? "QXREG " + qxreg->origin
+                                    : "the default; QXREG " +
+                                          (qxreg != nullptr ? qxreg->origin : std::string("unset"));
+  return factValues(f, c.run.user, origin);
 }
 
-// The registry itself is missing: the cause behind every later failure.
-bool explainMissingRegistry(const Facts &f, const std::string &origin, std::vector<Problem> &out) {
-  if (isDirectory(f.registry)) return false;
-  out.push_back({Severity::Error,
-                 "The registry directory " + f.registry + " (" + registryFrom(origin) +
-                     ") does not exist, so no instance can be found.",
-                 "Set QXREG to the registry directory in the DB2 instance owner's environment "
-                 "(then restart the instance), or install the registry at " + f.registry + "."});
+// A directory on the way that the user cannot search, found by the child.
+bool explainBlocked(const UserCheck &c, CauseValues v, const std::string &target,
+                    std::vector<Problem> &out) {
+  if (c.run.blockedDir.empty()) return false;
+  v["target"] = target;
+  v["dir"] = c.run.blockedDir;
+  v["dirOwner"] = ownerName(c.run.blockedOwner);
+  v["dirMode"] = modeText(c.run.blockedMode);
+  out.push_back(describe(Cause::DirectoryNotSearchable, v));
   return true;
 }
 
-void explainNoInstance(const UserCheck &c, const std::string &origin, std::vector<Problem> &out) {
-  const Facts &f = c.facts;
-  if (explainMissingRegistry(f, origin, out)) return;
-  if (!f.scanOpened) {
-    if (f.scanOpenErrno == ENOENT) {
-      out.push_back({Severity::Error,
-                     "The registry " + f.registry + " has no Zorvan directory (" + f.instancesDir +
-                         " is missing), so no instance can be found.",
-                     "Point QXREG at the registry root, the directory that holds Zorvan/."});
-    } else {
-      out.push_back({Severity::Error,
-                     "The instances directory " + f.instancesDir + " cannot be read by " +
-                         c.run.user + ": " + strerror(f.scanOpenErrno) + ".",
-                     "Make " + f.instancesDir + " readable and searchable for " + c.run.user +
-                         " (e.g. chmod 755 " + f.instancesDir + ")."});
-    }
-    return;
-  }
-  std::string example = "<instance>";
-  for (const ScanEntry &e : f.scan)
-    if (e.reason == "no Db2Agent file in it") {
-      example = e.name;
-      break;
-    }
-  std::string cause = "No registered instance has the DB2 agent installed: ZORVAN_INST is unset, " +
-                      f.instancesDir + "/Instance001/Db2Agent does not exist";
-  cause += f.scan.empty() ? " and " + f.instancesDir + " holds no other entry."
-                          : ", and none of the " + std::to_string(f.scan.size()) +
-                                " entries scanned is a directory holding Db2Agent.";
-  out.push_back({Severity::Error, cause,
-                 "Mark the instance DB2 should use: touch " + f.instancesDir + "/" + example +
-                     "/Db2Agent (or set ZORVAN_INST=" + example + " for the instance owner)."});
+// The registry itself is missing: the cause behind every later failure.
+bool explainMissingRegistry(const UserCheck &c, const Subject &s, const CauseValues &v,
+                            std::vector<Problem> &out) {
+  const SteeringVariable *qxreg = s.variable("QXREG");
+  bool fromVariable = qxreg != nullptr && qxreg->set && !qxreg->value.empty();
+  return explainRegistryMissing(c.facts.registry, fromVariable, v, out);
 }
 
-void explainNoProperties(const UserCheck &c, const std::string &origin, std::vector<Problem> &out) {
+void explainNoInstance(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
   const Facts &f = c.facts;
-  if (explainMissingRegistry(f, origin, out)) return;
-  if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
-    out.push_back({Severity::Error,
-                   "ZORVAN_INST is set but empty; an empty value still counts, so no instance is "
-                   "scanned for and the properties path becomes " + f.propertiesPath + ".",
-                   "Unset ZORVAN_INST (or set it to the instance name) in the DB2 instance "
-                   "owner's environment."});
+  CauseValues v = baseValues(c, s);
+  if (explainMissingRegistry(c, s, v, out)) return;
+  if (!f.scanOpened) {
+    if (f.scanOpenErrno == ENOENT) {
+      out.push_back(describe(Cause::InstancesDirMissing, v));
+    } else if (!explainBlocked(c, v, f.instancesDir, out)) {
+      v["error"] = strerror(f.scanOpenErrno);
+      out.push_back(describe(Cause::InstancesDirUnreadable, v));
+    }
     return;
   }
-  std::string instanceDir = f.instancesDir.empty() ? f.registry + "/Zorvan" : f.instancesDir;
-  instanceDir += "/" + f.instance;
+  v["example"] = "<instance>";
+  for (const ScanEntry &e : f.scan)
+    if (e.reason == "no Db2Agent file in it") {
+      v["example"] = e.name;
+      break;
+    }
+  v["scanned"] = f.scan.empty() ? " and " + f.instancesDir + " holds no other entry"
+                                : ", and none of the " + std::to_string(f.scan.size()) +
+                                      " entries scanned is a directory holding Db2Agent";
+  out.push_back(describe(Cause::NoAgent, v));
+}
+
+void explainNoProperties(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
+  const Facts &f = c.facts;
+  CauseValues v = baseValues(c, s);
+  if (explainMissingRegistry(c, s, v, out)) return;
+  if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
+    out.push_back(describe(Cause::EmptyInstanceVariable, v));
+    return;
+  }
+  if (c.run.propertiesErrno == EACCES && explainBlocked(c, v, f.propertiesPath, out)) return;
+  std::string instanceDir = f.registry + "/Zorvan/" + f.instance;
+  v["instanceDir"] = instanceDir;
   if (!isDirectory(instanceDir)) {
-    std::string fix;
-    if (f.instanceOrigin == "ZORVAN_INST")
-      fix = "Set ZORVAN_INST to a registered instance (ls " + f.registry +
-            "/Zorvan), or unset it to use the first instance with the DB2 agent.";
-    else if (f.instanceOrigin == "vendor options")
-      fix = "Correct the vmName in the options DB2 passes to the library, or register "
-            "instance " + f.instance + " under " + f.registry + "/Zorvan.";
-    else
-      fix = "Register instance " + f.instance + " under " + f.registry + "/Zorvan.";
-    out.push_back({Severity::Error,
-                   "Instance '" + f.instance + "' (from " + f.instanceOrigin +
-                       ") is not registered: " + instanceDir + " does not exist.",
-                   fix});
+    out.push_back(describe(f.instanceOrigin == "ZORVAN_INST"       ? Cause::InstanceNotRegisteredByVariable
+                           : f.instanceOrigin == "vendor options" ? Cause::InstanceNotRegisteredByVendorOptions
+                                                                  : Cause::InstanceNotRegistered,
+                           v));
     return;
   }
   int error = c.run.propertiesErrno != 0 ? c.run.propertiesErrno : ENOENT;
-  if (error == ENOENT) {
-    out.push_back({Severity::Error,
-                   "The instance's properties file " + f.propertiesPath + " does not exist.",
-                   "Create it with the line: dZORVANHOME <home directory> (the directory "
-                   "holding Base/" ZORVAN_BACKEND_LIBRARY ")."});
-  } else {
-    out.push_back({Severity::Error,
-                   "The properties file " + f.propertiesPath + " cannot be opened by " +
-                       c.run.user + ": " + strerror(error) + ".",
-                   "Make " + f.propertiesPath + " and its directories readable for " +
-                       c.run.user + "."});
-  }
+  v["error"] = strerror(error);
+  out.push_back(describe(error == ENOENT ? Cause::PropertiesMissing : Cause::PropertiesUnreadable, v));
 }
 
-void explainNoHome(const UserCheck &c, std::vector<Problem> &out) {
-  const Facts &f = c.facts;
-  PropertiesReading p = readProperties(f.propertiesPath);
-  if (p.keyLine != 0 && !p.hasValue) {
-    out.push_back({Severity::Error,
-                   "The first dZORVANHOME line of " + f.propertiesPath + " (line " +
-                       std::to_string(p.keyLine) +
-                       ") has no value; it decides, later lines are not read.",
-                   "Put the home directory on that line: dZORVANHOME <home directory>."});
-  } else if (p.assignmentLine != 0) {
-    out.push_back({Severity::Error,
-                   f.propertiesPath + " line " + std::to_string(p.assignmentLine) +
-                       " writes 'dZORVANHOME=...'; only 'dZORVANHOME <home>' (key, blank, "
-                       "value) is read, so no home directory is known.",
-                   "Write that line as: dZORVANHOME <home directory>."});
-  } else {
-    out.push_back({Severity::Error,
-                   f.propertiesPath + " has no line starting with dZORVANHOME, so no home "
-                                      "directory is known.",
-                   "Add the line: dZORVANHOME <home directory> (the directory holding "
-                   "Base/" ZORVAN_BACKEND_LIBRARY ")."});
-  }
+void explainNoHome(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
+  out.push_back(explainKeyLine(c.facts.propertiesPath, baseValues(c, s)));
 }
 
-void explainNotAccessible(const UserCheck &c, std::vector<Problem> &out) {
+void explainNotAccessible(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
   const Facts &f = c.facts;
   const std::string &lib = f.libraryPath;
-  if (lib.empty()) return explainNoHome(c, out);
+  if (lib.empty()) return explainNoHome(c, s, out);
+  CauseValues v = baseValues(c, s);
   if (lib.find('\r') != std::string::npos) {
-    out.push_back({Severity::Error,
-                   f.propertiesPath + " has Windows (CR LF) line endings: the home read is '" +
-                       visible(f.home) + "', so the back end is looked for at '" + visible(lib) +
-                       "'.",
-                   "Strip the carriage returns: sed -i 's/\\r$//' " + f.propertiesPath});
+    out.push_back(describe(Cause::CrLfLineEnds, v));
     return;
   }
-  const std::string &user = c.run.user;
+  if (c.run.libraryErrno == EACCES && explainBlocked(c, v, lib, out)) return;
   struct stat st;
   bool present = stat(lib.c_str(), &st) == 0;
   int statError = present ? 0 : errno;
   int error = c.run.libraryErrno != 0 ? c.run.libraryErrno : present ? EACCES : statError;
-  if (!present && statError == ENOENT) {
-    if (!isDirectory(f.home))
-      out.push_back({Severity::Error,
-                     "The home directory " + f.home + " named by dZORVANHOME in " +
-                         f.propertiesPath + " does not exist.",
-                     "Correct dZORVANHOME in " + f.propertiesPath +
-                         ", or install the product at " + f.home + "."});
-    else
-      out.push_back({Severity::Error, "The back end " + lib + " does not exist.",
-                     "Install the back end as " + lib + " (mode 755)."});
-  } else if (present && !S_ISREG(st.st_mode)) {
-    out.push_back({Severity::Error, "The back end " + lib + " is not a regular file.",
-                   "Install the back end library file as " + lib + " (mode 755)."});
-  } else if (present && (st.st_mode & 0111) == 0) {
-    out.push_back({Severity::Error,
-                   "The back end " + lib + " is not executable (mode " + modeText(st.st_mode) +
-                       "); the library insists on an executable back end.",
-                   "chmod 755 " + lib});
-  } else if (present && error == EACCES) {
-    out.push_back({Severity::Error,
-                   "The back end " + lib + " fails the execute test for " + user + " (mode " +
-                       modeText(st.st_mode) + ", owner " + ownerName(st.st_uid) +
-                       "): it must be executable for " + user +
-                       " and every directory above it searchable.",
-                   "chmod 755 " + lib + " and make its directories searchable for " + user +
-                       " (chmod o+x <dir>)."});
-  } else {
-    out.push_back({Severity::Error,
-                   "The back end " + lib + " fails the execute test for " + user + ": " +
-                       strerror(error) + ".",
-                   "Install an executable back end library as " + lib + "."});
+  if (present) {
+    v["mode"] = modeText(st.st_mode);
+    v["owner"] = ownerName(st.st_uid);
   }
+  v["error"] = strerror(error);
+  if (!present && statError == ENOENT)
+    out.push_back(describe(isDirectory(f.home) ? Cause::BackendMissing : Cause::HomeMissing, v));
+  else if (present && !S_ISREG(st.st_mode))
+    out.push_back(describe(Cause::BackendNotRegular, v));
+  else if (present && (st.st_mode & 0111) == 0)
+    out.push_back(describe(Cause::BackendNotExecutable, v));
+  else if (present && error == EACCES)
+    out.push_back(describe(Cause::BackendNotExecutableForUser, v));
+  else
+    out.push_back(describe(Cause::BackendFailsTest, v));
 }
 
 }  // namespace
+
+bool explainRegistryMissing(const std::string &registry, bool fromVariable, CauseValues values,
+                            std::vector<Problem> &out) {
+  if (isDirectory(registry)) return false;
+  std::string similar = similarSibling(registry);
+  if (fromVariable && registry != ZORVAN_DEFAULT_REGISTRY && isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
+    out.push_back(describe(Cause::RegistryMissingDefaultExists, values));
+  } else if (fromVariable && !similar.empty()) {
+    values["similar"] = similar;
+    out.push_back(describe(Cause::RegistryMissingSimilarExists, values));
+  } else {
+    out.push_back(describe(Cause::RegistryMissing, values));
+  }
+  return true;
+}
+
+CauseValues factValues(const Facts &f, const std::string &user, const std::string &origin) {
+  return {{"registry", f.registry},       {"origin", origin},
+          {"user", user},                 {"instances", f.registry + "/Zorvan"},
+          {"instance", f.instance},       {"properties", f.propertiesPath},
+          {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
+          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
+}
+
+Problem explainKeyLine(const std::string &propertiesPath, CauseValues v) {
+  PropertiesReading p = readProperties(propertiesPath);
+  v["properties"] = propertiesPath;
+  if (p.keyLine != 0 && !p.hasValue) {
+    v["line"] = std::to_string(p.keyLine);
+    return describe(Cause::KeyWithoutValue, v);
+  }
+  if (p.nearMiss.line != 0) {
+    v["line"] = std::to_string(p.nearMiss.line);
+    v["text"] = visible(p.nearMiss.text);
+    v["why"] = p.nearMiss.why;
+    v["value"] = p.nearMiss.value;
+    return describe(Cause::KeyNearMiss, v);
+  }
+  return describe(Cause::KeyMissing, v);
+}
 
 std::string visible(const std::string &text) {
   std::string out;
@@ -213,8 +201,33 @@ std::string visible(const std::string &text) {
   return out;
 }
 
+std::string similarSibling(const std::string &path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  std::size_t slash = trimmed.rfind('/');
+  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
+  std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  DIR *dir = opendir(parent.c_str());
+  if (dir == nullptr) return "";
+  std::string found;
+  while (const struct dirent *e = readdir(dir)) {
+    std::string entry = e->d_name;
+    if (entry == "." || entry == ".." || entry == name) continue;
+    std::string candidate = (parent == "/" ? "" : parent) + "/" + entry;
+    if (editDistance(entry, name, 2) <= 2 && isDirectory(candidate)) {
+      found = candidate;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
 PropertiesReading readProperties(const std::string &path) {
   PropertiesReading r;
+  // A path out of a trace may name anything; only a regular file is read.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return r;
   std::ifstream in(path, std::ios::binary);
   if (!in) return r;
   r.readable = true;
@@ -236,45 +249,37 @@ PropertiesReading readProperties(const std::string &path) {
       }
       return r;
     }
-    if (r.assignmentLine == 0 && first.compare(0, sizeof kKey, std::string(kKey) + "=") == 0)
-      r.assignmentLine = number;
+    NearMiss miss;
+    if (r.nearMiss.line == 0 && nearMissKey(line, miss)) {
+      miss.line = number;
+      r.nearMiss = miss;
+    }
   }
   return r;
 }
 
-std::vector<Problem> explainDiscovery(const UserCheck &check, const std::string &registryOrigin) {
+std::vector<Problem> explainDiscovery(const UserCheck &check, const Subject &subject) {
   std::vector<Problem> out;
-  const Facts &f = check.facts;
-  switch (f.stage) {
+  switch (check.facts.stage) {
     case Stage::Bound:
       break;
     case Stage::NoInstance:
-      explainNoInstance(check, registryOrigin, out);
+      explainNoInstance(check, subject, out);
       break;
     case Stage::NoProperties:
-      explainNoProperties(check, registryOrigin, out);
+      explainNoProperties(check, subject, out);
       break;
     case Stage::PathTooLong:
-      out.push_back({Severity::Error,
-                     "The properties path for instance '" + f.instance + "' under " + f.registry +
-                         " is longer than " + std::to_string(ZORVAN_PATH_MAX - 1) + " bytes.",
-                     "Use a shorter registry path (QXREG) or instance name."});
+      out.push_back(describe(Cause::PropertiesPathTooLong, baseValues(check, subject)));
       break;
     case Stage::HomeTooLong:
-      out.push_back({Severity::Error,
-                     "dZORVANHOME in " + f.propertiesPath + " is longer than the 1003 characters "
-                                                            "the library takes.",
-                     "Install the product under a shorter home directory."});
+      out.push_back(describe(Cause::HomeTooLong, baseValues(check, subject)));
       break;
     case Stage::NotAccessible:
-      explainNotAccessible(check, out);
+      explainNotAccessible(check, subject, out);
       break;
     case Stage::Other:
-      out.push_back({Severity::Error,
-                     "Discovery failed in an unexpected way (run with --verbose for the "
-                     "library's trace).",
-                     "Read the trace lines of GetZorvanBaseDir in the operator's guide's "
-                     "troubleshooting table."});
+      out.push_back(describe(Cause::DiscoveryUnexpected, baseValues(check, subject)));
       break;
   }
   return out;

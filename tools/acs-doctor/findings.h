@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace doctor {
@@ -34,6 +35,12 @@ struct DiscoveryRun {
   int propertiesErrno = 0;  // opening the properties file
   int libraryErrno = 0;     // access(libqxacsint.so, X_OK)
   bool traceWritable = false;  // access(trace file, W_OK)
+
+  // The first directory on the way to whatever failed that the user may
+  // not search (empty when none): access(X_OK) as the user, then stat.
+  std::string blockedDir;
+  uid_t blockedOwner = 0;
+  unsigned blockedMode = 0;
 };
 
 struct ScanEntry {
@@ -76,9 +83,12 @@ struct Facts {
 enum class Severity { Error, Warning, Note };
 
 struct Problem {
+  Problem(Severity level, std::string what, std::string how, std::string name = "")
+      : severity(level), cause(std::move(what)), fix(std::move(how)), id(std::move(name)) {}
   Severity severity;
   std::string cause;
   std::string fix;  // one line
+  std::string id;   // the cause's stable name, when it comes from the table of causes
 };
 
 struct EntryPoint {
@@ -111,9 +121,43 @@ struct Marker {
 struct TraceFile {
   std::string state;  // "absent", "on", "off"
   std::string detail;
+  uid_t owner = 0;
 };
 
 // A run for one user, and what it means.
+// Where a steering variable's value came from, for the first screen.
+struct SteeringVariable {
+  std::string name;  // QXREG, ZORVAN_INST
+  bool set = false;
+  std::string value;
+  std::string origin;  // "from db2inst1's login environment", ...
+};
+
+// Whom the check stands for: the identity, environment and working
+// directory DB2 has (or this process's own, when nothing else was named).
+struct Subject {
+  std::string source;  // "self", "pid", "login"
+  std::string user;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;
+  std::string cwd;
+  pid_t pid = 0;
+  std::vector<SteeringVariable> variables;
+  // The whole environment ("NAME=value"), for a process or a login: the
+  // checking child takes it over, so the back end's own dependencies are
+  // looked for with DB2's LD_LIBRARY_PATH too. Unused for "self".
+  bool wholeEnvironment = false;
+  std::vector<std::string> environment;
+  bool switchUser = false;  // the checking child drops to uid/gid/groups
+  std::string loginError;   // the login environment could not be read
+  const SteeringVariable *variable(const std::string &name) const {
+    for (const SteeringVariable &v : variables)
+      if (v.name == name) return &v;
+    return nullptr;
+  }
+};
+
 struct UserCheck {
   DiscoveryRun run;
   Facts facts;
@@ -122,17 +166,15 @@ struct UserCheck {
 struct Report {
   std::string registryOrigin;  // "QXREG" or "default"
   std::string vmName;          // simulated vendor options, if any
-  UserCheck self;
-  bool asUserRequested = false;
-  bool asUserChecked = false;
-  std::string asUserName;
-  UserCheck asUser;
+  Subject subject;
+  UserCheck check;
   BackendLoad load;
   std::string dbUser;  // whom markers and the trace file are judged for
   std::vector<Marker> markers;
   TraceFile traceFile;
   std::vector<Problem> problems;
   bool binds = false;
+  bool bindsIgnoringMarkers = false;  // binds, but a marker would hold a call
 };
 
 }  // namespace doctor

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "trace_text_match.h"
 #include "zorvan/discovery.h"
+#include "zorvan/trace_texts.h"
 
 namespace doctor {
 
@@ -13,10 +15,8 @@ namespace {
 const char kNameTag[] = "GetZorvanInstanceName";
 const char kScanTag[] = "get_first_zorvan_instname";
 const char kBaseTag[] = "GetZorvanBaseDir";
-
-bool startsWith(const std::string &text, const char *head) {
-  return text.compare(0, std::strlen(head), head) == 0;
-}
+// The text between the two conversions of ZORVAN_TEXT_SCAN_OPEN_FAILED.
+const char kScanOpenMiddle[] = ") failed with errno: ";
 
 bool endsWith(const std::string &text, const char *tail) {
   std::size_t n = std::strlen(tail);
@@ -52,9 +52,9 @@ void readScan(const DiscoveryRun &run, Facts &facts) {
     std::string m, text;
     if (!messageOf(line, kScanTag, m)) continue;
     std::size_t at;
-    if (startsWith(m, "open(") && (at = m.rfind(") failed with errno: ")) != std::string::npos) {
+    if (startsWith(m, textBefore(ZORVAN_TEXT_SCAN_OPEN_FAILED)) && (at = m.rfind(kScanOpenMiddle)) != std::string::npos) {
       facts.scanOpened = false;
-      facts.scanOpenErrno = std::atoi(m.c_str() + at + std::strlen(") failed with errno: "));
+      facts.scanOpenErrno = std::atoi(m.c_str() + at + std::strlen(kScanOpenMiddle));
     } else if (startsWith(m, "Instance001 doesnt have DB2 iKA installed.")) {
       probeMissed = true;
     } else if (startsWith(m, "stat(") &&
@@ -87,18 +87,19 @@ void readBase(const DiscoveryRun &run, Facts &facts) {
     std::string m, text;
     if (!messageOf(line, kBaseTag, m)) continue;
     bool failing = run.baseResult != 0;
-    if (between(m, "path for .properties is: ", "", text)) {
+    if (between(m, textBefore(ZORVAN_TEXT_PROPERTIES_PATH).c_str(), "", text)) {
       facts.propertiesPath = text;
-    } else if (startsWith(m, "get_first_zorvan_instname() failed as well")) {
+    } else if (startsWith(m, ZORVAN_TEXT_SCAN_FAILED)) {
       if (failing) facts.stage = Stage::NoInstance;
     } else if (startsWith(m, "Properties path does not fit")) {
       if (failing) facts.stage = Stage::PathTooLong;
-    } else if (between(m, "Could not open file ", "", text)) {
+    } else if (between(m, textBefore(ZORVAN_TEXT_NO_PROPERTIES).c_str(), "", text)) {
       facts.propertiesPath = text;
       if (failing) facts.stage = Stage::NoProperties;
     } else if (startsWith(m, "dZORVANHOME in ") && m.find(" is longer than ") != std::string::npos) {
       if (failing) facts.stage = Stage::HomeTooLong;
-    } else if (between(m, "QXZrDb2IKA DB2 Library ", " not accessible", text)) {
+    } else if (between(m, textBefore(ZORVAN_TEXT_NOT_ACCESSIBLE).c_str(),
+                       textAfter(ZORVAN_TEXT_NOT_ACCESSIBLE).c_str(), text)) {
       facts.libraryPath = text;
       facts.libraryAccessible = false;
       if (failing) facts.stage = Stage::NotAccessible;

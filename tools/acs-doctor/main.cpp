@@ -1,22 +1,25 @@
 // acs-doctor: tells whether DB2 would find, accept and load the ACS back
-// end on this host, and why not. Discovery is the library's own code,
-// linked in statically; its trace goes to an in-process sink, so the
-// trace file, the markers and the caller's environment are left alone.
+// end on this host, and why not; or, with --trace, reads what a DB2
+// process wrote. Discovery is the library's own code, linked in
+// statically; it runs in a child that has become the checked user, and
+// its trace goes to an in-process sink, so the trace file, the markers and
+// the caller's environment are left alone.
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "as_user.h"
-#include "backend_load.h"
+#include "causes.h"
+#include "checked_run.h"
 #include "discovery_run.h"
 #include "explain.h"
 #include "interpret.h"
 #include "options.h"
 #include "render.h"
+#include "subject.h"
 #include "tmp_state.h"
+#include "trace_explain.h"
 #include "zorvan/acs_types.h"
 
 namespace doctor {
@@ -41,40 +44,111 @@ class ControlBlock {
   unsigned char record_[ACS_VENDOR_OPTIONS_SIZE] = {};
 };
 
-bool sameFailure(const Facts &a, const Facts &b) {
-  return a.stage == b.stage && a.libraryPath == b.libraryPath &&
-         a.propertiesPath == b.propertiesPath && a.instance == b.instance;
+// Whom to check as; false (after a one-line message) when that cannot be had.
+bool chooseSubject(const Options &o, Report &r) {
+  std::string error;
+  if (!o.pid.empty()) {
+    if (!subjectFromPid(o.pid, r.subject, error)) {
+      std::fprintf(stderr, "acs-doctor: --pid %s: %s\n", o.pid.c_str(), error.c_str());
+      return false;
+    }
+    // Only root may become another user; a process of our own needs no switch.
+    if (r.subject.uid == getuid() && geteuid() != 0) r.subject.switchUser = false;
+    return true;
+  }
+  if (!o.asUser.empty()) {
+    Subject self = subjectFromSelf();
+    if (geteuid() != 0) {
+      r.subject = self;
+      if (o.asUser != self.user && o.asUser != std::to_string(self.uid))
+        r.problems.push_back({Severity::Warning,
+                              "Not checked as " + o.asUser + ": switching users needs root; the "
+                              "results are for " + self.user + " only.",
+                              "As root: acs-doctor --as-user " + o.asUser});
+      return true;
+    }
+    if (!subjectFromLogin(o.asUser, r.subject, error)) {
+      std::fprintf(stderr, "acs-doctor: --as-user %s: %s\n", o.asUser.c_str(), error.c_str());
+      return false;
+    }
+    if (!r.subject.loginError.empty())
+      r.problems.push_back({Severity::Warning,
+                            "Could not read " + r.subject.user + "'s login environment (" +
+                                r.subject.loginError + "); checked with QXREG and ZORVAN_INST "
+                                "unset, which DB2's environment may not be.",
+                            "Check a running DB2 agent instead: acs-doctor --pid <pid>"});
+    return true;
+  }
+  r.subject = subjectFromSelf();
+  if (r.subject.uid == 0)
+    r.problems.push_back({Severity::Note,
+                          "Checked as root with root's own environment, which passes permission "
+                          "tests the DB2 instance owner may fail and may lack its QXREG.",
+                          "Check as DB2 runs: acs-doctor --pid <DB2 agent pid> or "
+                          "acs-doctor --as-user <instance owner>"});
+  return true;
 }
 
-void checkAsUser(Report &r, const Options &o, const Account &account, const db2ACS_CB *cb,
-                 const SavedInstanceVariable &saved) {
-  r.asUserRequested = true;
-  r.asUserName = account.name;
-  if (account.uid == getuid()) {
-    r.asUserChecked = true;
-    r.asUser = r.self;
-    return;
-  }
-  if (geteuid() != 0) {
-    r.problems.push_back({Severity::Warning,
-                          "Not checked as " + account.name + ": switching users needs root; the "
-                          "results are for " + r.self.run.user + " only.",
-                          "sudo -E acs-doctor --as-user " + o.asUser});
-    return;
-  }
+void explainLoad(Report &r) {
+  const BackendLoad &load = r.load;
+  CauseValues v = {{"lib", load.path}, {"error", load.error}};
+  std::string missing;
+  for (const EntryPoint &e : load.entryPoints)
+    if (!e.resolved) missing += (missing.empty() ? "" : ", ") + e.symbol;
+  v["missing"] = missing;
+  if (!load.found)
+    r.problems.push_back(describe(Cause::BackendMissing, v));
+  else if (!load.loaded)
+    r.problems.push_back(describe(Cause::BackendLoadFailed, v));
+  else if (!missing.empty())
+    r.problems.push_back(describe(Cause::BackendLacksEntryPoints, v));
+}
+
+int checkInstallation(const Options &o) {
+  Report r;
+  if (!chooseSubject(o, r)) return kExitUsage;
+  const SteeringVariable *qxreg = r.subject.variable("QXREG");
+  r.registryOrigin = qxreg != nullptr && qxreg->set && !qxreg->value.empty() ? "QXREG" : "default";
+  r.vmName = o.vmName;
+  ControlBlock cb(o);
+
+  CheckResult result;
   std::string error;
-  if (!runDiscoveryAs(account, cb, saved, r.asUser.run, error)) {
-    r.problems.push_back({Severity::Warning, "Not checked as " + account.name + ": " + error + ".",
-                          "Check that " + account.name + " is a valid login account."});
-    return;
+  if (!runCheckAs(r.subject, cb.get(), o.load, result, error)) {
+    std::fprintf(stderr, "acs-doctor: %s\n", error.c_str());
+    return kExitUsage;
   }
-  r.asUserChecked = true;
-  r.asUser.facts = interpret(r.asUser.run);
-  if (r.self.facts.stage != Stage::Bound && sameFailure(r.self.facts, r.asUser.facts)) return;
-  for (Problem p : explainDiscovery(r.asUser, r.registryOrigin)) {
-    p.cause = "As " + account.name + ": " + p.cause;
-    r.problems.push_back(p);
-  }
+  r.check.run = result.run;
+  r.check.facts = interpret(result.run);
+  r.load = result.load;
+  std::vector<Problem> found = explainDiscovery(r.check, r.subject);
+  r.problems.insert(r.problems.begin(), found.begin(), found.end());
+  if (!result.cwdError.empty())
+    r.problems.push_back({Severity::Note,
+                          "The working directory " + result.cwdError +
+                              " could not be entered; relative paths were resolved elsewhere.",
+                          "Check with --pid while DB2 runs."});
+  if (o.load && r.check.facts.libraryPath.empty())
+    r.problems.push_back({Severity::Note, "--load: discovery named no back end to load.",
+                          "Fix the discovery problem above first."});
+  if (r.load.attempted) explainLoad(r);
+
+  r.dbUser = r.check.run.user;
+  r.markers = findMarkers(r.check.run.uid);
+  r.traceFile = inspectTraceFile(r.check.run.uid, r.dbUser, r.check.run.traceWritable);
+  explainTmp(r.markers, r.traceFile, r.dbUser, r.problems);
+
+  bool heldMarker = false;
+  for (const Marker &m : r.markers) heldMarker = heldMarker || m.holds;
+  r.bindsIgnoringMarkers =
+      r.check.facts.stage == Stage::Bound && (!r.load.attempted || r.load.complete());
+  r.binds = r.bindsIgnoringMarkers && !heldMarker;
+
+  if (o.json)
+    renderJson(r, stdout);
+  else
+    renderText(r, o.verbose, stdout);
+  return r.binds ? kExitBinds : kExitDoesNotBind;
 }
 
 int run(int argc, char **argv) {
@@ -85,80 +159,8 @@ int run(int argc, char **argv) {
     printUsage(argc > 0 ? argv[0] : "acs-doctor");
     return kExitBinds;
   }
-  Account account;
-  if (!o.asUser.empty() && !lookupAccount(o.asUser, account)) {
-    std::fprintf(stderr, "acs-doctor: --as-user: no such user: %s\n", o.asUser.c_str());
-    return kExitUsage;
-  }
-
-  // Before discovery, which may export ZORVAN_INST to this process.
-  SavedInstanceVariable saved;
-  if (const char *value = std::getenv("ZORVAN_INST")) saved = {true, value};
-  const char *qxreg = std::getenv("QXREG");
-
-  Report r;
-  r.registryOrigin = qxreg != nullptr && *qxreg != '\0' ? "QXREG" : "default";
-  r.vmName = o.vmName;
-  ControlBlock cb(o);
-  r.self.run = runDiscovery(cb.get());
-  r.self.facts = interpret(r.self.run);
-  r.problems = explainDiscovery(r.self, r.registryOrigin);
-  if (!o.asUser.empty()) checkAsUser(r, o, account, cb.get(), saved);
-
-  const UserCheck &db2 = r.asUserChecked ? r.asUser : r.self;
-  r.dbUser = db2.run.user;
-  if (o.load) {
-    std::string path = db2.facts.libraryPath.empty() ? r.self.facts.libraryPath
-                                                     : db2.facts.libraryPath;
-    if (path.empty()) {
-      r.problems.push_back({Severity::Note, "--load: discovery named no back end to load.",
-                            "Fix the discovery problem above first."});
-    } else {
-      r.load = loadBackend(path);
-      std::vector<std::string> missing;
-      for (const EntryPoint &e : r.load.entryPoints)
-        if (!e.resolved) missing.push_back(e.symbol);
-      if (!r.load.found) {
-        r.problems.push_back({Severity::Error, "--load: the back end " + path + " was not found.",
-                              "Install the back end as " + path + "."});
-      } else if (!r.load.loaded) {
-        r.problems.push_back({Severity::Error,
-                              "The back end " + path + " was found but failed to load: " +
-                                  r.load.error,
-                              "Install the back end's missing libraries, or a back end built for "
-                              "this platform (check: ldd " + path + ")."});
-      } else if (!missing.empty()) {
-        std::string names;
-        for (const std::string &m : missing) names += (names.empty() ? "" : ", ") + m;
-        r.problems.push_back({Severity::Error,
-                              "The back end " + path + " lacks " + names +
-                                  ": db2ACSInitialize would return 11.",
-                              "Install a back end that exports all fourteen db2ACS*pp entry "
-                              "points (check: nm -D " + path + ")."});
-      }
-    }
-  }
-
-  r.markers = findMarkers(db2.run.uid);
-  r.traceFile = inspectTraceFile(db2.run.uid, r.dbUser, db2.run.traceWritable);
-  explainTmp(r.markers, r.traceFile, r.dbUser, r.problems);
-  if (getuid() == 0 && o.asUser.empty())
-    r.problems.push_back({Severity::Note,
-                          "Checked as root, which passes permission tests the DB2 instance "
-                          "owner may fail.",
-                          "Add --as-user <instance owner> to check as DB2 runs."});
-
-  bool heldMarker = false;
-  for (const Marker &m : r.markers) heldMarker = heldMarker || m.holds;
-  r.binds = r.self.facts.stage == Stage::Bound &&
-            (!r.asUserChecked || r.asUser.facts.stage == Stage::Bound) &&
-            (!r.load.attempted || r.load.complete()) && !heldMarker;
-
-  if (o.json)
-    renderJson(r, stdout);
-  else
-    renderText(r, o.verbose, stdout);
-  return r.binds ? kExitBinds : kExitDoesNotBind;
+  if (!o.traceFile.empty()) return explainTraceFile(o.traceFile, o.json, stdout, stderr);
+  return checkInstallation(o);
 }
 
 }  // namespace

@@ -15,31 +15,39 @@ int usageError(const char *program, const std::string &what) {
 
 void printUsage(const char *program) {
   std::printf(
-      "Usage: %s [--vm-name NAME] [--as-user USER] [--load] [--json] [--verbose]\n"
+      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--json] [--verbose]\n"
+      "       %s --trace FILE [--json]\n"
       "Explains how DB2 would find and load the ACS back end on this host, with\n"
       "the library's own discovery code, and names the fix for each problem.\n"
       "\n"
-      "The environment is read as DB2 would read it: QXREG (registry directory,\n"
-      "default /etc/OstravaneRegistry) and ZORVAN_INST (instance name). Run it\n"
-      "in the DB2 instance owner's environment.\n"
+      "Discovery is steered by QXREG (registry directory, default\n"
+      "/etc/OstravaneRegistry) and ZORVAN_INST (instance name), and depends on\n"
+      "who runs it. Check with the identity and environment DB2 really has:\n"
       "\n"
+      "  --pid PID       as that running process (a DB2 agent): its real uid, gid\n"
+      "                  and groups, its QXREG and ZORVAN_INST, its working\n"
+      "                  directory (needs root, or the process's own user)\n"
+      "  --as-user USER  as USER, with USER's login environment (what su - USER\n"
+      "                  gives, profile included; needs root)\n"
       "  --vm-name NAME  simulate DB2 passing a vendor-options record whose\n"
       "                  vmName is NAME (at most %zu characters)\n"
-      "  --as-user USER  also run discovery as USER, the DB2 instance owner\n"
-      "                  (needs root); markers and the trace file are judged\n"
-      "                  for USER\n"
-      "  --load          load the back end (in this process, as DB2 would) and\n"
-      "                  check its fourteen entry points; runs its constructors\n"
+      "  --load          load the back end as the checked user would and check\n"
+      "                  its fourteen entry points; runs its constructors (in a\n"
+      "                  child process)\n"
+      "  --trace FILE    explain a captured trace log (/tmp/db2acstrace.log):\n"
+      "                  each process's ACS calls, the first failure and its cause\n"
       "  --json          one JSON object on stdout instead of text\n"
       "  --verbose       also print the library's trace of the discovery\n"
       "  --help          this text\n"
       "\n"
       "acs-doctor changes nothing: it never writes the trace file, never\n"
-      "creates a marker and exports ZORVAN_INST only to itself.\n"
+      "creates a marker, and ZORVAN_INST as the scan exports it stays in its\n"
+      "checking child.\n"
       "\n"
       "Exit status: 0 DB2 would bind the back end, 1 it would not (or a debug\n"
-      "marker would hold a call), 2 usage error.\n",
-      program, kVmNameMax);
+      "marker would hold a call), 2 usage error. With --trace: 0 no call failed,\n"
+      "1 one did, 2 usage error or unreadable file.\n",
+      program, program, kVmNameMax);
 }
 
 int parseOptions(int argc, char **argv, Options &out) {
@@ -79,10 +87,20 @@ int parseOptions(int argc, char **argv, Options &out) {
     } else if (arg == "--as-user") {
       if (!takeValue() || value.empty()) return usageError(program, "--as-user needs a user");
       out.asUser = value;
+    } else if (arg == "--pid") {
+      if (!takeValue() || value.empty()) return usageError(program, "--pid needs a process id");
+      out.pid = value;
+    } else if (arg == "--trace") {
+      if (!takeValue() || value.empty()) return usageError(program, "--trace needs a file");
+      out.traceFile = value;
     } else {
       return usageError(program, "unknown argument " + std::string(argv[i]));
     }
   }
+  if (!out.pid.empty() && !out.asUser.empty())
+    return usageError(program, "--pid and --as-user name two different checks; give one");
+  if (!out.traceFile.empty() && (!out.pid.empty() || !out.asUser.empty() || out.load || out.haveVmName))
+    return usageError(program, "--trace reads a trace log; it takes only --json");
   return 0;
 }
 

@@ -21,6 +21,8 @@ struct Options {
   bool haveVmName = false;
   std::string vmName;
   std::string asUser;
+  std::string pid;
+  std::string traceFile;  // --trace: explain this trace log instead
 };
 
 // 0 on success, else kExitUsage after a message on stderr.

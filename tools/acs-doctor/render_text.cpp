@@ -5,6 +5,7 @@
 #include <string>
 
 #include "explain.h"
+#include "subject.h"
 
 namespace doctor {
 
@@ -114,11 +115,47 @@ const char *severityName(Severity severity) {
   return "?";
 }
 
+void printProblem(std::FILE *out, const Problem &p) {
+  std::string tag = severityName(p.severity);
+  for (char &ch : tag) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  std::fprintf(out, "%-8s %s\n         fix: %s\n", tag.c_str(), p.cause.c_str(), p.fix.c_str());
+}
+
+std::string headline(const Report &r) {
+  std::string who = r.subject.user;
+  if (r.binds) return "DB2 would bind the back end (checked as " + who + ").";
+  if (r.bindsIgnoringMarkers) {
+    std::string waits;
+    for (const Marker &m : r.markers)
+      if (m.holds)
+        waits += (waits.empty() ? "" : ", and ") + m.entryPoint + " would wait while " + m.path +
+                 " exists";
+    return "DB2 would bind, but " + waits + " (checked as " + who + ").";
+  }
+  return "DB2 would NOT bind the back end (checked as " + who + ").";
+}
+
+void subjectLines(std::FILE *out, const Subject &s) {
+  std::string how = s.source == "pid"     ? "as process " + std::to_string(s.pid) + " runs"
+                    : s.source == "login" ? "with " + s.user + "'s login environment (su - " + s.user + ")"
+                                          : "with this process's own identity and environment";
+  std::fprintf(out, "Checked as %s, %s\n", identityText(s).c_str(), how.c_str());
+  for (const SteeringVariable &v : s.variables) {
+    if (v.set)
+      std::fprintf(out, "  %s=%s, %s\n", v.name.c_str(), visible(v.value).c_str(), v.origin.c_str());
+    else
+      std::fprintf(out, "  %s %s\n", v.name.c_str(), v.origin.c_str());
+  }
+  // It decides where the back end's own dependencies are found (--load).
+  for (const std::string &entry : s.environment)
+    if (entry.compare(0, 16, "LD_LIBRARY_PATH=") == 0)
+      std::fprintf(out, "  %s, with the rest of that environment\n", visible(entry).c_str());
+  if (!s.cwd.empty()) std::fprintf(out, "  working directory %s\n", visible(s.cwd).c_str());
+}
+
 void renderText(const Report &r, bool verbose, std::FILE *out) {
-  std::string who = r.self.run.user;
-  if (r.asUserChecked && r.asUser.run.uid != r.self.run.uid) who += " and as " + r.asUser.run.user;
-  std::fprintf(out, "acs-doctor: DB2 %s the back end (checked as %s).\n",
-               r.binds ? "would bind" : "would NOT bind", who.c_str());
+  std::fprintf(out, "acs-doctor: %s\n", headline(r).c_str());
+  subjectLines(out, r.subject);
 
   bool any = false;
   for (Severity level : {Severity::Error, Severity::Warning, Severity::Note})
@@ -126,24 +163,16 @@ void renderText(const Report &r, bool verbose, std::FILE *out) {
       if (p.severity != level) continue;
       if (!any) std::fprintf(out, "\n");
       any = true;
-      std::string tag = severityName(p.severity);
-      for (char &ch : tag) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      std::fprintf(out, "%-8s %s\n         fix: %s\n", tag.c_str(), p.cause.c_str(),
-                   p.fix.c_str());
+      printProblem(out, p);
     }
   if (!any) std::fprintf(out, "\nNo problems found.\n");
 
-  discoveryDetails(out, r.self, r.registryOrigin, r.vmName);
-  if (r.asUserChecked && r.asUser.run.uid != r.self.run.uid)
-    discoveryDetails(out, r.asUser, r.registryOrigin, r.vmName);
+  discoveryDetails(out, r.check, r.registryOrigin, r.vmName);
   loadDetails(out, r.load);
-  if (!r.load.attempted && r.self.facts.stage == Stage::Bound)
+  if (!r.load.attempted && r.check.facts.stage == Stage::Bound)
     std::fprintf(out, "\nEntry points not checked: add --load to load the back end.\n");
   tmpDetails(out, r);
-  if (verbose) {
-    traceLines(out, r.self);
-    if (r.asUserChecked && r.asUser.run.uid != r.self.run.uid) traceLines(out, r.asUser);
-  }
+  if (verbose) traceLines(out, r.check);
 }
 
 }  // namespace doctor

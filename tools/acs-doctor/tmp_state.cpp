@@ -61,6 +61,7 @@ TraceFile inspectTraceFile(uid_t dbUid, const std::string &dbUser, bool writable
     return t;
   }
   t.state = "off";
+  t.owner = st.st_uid;
   if (S_ISLNK(st.st_mode))
     t.detail = "it is a symbolic link, which the library never follows";
   else if (S_ISFIFO(st.st_mode))
@@ -80,6 +81,11 @@ TraceFile inspectTraceFile(uid_t dbUid, const std::string &dbUser, bool writable
   return t;
 }
 
+// /tmp is sticky: only the marker's owner or root may remove it.
+std::string removeMarker(const Marker &m) {
+  return (m.owner == 0 ? "As root: rm " : "As " + m.ownerName + " (or root): rm ") + m.path;
+}
+
 void explainTmp(const std::vector<Marker> &markers, const TraceFile &trace,
                 const std::string &dbUser, std::vector<Problem> &out) {
   for (const Marker &m : markers) {
@@ -88,23 +94,24 @@ void explainTmp(const std::vector<Marker> &markers, const TraceFile &trace,
                      "Debug marker " + m.path + " (owner " + m.ownerName + ") exists: every " +
                          m.entryPoint + " call of " + dbUser +
                          " waits until it is removed, re-checking every 10 s; the operation hangs.",
-                     "rm " + m.path + " (unless a debugger is being attached)."});
+                     removeMarker(m) + " (unless a debugger is being attached)."});
     else
       out.push_back({Severity::Note,
                      "Debug marker " + m.path + " exists but belongs to " + m.ownerName +
                          ", so it does not hold " + dbUser + "'s calls.",
-                     "rm " + m.path + " if it is stale (it would hold " + m.ownerName +
+                     removeMarker(m) + " if it is stale (it would hold " + m.ownerName +
                          "'s calls)."});
   }
   if (trace.state == "on")
     out.push_back({Severity::Warning,
                    "Tracing is on: " ZORVAN_TRACE_PATH " exists and " + trace.detail +
                        " (it grows, and records paths and vendor options).",
-                   "rm " ZORVAN_TRACE_PATH " to switch tracing off."});
+                   std::string("As ") + (trace.owner == 0 ? "root" : dbUser + " (or root)") +
+                       ": rm " ZORVAN_TRACE_PATH " to switch tracing off."});
   else if (trace.state == "off")
     out.push_back({Severity::Warning,
                    ZORVAN_TRACE_PATH " exists but tracing is silently off: " + trace.detail + ".",
-                   "rm -f " ZORVAN_TRACE_PATH ", then as " + dbUser + ": " + kTraceOn +
+                   "As root: rm -f " ZORVAN_TRACE_PATH ", then as " + dbUser + ": " + kTraceOn +
                        " (or leave it out to keep tracing off)."});
 }
 

@@ -20,6 +20,9 @@ std::vector<Marker> findMarkers(uid_t dbUid);
 // that user.
 TraceFile inspectTraceFile(uid_t dbUid, const std::string &dbUser, bool writable);
 
+// The fix for a marker left behind: who may remove it, and the command.
+std::string removeMarker(const Marker &m);
+
 // Problems for held entry points and for the trace file.
 void explainTmp(const std::vector<Marker> &markers, const TraceFile &trace,
                 const std::string &dbUser, std::vector<Problem> &out);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host_blocks.h"
+#include "qxacs_example.h"
 
 namespace {
 
@@ -23,6 +24,13 @@ std::string recordText(const CallRow &row) {
 
 }  // namespace
 
+const char *resultMeaning(const std::string &function, bool hasRecord, int32_t rc) {
+  if (!hasRecord || rc == 0) return nullptr;
+  if (rc == 11 && function == "db2ACSInitialize") return "the library could not bind its back end";
+  if (rc == 4) return "no back end bound for this call (the library's own failure)";
+  return qxacs_result_text(rc);
+}
+
 void printTableHeader(const std::string &library, bool direct, const char *sequence) {
   std::printf("acs-host: sequence %s, %s %s\n", sequence, direct ? "back end" : "library",
               library.c_str());
@@ -35,6 +43,7 @@ void printRow(const CallRow &row) {
   std::printf("%3d  %-26s %6d %8s %10.1f  %s", row.index, row.function.c_str(), row.rc,
               recordText(row).c_str(), row.micros, outcomeText(row));
   if (row.why) std::printf(": %s", row.why);
+  if (row.meaning) std::printf("  [%s]", row.meaning);
   std::printf("\n");
   std::fflush(stdout);
 }

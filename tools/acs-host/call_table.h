@@ -18,7 +18,12 @@ struct CallRow {
   double micros = 0;
   Outcome outcome = Outcome::Ok;
   const char *why = nullptr;  // with Failed, when the rc alone is not why
+  const char *meaning = nullptr;  // the rc in words, when it has a known meaning
 };
+
+// The front end's own failure codes and the reference back end's codes in
+// words; null for 0 and for codes neither side defines.
+const char *resultMeaning(const std::string &function, bool hasRecord, int32_t rc);
 
 struct CallTotals {
   int calls = 0;

@@ -57,6 +57,7 @@ int32_t Session::call(const char *apiName, Invoke invoke, Describe describe, boo
   } else {
     row.outcome = Outcome::Failed;
   }
+  row.meaning = resultMeaning(row.function, row.hasRecord, rc);
   count(row);
   if (argsLog_) {
     char line[QXACS_JOURNAL_LINE_MAX];
@@ -86,11 +87,16 @@ int32_t Session::queryApiVersion() {
 
 int32_t Session::initialize(ControlBlock &cb) {
   HostRecord *rc = &record_;
-  return call(
+  int32_t result = call(
       "db2ACSInitialize", [&] { return api_.initialize(cb.bytes, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_initialize(line, size, cb.bytes, rc, result);
+      [&](char *line, std::size_t size, int32_t code) {
+        qxacs_journal_initialize(line, size, cb.bytes, rc, code);
       });
+  // 11 is the front end's "could not bind": the doctor explains why.
+  if (result == 11 && hasQueryApiVersion())
+    printNote("the library found no usable back end; ask acs-doctor why: acs-doctor --as-user "
+              "<instance owner>, or with tracing on acs-doctor --trace /tmp/db2acstrace.log");
+  return result;
 }
 
 int32_t Session::terminate(qxacs_operation &op) {

@@ -1,0 +1,195 @@
+// acs-doctor checks with the identity and environment DB2 has: a running
+// process's (--pid) or a user's login environment (--as-user); and names
+// the causes that only such a check can see, with fixes that work when
+// pasted. Each broken case exits 1 with its cause and fix on the first
+// screen; the healthy installation checked the same way exits 0.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "doctor_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+using doctortest::DoctorResult;
+using doctortest::Installation;
+using doctortest::ProcessAs;
+using doctortest::runDoctor;
+using doctortest::TemporaryUser;
+using testsupport::kNobody;
+
+constexpr int kBinds = 0;
+constexpr int kDoesNotBind = 1;
+constexpr int kUsage = 2;
+
+#define SKIP_UNLESS_ROOT(why) \
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why
+
+struct Healthy : Installation {
+  Healthy() {
+    addHealthyInstance();
+    installBackend(GOOD_BACKEND);
+  }
+};
+
+// The fix line of the first problem on the screen.
+std::string firstFix(const DoctorResult &r) {
+  const std::string head = "fix: ";
+  std::size_t at = r.out.find(head);
+  if (at == std::string::npos) return "";
+  at += head.size();
+  return r.out.substr(at, r.out.find('\n', at) - at);
+}
+
+// Pastes a fix the way its reader would: "As root: cmd" or "As someone
+// (or root): cmd" is run as this test, which is that someone or root.
+int paste(const std::string &fix) {
+  std::string command = fix;
+  if (fix.compare(0, 3, "As ") == 0 && fix.find(": ") != std::string::npos)
+    command = fix.substr(fix.find(": ") + 2);
+  return std::system(command.c_str());
+}
+
+TEST(DoctorIdentity, AsUserTakesQxregFromTheUsersLoginProfile) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Healthy inst;
+  testsupport::unsetEnv("QXREG");  // only the profile knows the registry
+  TemporaryUser user("QXREG=" + inst.registry() + "\nexport QXREG\n");
+  ASSERT_TRUE(user.created());
+
+  DoctorResult r = runDoctor({"--as-user", user.name(), "--load"});
+  EXPECT_EQ(r.status, kBinds) << r.out << r.err;
+  std::string screen = r.firstScreen();
+  EXPECT_CONTAINS(screen, "Checked as " + user.name());
+  EXPECT_CONTAINS(screen, "QXREG=" + inst.registry() + ", from " + user.name() +
+                              "'s login environment");
+  EXPECT_CONTAINS(r.out, "14 of 14 entry points resolve");
+
+  // Root's own environment lacks QXREG: the plain check fails and says why.
+  DoctorResult asRoot = runDoctor({});
+  EXPECT_EQ(asRoot.status, kDoesNotBind);
+  EXPECT_CONTAINS(asRoot.firstScreen(), "with this process's own identity and environment");
+  EXPECT_CONTAINS(asRoot.firstScreen(), "acs-doctor --pid <DB2 agent pid> or acs-doctor --as-user");
+}
+
+TEST(DoctorIdentity, PidChecksAsTheRunningProcessWithItsEnvironment) {
+  SKIP_UNLESS_ROOT("starts a process as nobody");
+  Healthy inst;
+  testsupport::unsetEnv("QXREG");
+  ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=/opt/agent-libs"},
+                  "/");
+  std::string pid = std::to_string(agent.pid());
+
+  DoctorResult good = runDoctor({"--pid", pid, "--load"});
+  EXPECT_CONTAINS(good.firstScreen(), "LD_LIBRARY_PATH=/opt/agent-libs, with the rest of that environment");
+  EXPECT_EQ(good.status, kBinds) << good.out << good.err;
+  EXPECT_CONTAINS(good.firstScreen(), "Checked as nobody (uid 65534");
+  EXPECT_CONTAINS(good.firstScreen(), "as process " + pid + " runs");
+  EXPECT_CONTAINS(good.firstScreen(), "QXREG=" + inst.registry() + ", from process " + pid +
+                                          "'s environment");
+
+  // Only root may execute the back end: discovery and --load agree, both as nobody.
+  ASSERT_EQ(chmod(inst.backendPath().c_str(), 0700), 0);
+  DoctorResult bad = runDoctor({"--pid", pid, "--load"});
+  EXPECT_EQ(bad.status, kDoesNotBind);
+  EXPECT_CONTAINS(bad.firstScreen(), "The back end " + inst.backendPath() +
+                                         " fails the execute test for nobody (mode 0700");
+  EXPECT_EQ(firstFix(bad), "As root: chmod 755 " + inst.backendPath());
+  EXPECT_EQ(bad.out.find("14 of 14 entry points resolve"), std::string::npos) << bad.out;
+  EXPECT_EQ(paste(firstFix(bad)), 0);
+  EXPECT_EQ(runDoctor({"--pid", pid, "--load"}).status, kBinds);
+}
+
+TEST(DoctorIdentity, UnreadableProcessIsRefusedInOneLine) {
+  DoctorResult r = runDoctor({"--pid", "999999999"});
+  EXPECT_EQ(r.status, kUsage);
+  EXPECT_CONTAINS(r.err, "cannot read process 999999999");
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_EQ(runDoctor({"--pid", "12x"}).status, kUsage);
+  EXPECT_EQ(runDoctor({"--pid", "1", "--as-user", "root"}).status, kUsage);
+}
+
+TEST(DoctorCauses, DirectoryTheUserCannotSearchIsNamedAndFixed) {
+  SKIP_UNLESS_ROOT("starts a process as nobody");
+  Installation inst;
+  std::string opt = testsupport::makeTempDir("opt");
+  std::string registry = opt + "/product/registry";
+  testsupport::makeDirs(registry + "/Zorvan/Instance001/Base");
+  testsupport::writeFile(registry + "/Zorvan/Instance001/Db2Agent", "");
+  testsupport::writeFile(registry + "/Zorvan/Instance001/Base/.properties",
+                         "dZORVANHOME " + inst.home() + "\n");
+  inst.installBackend(GOOD_BACKEND);
+  ASSERT_EQ(chmod(opt.c_str(), 0700), 0);
+  ProcessAs agent(kNobody, kNobody, {"QXREG=" + registry}, "/");
+  std::string pid = std::to_string(agent.pid());
+
+  DoctorResult r = runDoctor({"--pid", pid});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "the directory " + opt + " (owner root, mode 0700) is not "
+                                   "searchable for nobody");
+  EXPECT_EQ(firstFix(r).rfind("As root: chmod o+x " + opt, 0), 0u) << firstFix(r);
+  ASSERT_EQ(system(("chmod o+x " + opt).c_str()), 0);
+  EXPECT_EQ(runDoctor({"--pid", pid}).status, kBinds);
+
+  // The same on the way to the back end: the home's parent.
+  std::string homeParent = inst.home().substr(0, inst.home().rfind('/'));
+  ASSERT_EQ(chmod(inst.home().c_str(), 0700), 0);
+  DoctorResult lib = runDoctor({"--pid", pid});
+  EXPECT_EQ(lib.status, kDoesNotBind);
+  EXPECT_CONTAINS(lib.firstScreen(), "cannot reach " + inst.backendPath() + ": the directory " +
+                                         inst.home() + " (owner root, mode 0700)");
+}
+
+TEST(DoctorCauses, NearMissKeyLineIsPointedAtAndItsFixWorks) {
+  Healthy inst;
+  const std::string props = inst.propertiesPath("Instance001");
+  struct Case {
+    std::string line, why;
+  } cases[] = {
+      {"dZORVANHOM " + inst.home(), "the key is misspelt"},
+      {"dZorvanHome " + inst.home(), "the key's case differs"},
+      {"dZORVANHOME=" + inst.home(), "the key is joined to its value with '='"},
+  };
+  for (const Case &c : cases) {
+    inst.addInstance("Instance001", true, "# product home\n" + c.line + "\n");
+    DoctorResult r = runDoctor({});
+    EXPECT_EQ(r.status, kDoesNotBind) << c.line;
+    EXPECT_CONTAINS(r.firstScreen(), props + " line 2 reads '" + c.line + "': " + c.why);
+    EXPECT_EQ(firstFix(r), "As root: sed -i '2s|.*|dZORVANHOME " + inst.home() + "|' " + props);
+    EXPECT_EQ(paste(firstFix(r)), 0);
+    EXPECT_EQ(runDoctor({}).status, kBinds) << testsupport::readFile(props);
+  }
+}
+
+TEST(DoctorCauses, MistypedQxregPointsAtTheSimilarRegistry) {
+  Healthy inst;
+  testsupport::setEnv("QXREG", inst.registry() + "x");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "QXREG names " + inst.registry() + "x, which does not exist");
+  EXPECT_CONTAINS(r.firstScreen(), inst.registry() + " does, with a similar name");
+  EXPECT_CONTAINS(firstFix(r), "set QXREG=" + inst.registry());
+}
+
+TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
+  Healthy inst;
+  testsupport::writeFile("/tmp/db2ACSDeleteDebug", "");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "DB2 would bind, but db2ACSDelete would wait while "
+                                   "/tmp/db2ACSDeleteDebug exists");
+  EXPECT_EQ(r.firstScreen().find("would NOT bind"), std::string::npos);
+  // Root's marker in sticky /tmp: only root may remove it, and the fix says so.
+  std::string fix = firstFix(r);
+  if (geteuid() == 0) {
+    EXPECT_EQ(fix, "As root: rm /tmp/db2ACSDeleteDebug (unless a debugger is being attached).");
+  }
+  EXPECT_EQ(paste(fix.substr(0, fix.find(" (unless"))), 0);
+  EXPECT_EQ(runDoctor({}).status, kBinds);
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// acs-doctor --trace on trace logs this suite makes itself: acs-host
+// drives the library with tracing on against installations that succeed,
+// fail at each step of discovery and binding, or meet a back-end error.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "doctor_fixture.h"
+#include "qxacs_example.h"
+#include "test_support.h"
+
+namespace {
+
+using doctortest::DoctorResult;
+using doctortest::Installation;
+using doctortest::runDoctor;
+using doctortest::runProgram;
+using testsupport::kTracePath;
+
+constexpr int kNoFailure = 0;
+constexpr int kFailed = 1;
+constexpr int kUnreadable = 2;
+
+// An installation and a catalogue, with tracing switched on.
+struct Traced : Installation {
+  Traced() {
+    testsupport::setEnv(QXACS_EXAMPLE_DIR_ENV, testsupport::makeTempDir("catalogue"));
+    testsupport::enableTrace();
+  }
+  void healthy() {
+    addHealthyInstance();
+    installBackend(GOOD_BACKEND);
+  }
+  DoctorResult host(const std::string &sequence, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--lib", ZORVAN_LIBRARY_PATH, "--sequence", sequence};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runProgram(ACS_HOST_PATH, args);
+  }
+};
+
+TEST(DoctorTrace, SuccessfulSessionsListEveryCallAndExitZero) {
+  Traced t;
+  t.healthy();
+  ASSERT_EQ(t.host("backup").status, 0);
+  ASSERT_EQ(t.host("query").status, 0);
+  DoctorResult r = runDoctor({"--trace", kTracePath});
+  EXPECT_EQ(r.status, kNoFailure) << r.out << r.err;
+  EXPECT_CONTAINS(r.out, "2 processes, no call failed");
+  EXPECT_CONTAINS(r.out, "db2ACSSnapshot");
+  EXPECT_CONTAINS(r.out, "ok (no more objects)");
+  EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
+
+  nlohmann::json doc = nlohmann::json::parse(runDoctor({"--trace", kTracePath, "--json"}).out);
+  ASSERT_EQ(doc.at("processes").size(), 2u);
+  const nlohmann::json &backup = doc.at("processes")[0];
+  EXPECT_TRUE(backup.at("first_failure").is_null());
+  EXPECT_EQ(backup.at("calls")[0].at("function"), "db2ACSQueryApiVersion");
+  EXPECT_EQ(backup.at("calls")[1].at("function"), "db2ACSInitialize");
+  EXPECT_EQ(backup.at("calls")[1].at("from"), "back end");
+}
+
+// Each way db2ACSInitialize can fail to bind, told from the trace alone
+// with the live check's own cause text.
+TEST(DoctorTrace, FailedInitializeNamesTheDiscoveryOrLoaderCause) {
+  struct Case {
+    const char *name;
+    std::function<void(Traced &)> breakIt;
+    std::string cause;
+  } cases[] = {
+      {"no registry", [](Traced &t) { testsupport::setEnv("QXREG", t.registry() + "/gone"); },
+       "/gone (as the trace shows it) does not exist"},
+      {"mistyped registry", [](Traced &t) { testsupport::setEnv("QXREG", t.registry() + "x"); },
+       "x, which does not exist (as the trace shows it); /tmp/registry"},
+      {"no Zorvan directory", [](Traced &t) { ASSERT_EQ(rmdir((t.registry() + "/Zorvan").c_str()), 0); },
+       "has no Zorvan directory"},
+      {"no agent", [](Traced &t) { t.addInstance("Instance001", false, "dZORVANHOME /x\n"); },
+       "No registered instance has the DB2 agent installed"},
+      {"no properties", [](Traced &t) { t.healthy(); testsupport::setEnv("ZORVAN_INST", "Ghost"); },
+       "/Zorvan/Ghost/Base/.properties could not be opened"},
+      {"near miss",
+       [](Traced &t) {
+         t.healthy();
+         t.addInstance("Instance001", true, "dZorvanHome " + t.home() + "\n");
+       },
+       "line 1 reads 'dZorvanHome "},
+      {"not executable", [](Traced &t) { t.addHealthyInstance(); t.installBackend(GOOD_BACKEND, 0644); },
+       "/Base/libqxacsint.so failed the execute test"},
+      {"no shared object",
+       [](Traced &t) {
+         t.addHealthyInstance();
+         testsupport::writeFile(t.backendPath(), "not a shared object\n", 0755);
+       },
+       "was found but failed to load: "},
+      {"entry point missing",
+       [](Traced &t) { t.addHealthyInstance(); t.installBackend(NO_VERIFY_BACKEND); },
+       "lacks db2ACSVerifypp"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink(kTracePath);  // each case its own trace
+    Traced t;
+    c.breakIt(t);
+    EXPECT_NE(t.host("backup").status, 0);
+    DoctorResult r = runDoctor({"--trace", kTracePath});
+    EXPECT_EQ(r.status, kFailed) << r.out << r.err;
+    EXPECT_CONTAINS(r.out, "db2ACSInitialize               11  library   FAILED   <- first failure");
+    EXPECT_CONTAINS(r.firstScreen(), c.cause);
+    EXPECT_CONTAINS(r.firstScreen(), "fix: ");
+  }
+}
+
+TEST(DoctorTrace, BackEndErrorIsTheBackEndsWithItsCode) {
+  Traced t;
+  t.healthy();
+  t.host("delete", {"--object", "obj-missing"});
+  DoctorResult r = runDoctor({"--trace", kTracePath});
+  EXPECT_EQ(r.status, kFailed) << r.out;
+  EXPECT_CONTAINS(r.out, "db2ACSDelete returned " + std::to_string(QXACS_ERR_NOT_FOUND) +
+                             ": the error came from the back end (db2ACSDeletepp)");
+}
+
+// Lines of a backup and of a failing process, interleaved line by line as
+// two DB2 agents would write them, with a foreign line among them.
+TEST(DoctorTrace, InterleavedProcessesAreToldApart) {
+  Traced t;
+  t.healthy();
+  ASSERT_EQ(t.host("backup").status, 0);
+  std::vector<std::string> good = testsupport::traceLines();
+  ASSERT_EQ(unlink(kTracePath), 0);
+  testsupport::enableTrace();
+  testsupport::setEnv("ZORVAN_INST", "Ghost");
+  t.host("backup");
+  std::vector<std::string> bad = testsupport::traceLines();
+  std::string mixed = "some other program's line\n";
+  for (std::size_t i = 0; i < std::max(good.size(), bad.size()); ++i) {
+    if (i < good.size()) mixed += good[i] + "\n";
+    if (i < bad.size()) mixed += bad[i] + "\n";
+  }
+  testsupport::writeFile(kTracePath, mixed);
+  DoctorResult r = runDoctor({"--trace", kTracePath, "--json"});
+  EXPECT_EQ(r.status, kFailed);
+  nlohmann::json doc = nlohmann::json::parse(r.out);
+  ASSERT_EQ(doc.at("processes").size(), 2u);
+  EXPECT_TRUE(doc.at("processes")[0].at("first_failure").is_null());
+  EXPECT_EQ(doc.at("processes")[1].at("first_failure"), 2);
+  // Named by its id in the table of causes, which the live check shares.
+  EXPECT_EQ(doc.at("processes")[1].at("problems")[0].at("id"), "properties-not-opened");
+  EXPECT_EQ(doc.at("foreign_lines"), 1);
+  EXPECT_EQ(doc.at("processes")[0].at("calls").size(), doc.at("processes")[0].at("calls").size());
+}
+
+// A registry path longer than the trace's 2046-character message limit:
+// its lines are cut there, and are still read as the library's lines.
+TEST(DoctorTrace, LinesCutAtTheFormattingLimitAreStillRead) {
+  Traced t;
+  t.healthy();
+  testsupport::setEnv("QXREG", "/tmp/" + std::string(2100, 'r'));
+  EXPECT_NE(t.host("backup").status, 0);
+  bool cut = false;
+  for (const std::string &line : testsupport::traceLines())
+    cut = cut || (line.find("-----------QXREG= [") != std::string::npos && line.back() != ']');
+  ASSERT_TRUE(cut) << "expected the registry line to be cut at the limit";
+
+  nlohmann::json doc = nlohmann::json::parse(runDoctor({"--trace", kTracePath, "--json"}).out);
+  EXPECT_EQ(doc.at("exit_code"), kFailed);
+  EXPECT_EQ(doc.at("foreign_lines"), 0);
+  const nlohmann::json &process = doc.at("processes")[0];
+  EXPECT_EQ(process.at("first_failure"), 2);
+  EXPECT_EQ(process.at("calls")[1].at("function"), "db2ACSInitialize");
+  EXPECT_FALSE(process.at("problems").empty());
+}
+
+TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
+  Traced t;
+  t.healthy();
+  ASSERT_EQ(t.host("backup").status, 0);
+  std::string whole = testsupport::readFile(kTracePath);
+  // Cut in the middle of a line, as a copy taken while DB2 writes.
+  testsupport::writeFile(kTracePath, whole.substr(0, whole.size() / 2 + 7));
+  DoctorResult cut = runDoctor({"--trace", kTracePath});
+  EXPECT_EQ(cut.status, kNoFailure) << cut.out << cut.err;
+  EXPECT_CONTAINS(cut.out, "The last line has no newline");
+  EXPECT_CONTAINS(cut.out, "unfinished (no leaving line)");
+
+  testsupport::writeFile(kTracePath, std::string("\x7f" "ELF\x02\x01\x01\0\0garbage", 16));
+  DoctorResult garbage = runDoctor({"--trace", kTracePath});
+  EXPECT_EQ(garbage.status, kUnreadable);
+  EXPECT_CONTAINS(garbage.err, "no trace lines in it");
+
+  DoctorResult missing = runDoctor({"--trace", "/tmp/no-such-trace.log"});
+  EXPECT_EQ(missing.status, kUnreadable);
+  EXPECT_CONTAINS(missing.err, "cannot read it: No such file or directory");
+}
+
+}  // namespace

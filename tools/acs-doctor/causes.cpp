@@ -1,0 +1,167 @@
+#include "causes.h"
+
+#include "zorvan/discovery.h"
+
+namespace doctor {
+
+namespace {
+
+struct Row {
+  Cause cause;
+  const char *name;
+  const char *text;
+  const char *fix;
+};
+
+// Fixes are commands for whoever reads them; those that need root say so.
+const Row kRows[] = {
+    {Cause::RegistryMissing, "registry-missing",
+     "The registry directory {registry} ({origin}) does not exist, so no instance can be found.",
+     "Set QXREG to the registry directory in {user}'s profile (as {user}: echo 'export "
+     "QXREG=<registry directory>' >> ~/.profile, then restart the DB2 instance), or as root: "
+     "mkdir -p {registry}/Zorvan and register the instance there."},
+    {Cause::RegistryMissingDefaultExists, "registry-mistyped",
+     "QXREG names {registry}, which does not exist ({origin}); the default registry "
+     ZORVAN_DEFAULT_REGISTRY " does exist.",
+     "As {user}: remove QXREG from the profile (or set QXREG=" ZORVAN_DEFAULT_REGISTRY
+     "), then restart the DB2 instance."},
+    {Cause::RegistryMissingSimilarExists, "registry-mistyped",
+     "QXREG names {registry}, which does not exist ({origin}); {similar} does, with a similar name.",
+     "As {user}: set QXREG={similar} in the profile, then restart the DB2 instance."},
+    {Cause::InstancesDirMissing, "instances-directory-missing",
+     "The registry {registry} has no Zorvan directory ({instances} is missing), so no instance "
+     "can be found.",
+     "Point QXREG at the registry root, the directory that holds Zorvan/ (as {user}: echo 'export "
+     "QXREG=<registry root>' >> ~/.profile), or as root: mkdir {instances} and register the "
+     "instance there."},
+    {Cause::InstancesDirUnreadable, "instances-directory-unreadable",
+     "The instances directory {instances} cannot be read by {user}: {error}.",
+     "As root: chmod 755 {instances}"},
+    {Cause::DirectoryNotSearchable, "directory-not-searchable",
+     "{user} cannot reach {target}: the directory {dir} (owner {dirOwner}, mode {dirMode}) is not "
+     "searchable for {user}.",
+     "As root: chmod o+x {dir} (or chgrp a group of {user} and chmod g+x {dir})"},
+    {Cause::NoAgent, "no-instance-with-agent",
+     "No registered instance has the DB2 agent installed: ZORVAN_INST is unset, "
+     "{instances}/Instance001/Db2Agent does not exist{scanned}.",
+     "As root: touch {instances}/{example}/Db2Agent (or set ZORVAN_INST={example} in {user}'s "
+     "profile)."},
+    {Cause::InstanceNotRegisteredByVariable, "instance-not-registered",
+     "Instance '{instance}' (from ZORVAN_INST) is not registered: {instanceDir} does not exist.",
+     "Set ZORVAN_INST to a registered instance (ls {registry}/Zorvan), or unset it to use the "
+     "first instance with the DB2 agent."},
+    {Cause::InstanceNotRegisteredByVendorOptions, "instance-not-registered",
+     "Instance '{instance}' (from vendor options) is not registered: {instanceDir} does not exist.",
+     "Correct the vmName in the options DB2 passes to the library, or register instance "
+     "{instance} under {registry}/Zorvan."},
+    {Cause::InstanceNotRegistered, "instance-not-registered",
+     "Instance '{instance}' is not registered: {instanceDir} does not exist.",
+     "Register instance {instance} under {registry}/Zorvan."},
+    {Cause::EmptyInstanceVariable, "instance-variable-empty",
+     "ZORVAN_INST is set but empty; an empty value still counts, so no instance is scanned for "
+     "and the properties path becomes {properties}.",
+     "Unset ZORVAN_INST (or set it to the instance name) in {user}'s environment: as {user}, "
+     "remove it from ~/.profile, then restart the DB2 instance."},
+    {Cause::PropertiesMissing, "properties-missing",
+     "The instance's properties file {properties} does not exist.",
+     "As root: echo 'dZORVANHOME <home directory>' > {properties} (the directory holding "
+     "Base/" ZORVAN_BACKEND_LIBRARY ")."},
+    {Cause::PropertiesUnreadable, "properties-unreadable",
+     "The properties file {properties} cannot be opened by {user}: {error}.",
+     "As root: chmod 644 {properties}"},
+    {Cause::PropertiesNotOpened, "properties-not-opened",
+     "The properties file {properties} could not be opened (missing, or not readable for the "
+     "DB2 instance owner).",
+     "ls -l {properties}; it must exist and be readable for the instance owner (as root: "
+     "chmod 644 {properties})."},
+    {Cause::PropertiesPathTooLong, "properties-path-too-long",
+     "The properties path for instance '{instance}' under {registry} is longer than {limit} bytes.",
+     "Use a shorter registry path (QXREG) or instance name."},
+    {Cause::KeyWithoutValue, "key-without-value",
+     "The first dZORVANHOME line of {properties} (line {line}) has no value; it decides, later "
+     "lines are not read.",
+     "As root: sed -i '{line}s|.*|dZORVANHOME <home directory>|' {properties}"},
+    {Cause::KeyNearMiss, "key-near-miss",
+     "{properties} line {line} reads '{text}': {why}, so no home directory is known.",
+     "As root: sed -i '{line}s|.*|dZORVANHOME {value}|' {properties}"},
+    {Cause::KeyMissing, "key-missing",
+     "{properties} has no line starting with dZORVANHOME, so no home directory is known.",
+     "As root: echo 'dZORVANHOME <home directory>' >> {properties} (the directory holding "
+     "Base/" ZORVAN_BACKEND_LIBRARY ")."},
+    {Cause::CrLfLineEnds, "crlf-line-ends",
+     "{properties} has Windows (CR LF) line endings: the home read is '{home}', so the back end "
+     "is looked for at '{lib}'.",
+     "Strip the carriage returns: sed -i 's/\\r$//' {properties}"},
+    {Cause::HomeMissing, "home-missing",
+     "The home directory {home} named by dZORVANHOME in {properties} does not exist.",
+     "As root: sed -i 's|^dZORVANHOME .*|dZORVANHOME <home directory>|' {properties} (or "
+     "install the product at {home})."},
+    {Cause::HomeTooLong, "home-too-long",
+     "dZORVANHOME in {properties} is longer than the 1003 characters the library takes.",
+     "Install the product under a shorter home directory."},
+    {Cause::BackendMissing, "backend-missing", "The back end {lib} does not exist.",
+     "As root: install -m 755 <back end> {lib}"},
+    {Cause::BackendNotRegular, "backend-not-a-file", "The back end {lib} is not a regular file.",
+     "As root: install -m 755 <back end> {lib}"},
+    {Cause::BackendNotExecutable, "backend-not-executable",
+     "The back end {lib} is not executable (mode {mode}); the library insists on an executable "
+     "back end.",
+     "As root: chmod 755 {lib}"},
+    {Cause::BackendNotExecutableForUser, "backend-not-executable-for-user",
+     "The back end {lib} fails the execute test for {user} (mode {mode}, owner {owner}): it must "
+     "be executable for {user}.",
+     "As root: chmod 755 {lib}"},
+    {Cause::BackendFailsTest, "backend-fails-test",
+     "The back end {lib} fails the execute test for {user}: {error}.",
+     "As root: install -m 755 <back end> {lib}"},
+    {Cause::BackendNotAccessible, "backend-not-accessible",
+     "The back end {lib} failed the execute test (missing, not executable, or a directory above "
+     "it not searchable for the DB2 instance owner).",
+     "Check as the instance owner: acs-doctor --as-user <instance owner>"},
+    {Cause::BackendLoadFailed, "backend-load-failed",
+     "The back end {lib} was found but failed to load: {error}",
+     "Install the back end's missing libraries, or a back end built for this platform (check: "
+     "ldd {lib})."},
+    {Cause::BackendLacksEntryPoints, "backend-lacks-entry-points",
+     "The back end {lib} lacks {missing}: db2ACSInitialize would return 11.",
+     "Install a back end that exports all fourteen db2ACS*pp entry points (check: nm -D {lib})."},
+    {Cause::DiscoveryUnexpected, "discovery-failed",
+     "Discovery failed in an unexpected way (run with --verbose for the library's trace).",
+     "Read the trace lines of GetZorvanBaseDir in the operator's guide's troubleshooting table."},
+};
+
+const Row &rowOf(Cause cause) {
+  for (const Row &row : kRows)
+    if (row.cause == cause) return row;
+  return kRows[sizeof kRows / sizeof kRows[0] - 1];
+}
+
+std::string fill(const char *text, const CauseValues &values) {
+  std::string out;
+  for (const char *p = text; *p != '\0'; ++p) {
+    if (*p == '{') {
+      const char *close = p + 1;
+      while (*close != '\0' && *close != '}' && *close != ' ' && *close != '{') ++close;
+      if (*close == '}') {
+        auto found = values.find(std::string(p + 1, close));
+        if (found != values.end()) {
+          out += found->second;
+          p = close;
+          continue;
+        }
+      }
+    }
+    out += *p;
+  }
+  return out;
+}
+
+}  // namespace
+
+Problem describe(Cause cause, const CauseValues &values) {
+  const Row &row = rowOf(cause);
+  return {Severity::Error, fill(row.text, values), fill(row.fix, values), row.name};
+}
+
+
+}  // namespace doctor

@@ -1,0 +1,24 @@
+// Small process and file helpers for the checks that run as another user:
+// whole reads and writes over pipes, and a login shell's output.
+#ifndef ACS_DOCTOR_CHILD_IO_H
+#define ACS_DOCTOR_CHILD_IO_H
+
+#include <string>
+
+namespace doctor {
+
+void writeAll(int fd, const std::string &bytes);
+std::string readAll(int fd);
+
+// The whole file; error set (strerror) when it cannot be read.
+std::string readFileBytes(const std::string &path, std::string &error);
+
+// Runs script in user's login shell (runuser -l, else su -), stdin from
+// /dev/null; its stdout in output, its exit status in status. False with
+// error set when no such command could be started.
+bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
+                       int &status, std::string &error);
+
+}  // namespace doctor
+
+#endif

@@ -1,0 +1,33 @@
+// Whom to check as. DB2's engine runs as the instance owner, with the
+// environment its profile gave it; a check with anyone else's identity or
+// environment answers a different question. These take both from the real
+// source and say where each steering variable came from.
+#ifndef ACS_DOCTOR_SUBJECT_H
+#define ACS_DOCTOR_SUBJECT_H
+
+#include <string>
+
+#include "findings.h"
+
+namespace doctor {
+
+// This process: its real ids, groups, environment and working directory.
+Subject subjectFromSelf();
+
+// A running process (DB2's agent): real uid, gid and groups from
+// /proc/PID/status, QXREG and ZORVAN_INST from /proc/PID/environ, its cwd.
+// False with error set (one line) when the process cannot be read.
+bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
+
+// A user by name or uid, with the environment a login shell gives it
+// (what `su - USER` sees, profile included); the home directory as cwd.
+// Needs root. False with error set when the user or its login environment
+// cannot be had.
+bool subjectFromLogin(const std::string &user, Subject &out, std::string &error);
+
+// "root (uid 0, gid 0, groups 0)".
+std::string identityText(const Subject &s);
+
+}  // namespace doctor
+
+#endif

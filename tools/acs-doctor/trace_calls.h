@@ -1,0 +1,42 @@
+// A trace log read back as calls: per process, the ACS calls in the order
+// they were made, each with its result and whether the library or the back
+// end gave it; for a failed db2ACSInitialize, the cause, from the same
+// table of causes the live check uses.
+#ifndef ACS_DOCTOR_TRACE_CALLS_H
+#define ACS_DOCTOR_TRACE_CALLS_H
+
+#include <string>
+#include <vector>
+
+#include "findings.h"
+#include "trace_parse.h"
+
+namespace doctor {
+
+enum class CallOutcome { Ok, EndOfList, Failed, Unfinished };
+
+struct TracedCall {
+  std::string function;  // "db2ACSInitialize"
+  bool finished = false;
+  int rc = 0;
+  bool notBound = false;   // the library failed it: no back end bound
+  bool forwarded = false;  // the back end was called and gave rc
+  bool bindingFailed = false;  // db2ACSInitialize could not bind
+  std::vector<std::string> inner;  // "tag: message" of the loader and discovery
+  CallOutcome outcome = CallOutcome::Unfinished;
+};
+
+struct TracedProcess {
+  long pid = 0;
+  std::vector<TracedCall> calls;
+  int firstFailure = -1;  // index into calls
+  std::vector<Problem> problems;  // why the first failure happened
+};
+
+std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace);
+
+const char *outcomeName(CallOutcome outcome);
+
+}  // namespace doctor
+
+#endif
