@@ -3,8 +3,8 @@
 # architecture, so a cross build, which finds packages only in the
 # target's tree, takes the build machine's headers -- staged in the build
 # tree on their own, so that the cross compiler sees nothing else of this
-# machine's /usr/include.
-include_guard(GLOBAL)
+# machine's /usr/include. Included at the top, so that the target is seen
+# by the doctor and its tests alike.
 find_package(nlohmann_json 3.9 QUIET)
 if(NOT TARGET nlohmann_json::nlohmann_json AND CMAKE_CROSSCOMPILING)
   find_path(ZORVAN_JSON_HOST_INCLUDE nlohmann/json.hpp PATHS /usr/include

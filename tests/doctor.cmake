@@ -1,7 +1,6 @@
 # acs-doctor, run as a child process against installations laid out in
 # each test's private /tmp.
 if(TARGET acs-doctor AND TARGET qxacsint_example)
-  include(${PROJECT_SOURCE_DIR}/cmake/JsonDeps.cmake)
   include(${PROJECT_SOURCE_DIR}/examples/backend/BackendVariants.cmake)
   zorvan_backend_variant(doctor_backend_no_verify
     "${CMAKE_CURRENT_BINARY_DIR}/doctor/no-verify" OMIT db2ACSVerifypp)
