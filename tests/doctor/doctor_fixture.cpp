@@ -26,7 +26,7 @@ DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gi
   std::string dir = makeTempDir("doctor-run");
   std::string outPath = dir + "/out", errPath = dir + "/err";
   std::vector<std::string> command = args;
-  command.insert(command.begin(), ACS_DOCTOR_PATH);
+  command.insert(command.begin(), uid != 0 ? reachableCopy(ACS_DOCTOR_PATH) : ACS_DOCTOR_PATH);
   command = builtProgram(command);
   std::vector<char *> argv;
   for (const std::string &a : command) argv.push_back(const_cast<char *>(a.c_str()));

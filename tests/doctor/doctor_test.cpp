@@ -179,7 +179,8 @@ TEST(DoctorBroken, HoldingMarkerMeansTheOperationHangs) {
   testsupport::writeFile("/tmp/db2ACSVerifyDebug", "");
   DoctorResult r = runDoctor({});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "every db2ACSVerify call of root waits until it is removed");
+  EXPECT_CONTAINS(r.firstScreen(), "every db2ACSVerify call of " + testsupport::ownUserName() +
+                                       " waits until it is removed");
   EXPECT_CONTAINS(r.firstScreen(), "fix: rm /tmp/db2ACSVerifyDebug");
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,6 +91,8 @@ static int waitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+bool canActAsOtherUsers() { return geteuid() == 0; }
+
 int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
   pid_t pid = fork();
   if (pid == 0) {
@@ -97,6 +100,10 @@ int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
     _exit(body());
   }
   return waitFor(pid);
+}
+
+int runUnprivileged(const std::function<int()> &body) {
+  return canActAsOtherUsers() ? runAs(body) : runInChild(body);
 }
 
 int runInChild(const std::function<int()> &body) {
@@ -111,6 +118,21 @@ std::vector<std::string> builtProgram(std::vector<std::string> argv) {
   for (std::string word; emulator >> word;) command.push_back(word);
   command.insert(command.end(), argv.begin(), argv.end());
   return command;
+}
+
+std::string reachableCopy(const std::string &program) {
+  std::string dir = "/tmp/programs";
+  std::string copy = dir + program.substr(program.rfind('/'));
+  if (!exists(copy)) {
+    makeDirs(dir);
+    writeFile(copy, readFile(program), 0755);
+  }
+  return copy;
+}
+
+std::string ownUserName() {
+  const struct passwd *pw = getpwuid(getuid());
+  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(getuid());
 }
 
 void setEnv(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }
