@@ -7,8 +7,7 @@
 #   scripts/test.sh [--no-skips] [ctest arguments...]
 #     --no-skips   fail when any case skipped (CI's root run)
 #   BUILD_DIR=<dir>  build directory (default ./build)
-# One line per test; a failing test's output in full. The whole ctest
-# output is kept in <build>/ctest.log.
+# One line per test, a failing test's output in full (scripts/ctest-brief.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-dir.sh"
@@ -40,19 +39,6 @@ else
 fi
 
 "$root/scripts/build.sh" "$build"
-cd "$build"
-log=$build/ctest.log
-status=0
-# ctest writes two lines per test, padded with dots to the longest name:
-# keep the result line, without the padding.
-ctest --output-on-failure -j"$(nproc)" ${ctest_args[@]+"${ctest_args[@]}"} 2>&1 | tee "$log" |
-  sed -u -E '/^ +Start +[0-9]+: /d; /^ *[0-9]+\/[0-9]+ Test +#/{s/ \.+(\*\*\*)? */ \1/; s/  +/ /g}' ||
-  status=$?
-
-skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*Skipped' "$log" || true)
-echo "skipped: $skipped"
-if [ "$status" -eq 0 ] && [ "$no_skips" -eq 1 ] && [ "$skipped" -gt 0 ]; then
-  echo "scripts/test.sh: $skipped cases skipped, and this run must run every case" >&2
-  status=1
-fi
-exit "$status"
+limit=()
+[ "$no_skips" -eq 0 ] || limit=(--max-skips 0)
+exec "$root/scripts/ctest-brief.sh" "$build" ${limit[@]+"${limit[@]}"} ${ctest_args[@]+"${ctest_args[@]}"}
