@@ -15,6 +15,12 @@
 
 #define QXACS_EXPORT extern "C" __attribute__((visibility("default")))
 
+#ifdef QXACS_CALL_UNDEFINED
+/* Defined nowhere: the variant that calls it (BackendVariants.cmake,
+ * UNDEFINED_CALL) loads only with lazy binding. */
+extern "C" int32_t qxacs_defined_nowhere(void);
+#endif
+
 /* The one field of DB2's return-code record this back end touches. */
 struct AcsRecord {
   int32_t returnCode;
@@ -215,6 +221,9 @@ QXACS_EXPORT int32_t db2ACSSnapshotpp(uint32_t action, void *op, void *part, voi
 
 #ifndef QXACS_OMIT_db2ACSVerifypp
 QXACS_EXPORT int32_t db2ACSVerifypp(void *op, void *obj, AcsRecord *rc) {
+#ifdef QXACS_CALL_UNDEFINED
+  if (rc) return qxacs_defined_nowhere();
+#endif
   qxacs_object *o = as_object(obj);
   int32_t result =
       (as_operation(op) && o && rc) ? object_check(id_of(o->id).text) : QXACS_ERR_ARGUMENT;

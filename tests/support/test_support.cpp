@@ -93,13 +93,27 @@ static int waitFor(pid_t pid) {
 
 bool canActAsOtherUsers() { return geteuid() == 0; }
 
-int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
+bool becomeUser(uid_t uid, gid_t gid, bool effectiveRoot) {
+  if (setgroups(0, nullptr) != 0) return false;
+  if (effectiveRoot) return setresgid(gid, 0, 0) == 0 && setresuid(uid, 0, 0) == 0;
+  return setgid(gid) == 0 && setuid(uid) == 0;
+}
+
+static int runAsUser(const std::function<int()> &body, uid_t uid, gid_t gid, bool effectiveRoot) {
   pid_t pid = fork();
   if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(125);
+    if (!becomeUser(uid, gid, effectiveRoot)) _exit(125);
     _exit(body());
   }
   return waitFor(pid);
+}
+
+int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
+  return runAsUser(body, uid, gid, false);
+}
+
+int runSetUidRoot(const std::function<int()> &body, uid_t uid, gid_t gid) {
+  return runAsUser(body, uid, gid, true);
 }
 
 int runUnprivileged(const std::function<int()> &body) {

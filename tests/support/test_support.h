@@ -41,6 +41,14 @@ bool canActAsOtherUsers();
 // nobody); returns the child's exit status (body's result), or -1 when the
 // child died abnormally.
 int runAs(const std::function<int()> &body, uid_t uid = kNobody, gid_t gid = kNobody);
+// Runs body in a forked child whose real user and group are uid and gid
+// while the effective ones stay root, as in a set-user-ID root program.
+// Needs root; exit status as above.
+int runSetUidRoot(const std::function<int()> &body, uid_t uid = kNobody, gid_t gid = kNobody);
+// What the child does first in runAs (effectiveRoot false) and in
+// runSetUidRoot (true); false when the switch failed.
+bool becomeUser(uid_t uid, gid_t gid, bool effectiveRoot);
+
 // Runs body as an unprivileged user, exit status as above: as root in a
 // child dropped to nobody, otherwise in a child as ourselves, who are one.
 int runUnprivileged(const std::function<int()> &body);

@@ -277,6 +277,25 @@ TEST(TraceOwner, FileOfTheRealUserIsWritten) {
   EXPECT_EQ(traceMessages(), std::vector<std::string>{"tag: own file"});
 }
 
+// A set-user-ID root process traces as its real user: into that user's
+// file, and not into root's file that only the effective user may write.
+TEST(TraceOwner, SetUidProcessGoesByItsRealUser) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the real user is nobody, the effective root");
+  auto trace = [] {
+    SqluvErrorLog("tag", "set-uid");
+    return 0;
+  };
+  testsupport::writeFile(kTracePath, "", 0600);
+  ASSERT_EQ(chown(kTracePath, testsupport::kNobody, testsupport::kNobody), 0);
+  EXPECT_EQ(testsupport::runSetUidRoot(trace), 0);
+  EXPECT_EQ(traceMessages(), std::vector<std::string>{"tag: set-uid"});
+
+  ASSERT_EQ(unlink(kTracePath), 0);
+  testsupport::writeFile(kTracePath, "", 0600);  // root's
+  EXPECT_EQ(testsupport::runSetUidRoot(trace), 0);
+  EXPECT_EQ(readFile(kTracePath), "");
+}
+
 TEST(TraceOwner, RootsFileIsWrittenByAnUnprivilegedProcess) {
   ZORVAN_SKIP_UNLESS_OTHER_USERS("the file is root's and the caller nobody");
   testsupport::enableTrace();  // root's, mode 0666
