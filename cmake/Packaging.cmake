@@ -39,8 +39,9 @@ if(TARGET qxacsint_example)
                       GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endif()
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${ZORVAN_DOC_DIR}")
+# Operators' documents only: the benchmark figures are for developers.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/docs/" DESTINATION "${ZORVAN_DOC_DIR}"
-        FILES_MATCHING PATTERN "*.md")
+        FILES_MATCHING PATTERN "*.md" PATTERN "benchmarks.md" EXCLUDE)
 
 set(CPACK_PACKAGE_NAME "zorvan-db2acs")
 set(CPACK_PACKAGE_VENDOR "zorvan-db2acs")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs ctest in a build directory with one short line per test (ctest's
 # own two lines, padded with dots to the longest name, are cut down to the
-# result line) and a failing test's output in full, then the number of
-# cases that skipped. The whole ctest output is kept in <build>/ctest.log.
+# result line, and a parameterised case's "# GetParam() = <name>" that
+# repeats the end of its name is left out) and a failing test's output in
+# full, then the number of cases that skipped. The whole ctest output is kept in <build>/ctest.log.
 #   scripts/ctest-brief.sh <build-dir> [--max-skips N] [ctest arguments...]
 #     --max-skips N   fail when more than N cases skipped
 # Exit status: ctest's, or 1 when too many cases skipped.
@@ -22,7 +23,8 @@ cd "$build"
 log=$build/ctest.log
 status=0
 ctest --output-on-failure -j"$(nproc)" ${args[@]+"${args[@]}"} 2>&1 | tee "$log" |
-  sed -u -E '/^ +Start +[0-9]+: /d; /^ *[0-9]+\/[0-9]+ Test +#/{s/ \.+(\*\*\*)? */ \1/; s/  +/ /g}' ||
+  sed -u -E '/^ +Start +[0-9]+: /d
+             /^ *[0-9]+\/[0-9]+ Test +#/{s/  # GetParam\(\) = [^ ]*//; s/ \.+(\*\*\*)? */ \1/; s/  +/ /g}' ||
   status=$?
 
 skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped +[0-9.]+ sec$' "$log" || true)

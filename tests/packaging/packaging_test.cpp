@@ -106,6 +106,7 @@ void expectInstalledTree(const std::string &prefix) {
   EXPECT_EQ(st.st_mode & 0777, 0755u) << "the back end must stay executable";
   EXPECT_TRUE(exists(prefix + "/share/doc/zorvan-db2acs/README.md"));
   EXPECT_TRUE(exists(prefix + "/share/doc/zorvan-db2acs/operator-guide.md"));
+  EXPECT_FALSE(exists(prefix + "/share/doc/zorvan-db2acs/benchmarks.md"));  // developers' only
 
   for (const char *tool : {"acs-host", "acs-doctor"}) {
     Output help = run(builtProgram({prefix + "/bin/" + tool, "--help"}));
