@@ -32,7 +32,7 @@ if [ "$(id -u)" -eq 0 ]; then
   echo "tests run as root, each binary in a mount namespace of its own"
 else
   if ! unshare -rm sh -c "$private_tmp" 2>/dev/null; then
-    echo "scripts/test.sh: no private /tmp for the tests: run as root, or allow unprivileged user namespaces" >&2
+    echo "scripts/test.sh: no private /tmp for the tests: run as root, or allow unprivileged user namespaces (sysctl user.max_user_namespaces)" >&2
     exit 2
   fi
   echo "tests run as $(id -un), each binary in a user namespace of its own; cases that need another real user skip"
