@@ -1,7 +1,8 @@
 /* The example back end's catalogue: a directory holding journal.log, a
  * next_id counter, objects/<id> files (each holds the object's metadata
- * text) and snapshots/<id> files (what the backup of <id> was given). The directory is looked up on every call, so a test may
- * point QXACS_EXAMPLE_DIR elsewhere between calls. */
+ * text) and snapshots/<id> files (what the backup of <id> was given).
+ * The directory is looked up on every call, so a test may point
+ * QXACS_EXAMPLE_DIR elsewhere between calls. */
 #ifndef QXACS_STORAGE_H
 #define QXACS_STORAGE_H
 

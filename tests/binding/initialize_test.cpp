@@ -504,7 +504,8 @@ TEST(InitializeInstallation, RelativeRegistryIsLookedUpInTheBaseDirectoryAfterBi
   void *handle = variableValue(lib, "db2ACS_handle");
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(handle, binding::loadedHandle(home2 + "/Base/libqxacsint.so"));
-  const std::string properties = "path for .properties is: registry/Zorvan/Instance001/Base/.properties";
+  const std::string properties =
+      "path for .properties is: registry/Zorvan/Instance001/Base/.properties";
   std::vector<std::string> lookups;
   for (const std::string &line : traceMessagesOf("GetZorvanBaseDir"))
     if (line.rfind("path for", 0) == 0) lookups.push_back(line);

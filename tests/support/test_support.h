@@ -78,9 +78,10 @@ void unsetEnv(const char *name);
 
 // Skips the running test, saying why, where it would need another real
 // user (see canActAsOtherUsers). For test bodies and fixtures' SetUp.
-#define ZORVAN_SKIP_UNLESS_OTHER_USERS(why)                                   \
-  do {                                                                         \
-    if (!::testsupport::canActAsOtherUsers()) GTEST_SKIP() << "needs root: " << why; \
+#define ZORVAN_SKIP_UNLESS_OTHER_USERS(why)                    \
+  do {                                                          \
+    if (!::testsupport::canActAsOtherUsers())                   \
+      GTEST_SKIP() << "needs root: " << why;                    \
   } while (0)
 
 #endif
