@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the library, the reference back end, the tools and the
 # tests for another architecture and runs the whole test suite under
-# qemu-user. Needs root, like scripts/test.sh (private /tmp per test).
+# qemu-user. Run it as root, like CI's scripts/test.sh, for every case to
+# run (each test binary gets a private /tmp).
 #   scripts/cross-test.sh ppc64|ppc64el|s390x|aarch64 [extra cmake arguments...]
 # The build directory is $BUILD_DIR, by default build-cross-<arch> in the
 # source tree.
@@ -72,6 +73,5 @@ if [ -n "$abi" ]; then
 fi
 
 phase "tests under $qemu"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+"$root/scripts/ctest-brief.sh" "$build"
 phase "done: $arch"

@@ -5,7 +5,8 @@
 # that made it, so the test fails and so does this script.
 #   scripts/sanitize-test.sh              build into ./build-sanitize
 #   BUILD_DIR=/path scripts/sanitize-test.sh
-# Needs root, like the plain test suite (private /tmp per test binary).
+# Each test binary gets a private /tmp, as in scripts/test.sh; run it as
+# root for every case to run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-dir.sh"
@@ -23,5 +24,4 @@ export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=print_suppressions=0
 export ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer-14 || command -v llvm-symbolizer || true)
 
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+"$root/scripts/ctest-brief.sh" "$build"

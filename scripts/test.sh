@@ -1,10 +1,44 @@
 #!/usr/bin/env bash
-# Builds the project and runs the whole test suite. Needs root: every test
-# binary runs in a private mount namespace with its own /tmp.
+# Builds the project and runs the whole test suite. Every test binary gives
+# itself a private /tmp (tests/support/private_tmp.cpp): as root in a mount
+# namespace, as an ordinary user in a user namespace of its own. Run as an
+# ordinary user, the cases that need another real user (switching to
+# nobody, giving files away) skip and say why; as root every case runs.
+#   scripts/test.sh [--no-skips] [ctest arguments...]
+#     --no-skips   fail when any case skipped (CI's root run)
+#   BUILD_DIR=<dir>  build directory (default ./build)
+# One line per test, a failing test's output in full (scripts/ctest-brief.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-dir.sh"
 build=${BUILD_DIR:-$(zorvan_build_dir "$root")}
+
+no_skips=0
+ctest_args=()
+for arg in "$@"; do
+  case "$arg" in
+    --no-skips) no_skips=1 ;;
+    *) ctest_args+=("$arg") ;;
+  esac
+done
+
+# Can a test get a private /tmp here? Asked before anything is built.
+private_tmp='mount --make-rprivate / && mount -t tmpfs tmpfs /tmp'
+if [ "$(id -u)" -eq 0 ]; then
+  if ! unshare -m sh -c "$private_tmp" 2>/dev/null; then
+    echo "scripts/test.sh: no private /tmp for the tests: this system refuses root a mount namespace" >&2
+    exit 2
+  fi
+  echo "tests run as root, each binary in a mount namespace of its own"
+else
+  if ! unshare -rm sh -c "$private_tmp" 2>/dev/null; then
+    echo "scripts/test.sh: no private /tmp for the tests: run as root, or allow unprivileged user namespaces (sysctl user.max_user_namespaces)" >&2
+    exit 2
+  fi
+  echo "tests run as $(id -un), each binary in a user namespace of its own; cases that need another real user skip"
+fi
+
 "$root/scripts/build.sh" "$build"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+limit=()
+[ "$no_skips" -eq 0 ] || limit=(--max-skips 0)
+exec "$root/scripts/ctest-brief.sh" "$build" ${limit[@]+"${limit[@]}"} ${ctest_args[@]+"${ctest_args[@]}"}

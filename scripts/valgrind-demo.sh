@@ -10,7 +10,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-dir.sh"
-build=${BUILD_DIR:-$(zorvan_build_dir "$root")}
+build=${BUILD_DIR:-$(zorvan_build_dir "$root" -demo)}
 
 "$root/scripts/deps.sh" valgrind
 
@@ -45,7 +45,8 @@ echo
 echo "=== memcheck: ${#runs[@]} acs-host runs ==="
 failed=0
 [ "$status" -eq 0 ] || { echo "demo.sh failed with status $status (99: memcheck errors)"; failed=1; }
-[ ${#runs[@]} -eq 4 ] || { echo "expected 4 acs-host runs under memcheck"; failed=1; }
+# backup, query, restore, delete, query
+[ ${#runs[@]} -eq 5 ] || { echo "expected 5 acs-host runs under memcheck"; failed=1; }
 for log in "${runs[@]}"; do
   summary=$(grep -E "ERROR SUMMARY" "$log" | tail -1)
   echo "$(basename "$log"): $summary"

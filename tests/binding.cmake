@@ -12,6 +12,8 @@ zorvan_backend_variant(binding_backend_no_initialize ${_binding_backends}/no_ini
                        OMIT db2ACSInitializepp)
 zorvan_backend_variant(binding_backend_no_store ${_binding_backends}/no_store
                        OMIT db2ACSStoreMetaDatapp)
+zorvan_backend_variant(binding_backend_undefined_call ${_binding_backends}/undefined_call
+                       UNDEFINED_CALL)
 
 function(zorvan_binding_backends target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/examples/backend
@@ -20,9 +22,11 @@ function(zorvan_binding_backends target)
     BACKEND_FULL="$<TARGET_FILE:binding_backend_full>"
     BACKEND_NO_VERIFY="$<TARGET_FILE:binding_backend_no_verify>"
     BACKEND_NO_INITIALIZE="$<TARGET_FILE:binding_backend_no_initialize>"
-    BACKEND_NO_STORE="$<TARGET_FILE:binding_backend_no_store>")
+    BACKEND_NO_STORE="$<TARGET_FILE:binding_backend_no_store>"
+    BACKEND_UNDEFINED_CALL="$<TARGET_FILE:binding_backend_undefined_call>")
   add_dependencies(${target} binding_backend_full binding_backend_no_verify
-                   binding_backend_no_initialize binding_backend_no_store)
+                   binding_backend_no_initialize binding_backend_no_store
+                   binding_backend_undefined_call)
   # Exported symbols of the executable are in the global scope, where the
   # loader must never look (see the unloadable-library cases).
   set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)

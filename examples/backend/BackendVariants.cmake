@@ -1,4 +1,5 @@
-# zorvan_backend_variant(<target> <output_dir> [OMIT <symbol>...] [NO_EXEC])
+# zorvan_backend_variant(<target> <output_dir> [OMIT <symbol>...] [NO_EXEC]
+#                        [UNDEFINED_CALL])
 #
 # Builds the example back end as <output_dir>/libqxacsint.so.
 #   OMIT <symbol>  leaves that entry point out (e.g. OMIT db2ACSVerifypp),
@@ -6,11 +7,14 @@
 #   NO_EXEC        clears the file's execute bits after linking, for
 #                  exercising a front end that insists on an executable
 #                  back end.
+#   UNDEFINED_CALL db2ACSVerifypp calls a function defined nowhere, and the
+#                  library is linked with that reference unresolved: it
+#                  loads only where the loader binds lazily.
 # Tests call this to get back ends that are wrong in exactly one way.
 include_guard(GLOBAL)
 
 function(zorvan_backend_variant target output_dir)
-  cmake_parse_arguments(PARSE_ARGV 2 VARIANT "NO_EXEC" "" "OMIT")
+  cmake_parse_arguments(PARSE_ARGV 2 VARIANT "NO_EXEC;UNDEFINED_CALL" "" "OMIT")
   if(VARIANT_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "zorvan_backend_variant: unexpected ${VARIANT_UNPARSED_ARGUMENTS}")
   endif()
@@ -38,6 +42,11 @@ function(zorvan_backend_variant target output_dir)
     endif()
     target_compile_definitions(${target} PRIVATE "QXACS_OMIT_${symbol}")
   endforeach()
+
+  if(VARIANT_UNDEFINED_CALL)
+    target_compile_definitions(${target} PRIVATE QXACS_CALL_UNDEFINED)
+    target_link_options(${target} PRIVATE -Wl,-z,undefs -Wl,-z,lazy)
+  endif()
 
   if(VARIANT_NO_EXEC)
     add_custom_command(TARGET ${target} POST_BUILD

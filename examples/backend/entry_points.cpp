@@ -15,6 +15,12 @@
 
 #define QXACS_EXPORT extern "C" __attribute__((visibility("default")))
 
+#ifdef QXACS_CALL_UNDEFINED
+/* Defined nowhere: the variant that calls it (BackendVariants.cmake,
+ * UNDEFINED_CALL) loads only with lazy binding. */
+extern "C" int32_t qxacs_defined_nowhere(void);
+#endif
+
 /* The one field of DB2's return-code record this back end touches. */
 struct AcsRecord {
   int32_t returnCode;
@@ -56,19 +62,37 @@ int32_t finish(AcsRecord *rc, int32_t result, const char *line) {
   return result;
 }
 
-[[maybe_unused]] int32_t new_backup(const qxacs_partition *part, qxacs_object *obj) {
+/* What a snapshot is taken of, in words: the partition it was given. */
+struct SnapshotText {
   char text[QXACS_HOST_MAX + 64];
+};
+
+[[maybe_unused]] SnapshotText snapshot_text(const qxacs_partition *part) {
+  SnapshotText out;
   char host[QXACS_HOST_MAX + 1];
   memcpy(host, part->host, QXACS_HOST_MAX);
   host[QXACS_HOST_MAX] = '\0';
-  snprintf(text, sizeof text, "snapshot of partition %u on %s\n", part->number, host);
-  return object_create(text, obj->id, sizeof obj->id);
+  snprintf(out.text, sizeof out.text, "snapshot of partition %u on %s\n", part->number, host);
+  return out;
+}
+
+[[maybe_unused]] int32_t new_backup(const qxacs_partition *part, qxacs_object *obj) {
+  SnapshotText what = snapshot_text(part);
+  int32_t result = object_create(what.text, obj->id, sizeof obj->id);
+  return result == QXACS_OK ? snapshot_record(obj->id, what.text) : result;
+}
+
+/* No data moves here: a restore succeeds when the object is there and
+ * asks for the partition its backup was given. */
+[[maybe_unused]] int32_t restore(const qxacs_partition *part, qxacs_object *obj) {
+  IdText id = id_of(obj->id);
+  int32_t result = object_check(id.text);
+  return result == QXACS_OK ? snapshot_matches(id.text, snapshot_text(part).text) : result;
 }
 
 [[maybe_unused]] int32_t snapshot(uint32_t action, const qxacs_partition *part, qxacs_object *obj) {
   if (action == QXACS_ACTION_BACKUP) return new_backup(part, obj);
-  /* Restoring only needs the object to be there; no data moves here. */
-  if (action == QXACS_ACTION_RESTORE) return object_check(id_of(obj->id).text);
+  if (action == QXACS_ACTION_RESTORE) return restore(part, obj);
   return QXACS_ERR_ARGUMENT;
 }
 
@@ -197,6 +221,9 @@ QXACS_EXPORT int32_t db2ACSSnapshotpp(uint32_t action, void *op, void *part, voi
 
 #ifndef QXACS_OMIT_db2ACSVerifypp
 QXACS_EXPORT int32_t db2ACSVerifypp(void *op, void *obj, AcsRecord *rc) {
+#ifdef QXACS_CALL_UNDEFINED
+  if (rc) return qxacs_defined_nowhere();
+#endif
   qxacs_object *o = as_object(obj);
   int32_t result =
       (as_operation(op) && o && rc) ? object_check(id_of(o->id).text) : QXACS_ERR_ARGUMENT;

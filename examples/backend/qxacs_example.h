@@ -50,6 +50,8 @@ extern "C" {
 #define QXACS_JOURNAL_FILE "journal.log"
 #define QXACS_OBJECTS_SUBDIR "objects"
 #define QXACS_NEXT_ID_FILE "next_id"
+/* snapshots/<id>: what the backup of <id> was given, checked at restore. */
+#define QXACS_SNAPSHOTS_SUBDIR "snapshots"
 
 /* Result codes, returned and stored in the record's first field. The
  * failures stay clear of the front end's own fixed codes (4 and 11) so a
@@ -59,7 +61,8 @@ enum {
   QXACS_NO_MORE_OBJECTS = 1, /* GetNextObject: the query is exhausted */
   QXACS_ERR_ARGUMENT = 20,   /* null/wrong-kind pointer or unknown code */
   QXACS_ERR_NOT_FOUND = 21,  /* no object with that id */
-  QXACS_ERR_STORAGE = 22     /* the catalogue directory failed us */
+  QXACS_ERR_STORAGE = 22,    /* the catalogue directory failed us */
+  QXACS_ERR_MISMATCH = 23    /* a restore asked for other than was backed up */
 };
 
 /* The result codes in words, for hosts that print them; null for a code

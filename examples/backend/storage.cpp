@@ -27,11 +27,14 @@ bool path_of(char *out, const char *name) {
   return n > 0 && (size_t)n < kPathMax;
 }
 
-bool object_path(char *out, const char *id) {
-  char name[QXACS_ID_MAX + sizeof QXACS_OBJECTS_SUBDIR + 1];
-  snprintf(name, sizeof name, "%s/%s", QXACS_OBJECTS_SUBDIR, id);
+/* <dir>/<subdir>/<id>, for an id already known to be plain. */
+bool entry_path(char *out, const char *subdir, const char *id) {
+  char name[QXACS_ID_MAX + 32];
+  snprintf(name, sizeof name, "%s/%s", subdir, id);
   return path_of(out, name);
 }
+
+bool object_path(char *out, const char *id) { return entry_path(out, QXACS_OBJECTS_SUBDIR, id); }
 
 /* An id must be a plain file name inside objects/: no "..", no "/". */
 bool id_is_plain(const char *id) {
@@ -105,8 +108,10 @@ int32_t errno_result() { return errno == ENOENT ? QXACS_ERR_NOT_FOUND : QXACS_ER
 
 int32_t storage_prepare(void) {
   char objects[kPathMax];
-  if (!path_of(objects, QXACS_OBJECTS_SUBDIR)) return QXACS_ERR_STORAGE;
-  return make_directories(objects) ? QXACS_OK : QXACS_ERR_STORAGE;
+  char snapshots[kPathMax];
+  if (!path_of(objects, QXACS_OBJECTS_SUBDIR) || !path_of(snapshots, QXACS_SNAPSHOTS_SUBDIR))
+    return QXACS_ERR_STORAGE;
+  return make_directories(objects) && make_directories(snapshots) ? QXACS_OK : QXACS_ERR_STORAGE;
 }
 
 void journal_append(const char *line) {
@@ -192,9 +197,39 @@ int32_t object_read(const char *id, char *data, size_t capacity, size_t *size) {
 
 int32_t object_remove(const char *id) {
   char path[kPathMax];
+  char record[kPathMax];
   if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
-  if (!object_path(path, id)) return QXACS_ERR_STORAGE;
-  return unlink(path) == 0 ? QXACS_OK : errno_result();
+  if (!object_path(path, id) || !entry_path(record, QXACS_SNAPSHOTS_SUBDIR, id))
+    return QXACS_ERR_STORAGE;
+  if (unlink(path) != 0) return errno_result();
+  /* Objects made before records were kept have none. */
+  return unlink(record) == 0 || errno == ENOENT ? QXACS_OK : QXACS_ERR_STORAGE;
+}
+
+int32_t snapshot_record(const char *id, const char *text) {
+  char path[kPathMax];
+  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
+  if (storage_prepare() != QXACS_OK || !entry_path(path, QXACS_SNAPSHOTS_SUBDIR, id))
+    return QXACS_ERR_STORAGE;
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return QXACS_ERR_STORAGE;
+  bool written = write_all(fd, text, strlen(text));
+  close(fd);
+  return written ? QXACS_OK : QXACS_ERR_STORAGE;
+}
+
+int32_t snapshot_matches(const char *id, const char *text) {
+  char path[kPathMax];
+  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
+  if (!entry_path(path, QXACS_SNAPSHOTS_SUBDIR, id)) return QXACS_ERR_STORAGE;
+  FILE *f = fopen(path, "r");
+  if (!f) return errno_result();
+  /* One byte more than text: a record that only begins with it differs. */
+  size_t length = strlen(text);
+  char kept[QXACS_HOST_MAX + 128];
+  size_t got = length < sizeof kept ? fread(kept, 1, length + 1, f) : 0;
+  fclose(f);
+  return got == length && memcmp(kept, text, length) == 0 ? QXACS_OK : QXACS_ERR_MISMATCH;
 }
 
 int32_t object_at(const char *only_id, uint32_t position, char *id, size_t id_size) {

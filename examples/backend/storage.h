@@ -1,7 +1,8 @@
 /* The example back end's catalogue: a directory holding journal.log, a
- * next_id counter and objects/<id> files (each holds the object's
- * metadata text). The directory is looked up on every call, so a test may
- * point QXACS_EXAMPLE_DIR elsewhere between calls. */
+ * next_id counter, objects/<id> files (each holds the object's metadata
+ * text) and snapshots/<id> files (what the backup of <id> was given).
+ * The directory is looked up on every call, so a test may point
+ * QXACS_EXAMPLE_DIR elsewhere between calls. */
 #ifndef QXACS_STORAGE_H
 #define QXACS_STORAGE_H
 
@@ -29,7 +30,15 @@ int32_t object_write(const char *id, const char *data, size_t size);
 /* Reads an object's metadata into data[capacity]; *size gets its length. */
 int32_t object_read(const char *id, char *data, size_t capacity, size_t *size);
 
+/* Removes the object and its snapshot record. */
 int32_t object_remove(const char *id);
+
+/* Keeps text as the record of what the backup of id was given. */
+int32_t snapshot_record(const char *id, const char *text);
+
+/* QXACS_OK when the record of id holds exactly text, QXACS_ERR_MISMATCH
+ * when it holds anything else, QXACS_ERR_NOT_FOUND without a record. */
+int32_t snapshot_matches(const char *id, const char *text);
 
 /* The position-th object, newest first, of those matching only_id (all
  * when only_id is empty), into id[id_size]. QXACS_NO_MORE_OBJECTS past

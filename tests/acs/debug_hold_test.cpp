@@ -38,12 +38,13 @@ bool traced(const std::string &text) {
 
 void ignoreSignal(int) {}
 
-// Forks a child that calls db2ACSTerminate as uid, with a do-nothing
-// SIGUSR1 handler so that the signal only interrupts its sleep.
-pid_t startCall(db2ACSTerminate_fn terminate, uid_t uid = 0) {
+// Forks a child that calls db2ACSTerminate as uid (as its real user only,
+// with effectiveRoot), with a do-nothing SIGUSR1 handler so that the
+// signal only interrupts its sleep.
+pid_t startCall(db2ACSTerminate_fn terminate, uid_t uid, bool effectiveRoot) {
   pid_t pid = fork();
   if (pid != 0) return pid;
-  if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)) _exit(125);
+  if (uid != 0 && !testsupport::becomeUser(uid, uid, effectiveRoot)) _exit(125);
   struct sigaction sa = {};
   sa.sa_handler = ignoreSignal;
   sigemptyset(&sa.sa_mask);
@@ -96,9 +97,9 @@ int finishCall(pid_t pid) {
 
 // The whole held sequence: the call waits, survives an interrupted sleep
 // while the marker is there, and finishes once it is gone.
-void expectHeldUntilRemoved(uid_t caller, void (*removeMarker)()) {
+void expectHeldUntilRemoved(uid_t caller, void (*removeMarker)(), bool effectiveRoot = false) {
   LoadedLibrary lib;
-  pid_t pid = startCall(lib.fn<db2ACSTerminate_fn>("db2ACSTerminate"), caller);
+  pid_t pid = startCall(lib.fn<db2ACSTerminate_fn>("db2ACSTerminate"), caller, effectiveRoot);
   ASSERT_GT(pid, 0);
 
   ASSERT_TRUE(waitForTrace(kHoldLine));
@@ -145,13 +146,37 @@ TEST(DebugHold, DirectoryMarkerHolds) {
 }
 
 TEST(DebugHold, MarkerOfTheRealUserHoldsAnUnprivilegedCaller) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the call runs as nobody");
   testsupport::enableTrace();  // 0666: the unprivileged child can trace
   testsupport::writeFile(kMarker, "");
   ASSERT_EQ(chown(kMarker, testsupport::kNobody, testsupport::kNobody), 0);
   expectHeldUntilRemoved(testsupport::kNobody, [] { unlink(kMarker); });
 }
 
+// The hold tests existence, not permission: a marker its owner cannot
+// read still holds that owner's calls.
+TEST(DebugHold, UnreadableMarkerOfTheCallerHolds) {
+  testsupport::enableTrace();
+  testsupport::writeFile(kMarker, "", 0);
+  uid_t caller = 0;  // an ordinary user's run is unprivileged already
+  if (testsupport::canActAsOtherUsers()) {
+    caller = testsupport::kNobody;
+    ASSERT_EQ(chown(kMarker, caller, caller), 0);
+  }
+  expectHeldUntilRemoved(caller, [] { unlink(kMarker); });
+}
+
+// A set-user-ID caller is held by the marker of its real user.
+TEST(DebugHold, SetUidCallerIsHeldByItsRealUsersMarker) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the real user is nobody, the effective root");
+  testsupport::enableTrace();
+  testsupport::writeFile(kMarker, "");
+  ASSERT_EQ(chown(kMarker, testsupport::kNobody, testsupport::kNobody), 0);
+  expectHeldUntilRemoved(testsupport::kNobody, [] { unlink(kMarker); }, true);
+}
+
 TEST(DebugHold, LinkOwnedByRootHoldsWhateverItPointsAt) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the link's target belongs to another user");
   testsupport::enableTrace();
   testsupport::writeFile("/tmp/strangers", "", 0666);
   ASSERT_EQ(chown("/tmp/strangers", kStranger, kStranger), 0);
@@ -160,6 +185,7 @@ TEST(DebugHold, LinkOwnedByRootHoldsWhateverItPointsAt) {
 }
 
 TEST(DebugHold, MarkerOfAnotherUserDoesNotHold) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the marker is given to another user");
   testsupport::enableTrace();
   testsupport::writeFile(kMarker, "", 0666);
   ASSERT_EQ(chown(kMarker, kStranger, kStranger), 0);
@@ -167,6 +193,7 @@ TEST(DebugHold, MarkerOfAnotherUserDoesNotHold) {
 }
 
 TEST(DebugHold, LinkOfAnotherUserDoesNotHoldEvenToRootsFile) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the link is given to another user");
   testsupport::enableTrace();
   testsupport::writeFile("/tmp/roots", "");
   ASSERT_EQ(symlink("/tmp/roots", kMarker), 0);

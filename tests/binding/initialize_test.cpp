@@ -178,6 +178,33 @@ db2ACS_RC fakeInitialize(db2ACS_CB *cb, db2ACS_ReturnCode *rc) {
 
 // ---------------------------------------------------------------- binding
 
+// The back end is opened with lazy binding: a function of it that refers to
+// a symbol defined nowhere does not stop it from binding as long as that
+// function is not called, and its other entry points forward.
+TEST(Initialize, BackEndBindsLazily) {
+  void *eager = dlopen(BACKEND_UNDEFINED_CALL, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_EQ(eager, nullptr) << "the variant loads eagerly too; nothing proven";
+  Installation in = install(BACKEND_UNDEFINED_CALL);
+  LoadedLibrary lib;
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), 0);
+  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), binding::loadedHandle(in.library));
+  EXPECT_NE(variableValue(lib, "f_db2ACSVerify"), nullptr);
+
+  qxacs_operation op;
+  qxacs_operation_init(&op, "lazy");
+  Record begun = freshRecord();
+  EXPECT_EQ(lib.fn<db2ACSBeginOperation_fn>("db2ACSBeginOperation")(QXACS_OP_QUERY, &op,
+                                                                     asRecord(begun)),
+            0);
+  char line[QXACS_JOURNAL_LINE_MAX];
+  qxacs_journal_begin_operation(line, sizeof line, QXACS_OP_QUERY, &op, &begun, 0);
+  EXPECT_EQ(binding::fileLines(in.journal),
+            (std::vector<std::string>{journalOfInitialize(cb, r, 0), line}));
+}
+
 TEST(Initialize, FirstCallBindsTheBackEndAndForwardsToIt) {
   Installation in = install(BACKEND_FULL);
   testsupport::enableTrace();
@@ -446,6 +473,43 @@ TEST(InitializeInstallation, UnloadableLibraryBindsNothingFromTheGlobalScope) {
                            "After dlopen: db2ACS_handle is:(nil)"} +
                            binding::diagnosticLines("") + std::vector<std::string>{leaving(0)}) +
                 tagged(kInit, {"initializeFptrs() failed, returning error.", leaving(11)}));
+}
+
+// QXREG is fixed once, as given: a relative registry is looked up again in
+// whatever directory the process is in, which after a binding attempt is
+// the base directory the loader changed to.
+TEST(InitializeInstallation, RelativeRegistryIsLookedUpInTheBaseDirectoryAfterBinding) {
+  Installation in = install(nullptr);
+  testsupport::writeFile(in.library, binding::kNotALibrary, 0755);
+  const std::string inBase = in.base + "/registry/Zorvan/Instance001/Base";
+  testsupport::makeDirs(inBase);
+  const std::string home2 = in.root + "/home2";
+  testsupport::writeFile(inBase + "/.properties", "dZORVANHOME " + home2 + "\n");
+  testsupport::makeDirs(home2 + "/Base");
+  binding::copyFile(BACKEND_FULL, home2 + "/Base/libqxacsint.so");
+  ASSERT_EQ(chdir(in.root.c_str()), 0);
+  testsupport::setEnv("QXREG", "registry");
+  testsupport::enableTrace();
+  LoadedLibrary lib;
+  auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
+  ControlBlock cb{};
+  Record r = freshRecord();
+
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 11);  // <root>/registry: no loadable back end
+  EXPECT_EQ(binding::currentDir(), in.base);
+  r = freshRecord();
+  EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 0);  // <base>/registry: home2's back end
+
+  EXPECT_EQ(binding::currentDir(), home2 + "/Base");
+  void *handle = variableValue(lib, "db2ACS_handle");
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle, binding::loadedHandle(home2 + "/Base/libqxacsint.so"));
+  const std::string properties =
+      "path for .properties is: registry/Zorvan/Instance001/Base/.properties";
+  std::vector<std::string> lookups;
+  for (const std::string &line : traceMessagesOf("GetZorvanBaseDir"))
+    if (line.rfind("path for", 0) == 0) lookups.push_back(line);
+  EXPECT_EQ(lookups, (std::vector<std::string>{properties, properties}));
 }
 
 TEST(InitializeInstallation, RelativeHomeGoesUnchangedIntoChdirAndPath) {

@@ -260,16 +260,19 @@ INSTANTIATE_TEST_SUITE_P(
                        "/tmp/nowhere/Base/libqxacsint.so"}),
     [](const testing::TestParamInfo<PropertiesCase> &p) { return p.param.label; });
 
+// For a child process: 0 when it resolves /tmp/zhome/Base, 1 when refused.
+int resolvesInChild() {
+  char path[64] = "";
+  int rc = GetZorvanBaseDir(path, sizeof path, nullptr);
+  if (rc == 0) return strcmp(path, "/tmp/zhome/Base") == 0 ? 0 : 3;
+  return path[0] == '\0' ? 1 : 3;
+}
+
 TEST_F(BaseDir, LibraryNeedsAnExecuteBitForTheCaller) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the library is root's and the caller nobody");
   instance("dZORVANHOME /tmp/zhome\n");
   const std::string properties = propertiesPath(kRegistry, "Inst");
   const Lines refused{kEntered, pathLine(properties), notAccessible(kLibrary), kLeaving};
-  auto resolvesAsNobody = [] {
-    char path[64] = "";
-    int rc = GetZorvanBaseDir(path, sizeof path, nullptr);
-    if (rc == 0) return strcmp(path, "/tmp/zhome/Base") == 0 ? 0 : 3;
-    return path[0] == '\0' ? 1 : 3;
-  };
 
   installLibrary(kHome, 0644);  // no execute bit at all: refused even to root
   EXPECT_EQ(GetZorvanBaseDir(gpath_, sizeof gpath_, nullptr), -1);
@@ -278,12 +281,25 @@ TEST_F(BaseDir, LibraryNeedsAnExecuteBitForTheCaller) {
 
   installLibrary(kHome, 0744);  // executable for its owner, root, only
   testsupport::enableTrace();
-  EXPECT_EQ(testsupport::runAs(resolvesAsNobody), 1);
+  EXPECT_EQ(testsupport::runAs(resolvesInChild), 1);
   EXPECT_EQ(traceMessagesOf(kTag), refused);
   EXPECT_EQ(GetZorvanBaseDir(gpath_, sizeof gpath_, nullptr), 0);
 
   installLibrary(kHome, 0755);
-  EXPECT_EQ(testsupport::runAs(resolvesAsNobody), 0);
+  EXPECT_EQ(testsupport::runAs(resolvesInChild), 0);
+}
+
+// A set-user-ID root caller is judged as its real user, not as root.
+TEST_F(BaseDir, SetUidCallerNeedsTheExecuteBitForItsRealUser) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the real user is nobody, the effective root");
+  instance("dZORVANHOME /tmp/zhome\n");
+  installLibrary(kHome, 0744);  // executable for its owner, root, only
+  EXPECT_EQ(testsupport::runSetUidRoot(resolvesInChild), 1);
+  EXPECT_EQ(traceMessagesOf(kTag), (Lines{kEntered, pathLine(propertiesPath(kRegistry, "Inst")),
+                                          notAccessible(kLibrary), kLeaving}));
+
+  installLibrary(kHome, 0755);
+  EXPECT_EQ(testsupport::runSetUidRoot(resolvesInChild), 0);
 }
 
 // "<registry>/Zorvan/<instance>/Base/.properties" must fit 1024 bytes:

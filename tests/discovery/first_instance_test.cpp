@@ -1,6 +1,8 @@
 // The first-instance scan over "<registry>/Zorvan".
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -261,6 +263,49 @@ TEST_F(FirstInstanceScan, EntriesWhosePathsDoNotFitAreSkipped) {
   }
   EXPECT_EQ(trace[4], got(fits));
   EXPECT_EQ(trace[5], kLeaving);
+}
+
+// With a 996-character registry directory "<registry>/Zorvan" still opens
+// but "<registry>/Zorvan/Instance001/Db2Agent" would take 1024 characters:
+// the default instance is not probed (a cut path, here naming an existing
+// "Db2Agen", must not stand in for it), and the scan finds the instance
+// whose paths fit.
+TEST_F(FirstInstanceScan, DefaultInstanceTooLongToProbeLeavesItToTheScan) {
+  useRegistry(discovery::longPath("/tmp/r", 996, true));
+  makeDirs(instances_);
+  discovery::buildLastInOrder(
+      instances_, "Found", [](const std::string &path) { makeDirs(path + "/Db2Agent"); },
+      [&] { makeDirs(instances_ + "/Instance001/Db2Agen"); });
+
+  EXPECT_EQ(get_first_zorvan_instname(name_, sizeof name_), 0);
+  EXPECT_STREQ(name_, "Found");
+  const std::string cut = (instances_ + "/Instance001/Db2Agent").substr(0, 1023);
+  EXPECT_EQ(scanTrace(),
+            (Lines{kEntered, "Default instance path does not fit in 1024 bytes, not probed: " + cut,
+                   "Instance001 doesnt have DB2 iKA installed. prop_dirname=[" + cut + "]",
+                   "Skipping Instance001: its agent marker path does not fit in 1024 bytes\n",
+                   got("Found"), kLeaving}));
+}
+
+// An unprivileged caller cannot search a mode-000 instance directory, so
+// cannot see the agent marker in it: not even Instance001 qualifies then,
+// and the scan goes on to an instance it can see into.
+TEST_F(FirstInstanceScan, InstanceTheCallerCannotSearchIsPassedOver) {
+  discovery::buildLastInOrder(
+      instances_, "Open", [](const std::string &path) { makeDirs(path + "/Db2Agent"); },
+      [&] {
+        instance("Instance001");
+        ASSERT_EQ(chmod((instances_ + "/Instance001").c_str(), 0), 0);
+      });
+
+  EXPECT_EQ(testsupport::runUnprivileged([] {
+              char name[64] = "";
+              int rc = get_first_zorvan_instname(name, sizeof name);
+              return rc == 0 && strcmp(name, "Open") == 0 ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(scanTrace(),
+            (Lines{kEntered, probeFailed(), noAgent("Instance001"), got("Open"), kLeaving}));
 }
 
 }  // namespace

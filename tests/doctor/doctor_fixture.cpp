@@ -33,7 +33,7 @@ DoctorResult runProgram(const char *program, const std::vector<std::string> &arg
   std::string dir = makeTempDir("doctor-run");
   std::string outPath = dir + "/out", errPath = dir + "/err";
   std::vector<std::string> command = args;
-  command.insert(command.begin(), program);
+  command.insert(command.begin(), uid != 0 ? reachableCopy(program) : std::string(program));
   command = builtProgram(command);
   std::vector<char *> argv;
   for (const std::string &a : command) argv.push_back(const_cast<char *>(a.c_str()));

@@ -192,6 +192,51 @@ TEST(AcsHost, BackupQueryDeleteQueryRoundTrip) {
   EXPECT_EQ(run.output.find("object: "), std::string::npos) << run.output;
 }
 
+// The field of the one call of symbol in lines.
+std::string fieldOfCall(const std::vector<std::string> &lines, const std::string &symbol,
+                        const std::string &key) {
+  std::vector<std::string> calls = callsOf(lines, symbol);
+  return calls.size() == 1 ? field(calls[0], key) : "(" + std::to_string(calls.size()) + " calls)";
+}
+
+TEST(AcsHost, RestoreGivesBackWhatTheBackupWasGiven) {
+  std::string registry, root;
+  std::string journal = prepare(registry, root);
+  addInstance(registry, root, "Instance001", true, true);
+  HostRun run;
+  std::vector<std::string> backup = runSequence(journal, "backup", {}, run);
+  std::string id = fieldOfCall(backup, "db2ACSSnapshotpp", "obj.id");
+
+  std::vector<std::string> restore = runSequence(journal, "restore", {}, run);
+  EXPECT_EQ(fieldOfCall(restore, "db2ACSSnapshotpp", "action"),
+            std::to_string(QXACS_ACTION_RESTORE));
+  EXPECT_EQ(fieldOfCall(restore, "db2ACSSnapshotpp", "obj.id"), id);
+  EXPECT_EQ(fieldOfCall(restore, "db2ACSSnapshotpp", "result"), "0");
+  EXPECT_NE(run.output.find("as the backup stored"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("restored: " + id + ", partition 0 on localhost, as backed up"),
+            std::string::npos)
+      << run.output;
+
+  // What the backup was given, changed behind the back end's back: the
+  // restore no longer asks for the partition that was backed up.
+  std::string catalogue = root + "/catalogue/";
+  testsupport::writeFile(catalogue + QXACS_SNAPSHOTS_SUBDIR "/" + id,
+                         "snapshot of partition 7 on elsewhere\n");
+  run = runHost({"--sequence", "restore"});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(fieldOfCall(run.argsLog, "db2ACSSnapshotpp", "result"),
+            std::to_string(QXACS_ERR_MISMATCH));
+  EXPECT_EQ(run.output.find("as backed up"), std::string::npos) << run.output;
+
+  // The metadata changed: acs-host sees it before it asks for a restore.
+  testsupport::writeFile(catalogue + QXACS_OBJECTS_SUBDIR "/" + id, "something else\n");
+  run = runHost({"--sequence", "restore"});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("metadata of " + id + " is not what the backup stored"),
+            std::string::npos)
+      << run.output;
+}
+
 TEST(AcsHost, VmNameChoosesTheInstanceThatHoldsTheInstallation) {
   std::string registry, root;
   std::string journal = prepare(registry, root);

@@ -195,7 +195,7 @@ TEST(DiscoveryPaths, UnreadableInstancesDirectoryFailsTheScanWithErrno13) {
   ASSERT_EQ(chmod(instances.c_str(), 0), 0);
   testsupport::enableTrace();
 
-  int result = testsupport::runAs([] {
+  int result = testsupport::runUnprivileged([] {
     char gpath[ZORVAN_PATH_MAX] = "kept";
     fixRegistryDir();
     int rc = GetZorvanBaseDir(gpath, sizeof gpath, nullptr);

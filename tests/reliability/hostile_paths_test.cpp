@@ -148,6 +148,8 @@ struct TraceFileCase {
   bool asNobody;
   // Whatever the planted thing must still be after the call.
   std::function<void()> verify;
+  // Why the case needs another real user than the test's, if it does.
+  const char *otherUser = nullptr;
 };
 
 const char kElsewhere[] = "/tmp/elsewhere.log";
@@ -187,13 +189,13 @@ const TraceFileCase kTraceFileCases[] = {
      }},
     {"ReadOnlyFileForAnUnprivilegedCaller",
      [] { testsupport::writeFile(kTracePath, "", 0444); }, true,
-     [] { expectEmptyRegularFile(kTracePath); }},
+     [] { expectEmptyRegularFile(kTracePath); }, "the call runs as nobody"},
     {"FileOwnedByAnotherUser",
      [] {
        testsupport::writeFile(kTracePath, "", 0666);
        ASSERT_EQ(chown(kTracePath, testsupport::kNobody, testsupport::kNobody), 0);
      },
-     false, [] { expectEmptyRegularFile(kTracePath); }},
+     false, [] { expectEmptyRegularFile(kTracePath); }, "the file is given to another user"},
 };
 
 void PrintTo(const TraceFileCase &c, std::ostream *out) { *out << c.name; }
@@ -202,6 +204,7 @@ class HostileTraceFile : public testing::TestWithParam<TraceFileCase> {};
 
 TEST_P(HostileTraceFile, CallCompletesAndNothingIsWritten) {
   const TraceFileCase &c = GetParam();
+  if (c.otherUser) ZORVAN_SKIP_UNLESS_OTHER_USERS(c.otherUser);
   testsupport::LoadedLibrary lib;
   c.plant();
   EXPECT_EQ(guardedCall(lib, c.asNobody), 0);
@@ -232,6 +235,8 @@ struct MarkerCase {
   std::function<void()> plant;
   // Empty for a marker that must not hold; otherwise what ends the hold.
   std::function<void()> release;
+  // Why the case needs another real user than the test's, if it does.
+  const char *otherUser = nullptr;
 };
 
 const char kLinkTarget[] = "/tmp/marker-target";
@@ -254,7 +259,7 @@ const MarkerCase kMarkerCases[] = {
        testsupport::writeFile(kMarker, "");
        ASSERT_EQ(chown(kMarker, testsupport::kNobody, testsupport::kNobody), 0);
      },
-     nullptr},
+     nullptr, "the marker is given to another user"},
 };
 
 void PrintTo(const MarkerCase &c, std::ostream *out) { *out << c.name; }
@@ -263,6 +268,7 @@ class HostileMarker : public testing::TestWithParam<MarkerCase> {};
 
 TEST_P(HostileMarker, HoldsExactlyWhileItShould) {
   const MarkerCase &c = GetParam();
+  if (c.otherUser) ZORVAN_SKIP_UNLESS_OTHER_USERS(c.otherUser);
   testsupport::LoadedLibrary lib;
   testsupport::enableTrace();
   c.plant();

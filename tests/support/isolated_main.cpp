@@ -1,6 +1,7 @@
 // Test main: every test binary runs inside its own mount namespace with a
 // fresh tmpfs on /tmp, so the fixed paths the library uses
-// (/tmp/db2acstrace.log, the debug markers) are never the host's.
+// (/tmp/db2acstrace.log, the debug markers) are never the host's. Without
+// root that takes a user namespace (see private_tmp.h).
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -25,7 +26,8 @@ int main(int argc, char **argv) {
     std::string why;
     if (!testsupport::isolateTmp(why)) {
       // Refuse rather than run against the host's real /tmp.
-      fprintf(stderr, "cannot isolate /tmp (%s); the tests need root and mount namespaces\n",
+      fprintf(stderr,
+              "cannot isolate /tmp (%s); the tests need root or unprivileged user namespaces\n",
               why.c_str());
       return 1;
     }

@@ -1,6 +1,9 @@
 // A private /tmp for the calling process: its own mount namespace with a
 // fresh tmpfs on /tmp, so the library's fixed paths (the trace file, the
-// debug markers) are never the host's. Needs root.
+// debug markers) are never the host's. As root the mount namespace alone
+// does; an ordinary user gets it inside a user namespace of its own, where
+// it keeps its uid and gid and gives up the capabilities the namespace
+// lent it once /tmp is mounted, so that it tests as that ordinary user.
 #ifndef ZORVAN_TEST_PRIVATE_TMP_H
 #define ZORVAN_TEST_PRIVATE_TMP_H
 
@@ -8,7 +11,8 @@
 
 namespace testsupport {
 
-// false, with the reason in why, when the namespace or the mount fails.
+// false, with the reason in why, when a namespace or the mount fails.
+// Must be called while the process has a single thread.
 bool isolateTmp(std::string &why);
 
 }  // namespace testsupport

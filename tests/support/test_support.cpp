@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,13 +91,33 @@ static int waitFor(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
+bool canActAsOtherUsers() { return geteuid() == 0; }
+
+bool becomeUser(uid_t uid, gid_t gid, bool effectiveRoot) {
+  if (setgroups(0, nullptr) != 0) return false;
+  if (effectiveRoot) return setresgid(gid, 0, 0) == 0 && setresuid(uid, 0, 0) == 0;
+  return setgid(gid) == 0 && setuid(uid) == 0;
+}
+
+static int runAsUser(const std::function<int()> &body, uid_t uid, gid_t gid, bool effectiveRoot) {
   pid_t pid = fork();
   if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(125);
+    if (!becomeUser(uid, gid, effectiveRoot)) _exit(125);
     _exit(body());
   }
   return waitFor(pid);
+}
+
+int runAs(const std::function<int()> &body, uid_t uid, gid_t gid) {
+  return runAsUser(body, uid, gid, false);
+}
+
+int runSetUidRoot(const std::function<int()> &body, uid_t uid, gid_t gid) {
+  return runAsUser(body, uid, gid, true);
+}
+
+int runUnprivileged(const std::function<int()> &body) {
+  return canActAsOtherUsers() ? runAs(body) : runInChild(body);
 }
 
 int runInChild(const std::function<int()> &body) {
@@ -111,6 +132,21 @@ std::vector<std::string> builtProgram(std::vector<std::string> argv) {
   for (std::string word; emulator >> word;) command.push_back(word);
   command.insert(command.end(), argv.begin(), argv.end());
   return command;
+}
+
+std::string reachableCopy(const std::string &program) {
+  std::string dir = "/tmp/programs";
+  std::string copy = dir + program.substr(program.rfind('/'));
+  if (!exists(copy)) {
+    makeDirs(dir);
+    writeFile(copy, readFile(program), 0755);
+  }
+  return copy;
+}
+
+std::string ownUserName() {
+  const struct passwd *pw = getpwuid(getuid());
+  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(getuid());
 }
 
 void setEnv(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }

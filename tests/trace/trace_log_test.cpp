@@ -178,6 +178,7 @@ TEST(TraceOff, MissingFileIsNeverCreated) {
 }
 
 TEST(TraceOff, UnprivilegedUserWritesOnlyToAWritableFile) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the file is root's and the caller nobody");
   testsupport::writeFile(kTracePath, "", 0644);  // root's, read-only for others
   EXPECT_EQ(testsupport::runAs([] {
               SqluvErrorLog("tag", "read-only");
@@ -249,6 +250,7 @@ TEST(TraceOff, DirectoryAtThePathIsLeftAlone) {
 // Whose file receives the trace: root's or the real user's, nobody else's
 
 TEST(TraceOwner, FileOfAnotherUserReceivesNothingEvenIfWritable) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the file is given to another user");
   testsupport::writeFile(kTracePath, "", 0666);
   ASSERT_EQ(chown(kTracePath, kStranger, kStranger), 0);
   SqluvErrorLog("tag", "secret %s", "value");
@@ -264,6 +266,7 @@ TEST(TraceOwner, FileOfAnotherUserReceivesNothingEvenIfWritable) {
 }
 
 TEST(TraceOwner, FileOfTheRealUserIsWritten) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the file is given to nobody, who then traces");
   testsupport::writeFile(kTracePath, "", 0644);
   ASSERT_EQ(chown(kTracePath, testsupport::kNobody, testsupport::kNobody), 0);
   EXPECT_EQ(testsupport::runAs([] {
@@ -274,7 +277,27 @@ TEST(TraceOwner, FileOfTheRealUserIsWritten) {
   EXPECT_EQ(traceMessages(), std::vector<std::string>{"tag: own file"});
 }
 
+// A set-user-ID root process traces as its real user: into that user's
+// file, and not into root's file that only the effective user may write.
+TEST(TraceOwner, SetUidProcessGoesByItsRealUser) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the real user is nobody, the effective root");
+  auto trace = [] {
+    SqluvErrorLog("tag", "set-uid");
+    return 0;
+  };
+  testsupport::writeFile(kTracePath, "", 0600);
+  ASSERT_EQ(chown(kTracePath, testsupport::kNobody, testsupport::kNobody), 0);
+  EXPECT_EQ(testsupport::runSetUidRoot(trace), 0);
+  EXPECT_EQ(traceMessages(), std::vector<std::string>{"tag: set-uid"});
+
+  ASSERT_EQ(unlink(kTracePath), 0);
+  testsupport::writeFile(kTracePath, "", 0600);  // root's
+  EXPECT_EQ(testsupport::runSetUidRoot(trace), 0);
+  EXPECT_EQ(readFile(kTracePath), "");
+}
+
 TEST(TraceOwner, RootsFileIsWrittenByAnUnprivilegedProcess) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("the file is root's and the caller nobody");
   testsupport::enableTrace();  // root's, mode 0666
   EXPECT_EQ(testsupport::runAs([] {
               SqluvErrorLog("tag", "from nobody");

@@ -1,5 +1,6 @@
 #include "sequences.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,13 @@ std::vector<std::string> listObjects(Session &session, Arguments &args, std::siz
   return ids;
 }
 
+// The metadata a backup stores with its object; a restore expects to get
+// exactly this back for the object it restores.
+std::string backupMetadata(const Arguments &args) {
+  return std::string("backup by acs-host of partition ") + std::to_string(args.part.number) +
+         " object " + args.obj.id + "\n";
+}
+
 void backupObject(Session &session, Arguments &args) {
   bool began = session.beginOperation(QXACS_OP_BACKUP, args.op) == QXACS_OK;
   if (session.mayContinue()) session.partition(args.op, args.part, args.obj);
@@ -82,8 +90,7 @@ void backupObject(Session &session, Arguments &args) {
   }
   if (session.mayContinue()) session.verify(args.op, args.obj);
   if (session.mayContinue()) {
-    std::string text = std::string("backup by acs-host of partition ") +
-                       std::to_string(args.part.number) + " object " + args.obj.id + "\n";
+    std::string text = backupMetadata(args);
     qxacs_copy_text(args.obj.metadata, sizeof args.obj.metadata, text.c_str());
     args.obj.metadata_size = static_cast<uint32_t>(text.size());
     session.storeMetaData(args.op, args.obj);
@@ -98,11 +105,21 @@ void restoreObject(Session &session, Arguments &args) {
     std::vector<std::string> ids = listObjects(session, args, 1);
     if (ids.empty() && !session.failed()) session.problem("no object to restore");
   }
-  if (session.mayContinue()) {
-    if (session.retrieveMetaData(args.op, args.part, args.obj) == QXACS_OK)
-      session.note("metadata: " + std::to_string(args.obj.metadata_size) + " bytes");
+  if (session.mayContinue() &&
+      session.retrieveMetaData(args.op, args.part, args.obj) == QXACS_OK) {
+    std::string kept(args.obj.metadata,
+                     std::min<std::size_t>(args.obj.metadata_size, sizeof args.obj.metadata));
+    if (kept == backupMetadata(args))
+      session.note("metadata: " + std::to_string(kept.size()) + " bytes, as the backup stored");
+    else
+      session.problem("metadata of " + std::string(args.obj.id) + " is not what the backup stored");
   }
-  if (session.mayContinue()) session.snapshot(QXACS_ACTION_RESTORE, args.op, args.part, args.obj);
+  // The back end compares the partition asked for with the one its
+  // backup was given.
+  if (session.mayContinue() &&
+      session.snapshot(QXACS_ACTION_RESTORE, args.op, args.part, args.obj) == QXACS_OK)
+    session.note(std::string("restored: ") + args.obj.id + ", partition " +
+                 std::to_string(args.part.number) + " on " + args.part.host + ", as backed up");
   closeSession(session, args, began);
 }
 
