@@ -14,6 +14,9 @@
 # where the system allows one) the demo switches tracing on in it, so the
 # trace file is its own, never the host's.
 #   scripts/demo.sh [--verbose]     --verbose also prints the trace and journal
+#   scripts/demo.sh --tree DIR      run an installed tree (a release tarball
+#                                   unpacked, an install prefix) instead of
+#                                   building: DIR/bin/acs-host, DIR/lib/...
 #   BUILD_DIR=<dir>                 build directory (default ./build-demo)
 #   ACS_HOST_WRAPPER="valgrind ..." run every acs-host under a tool
 set -euo pipefail
@@ -23,20 +26,34 @@ build=${BUILD_DIR:-$(zorvan_build_dir "$root" -demo)}
 kept=$build/demo
 
 verbose=0
-for arg in "$@"; do
-  case "$arg" in
-    --verbose) verbose=1 ;;
-    *) echo "usage: $0 [--verbose]" >&2; exit 2 ;;
+tree=
+args=("$@")
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --verbose) verbose=1; shift ;;
+    --tree) [ $# -ge 2 ] || { echo "usage: $0 [--verbose] [--tree DIR]" >&2; exit 2; }
+            tree=$(cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: $0 [--verbose] [--tree DIR]" >&2; exit 2 ;;
   esac
 done
+set -- ${args[@]+"${args[@]}"}
+if [ -n "$tree" ]; then
+  acs_host=$tree/bin/acs-host
+  library=$tree/lib/libzorvan_db2acs.so
+  backend=$tree/lib/zorvan-db2acs/examples/libqxacsint.so
+else
+  acs_host=$build/tools/acs-host/acs-host
+  library=$build/lib/libzorvan_db2acs.so
+  backend=$build/examples/backend/libqxacsint.so
+fi
 
-if [ "${ZORVAN_DEMO_INNER:-}" != 1 ]; then
-  "$root/scripts/deps.sh" cmake make g++ libc6-dev
+# Builds only the three programs the demo runs. A fresh build directory
+# gets no test suite; one that exists (e.g. the test suite's) is built as
+# it was configured.
+build_programs() {
+  "$root/scripts/deps.sh" cmake make g++ libc6-dev nlohmann-json3-dev
   mkdir -p "$build"
-  # A fresh build directory gets no test suite; one that exists (e.g. the
-  # test suite's) is built as it was configured. Either way only the three
-  # programs the demo runs are built.
-  configure=(-DZORVAN_WERROR=ON)
+  local configure=(-DZORVAN_WERROR=ON)
   [ -f "$build/CMakeCache.txt" ] || configure+=(-DZORVAN_BUILD_TESTS=OFF)
   if ! { cmake -S "$root" -B "$build" "${configure[@]}" &&
          cmake --build "$build" -j"$(nproc)" --target zorvan_db2acs acs-host qxacsint_example
@@ -46,6 +63,15 @@ if [ "${ZORVAN_DEMO_INNER:-}" != 1 ]; then
     exit 1
   fi
   echo "built the library, acs-host and the reference back end in $build (${SECONDS}s)"
+}
+
+if [ "${ZORVAN_DEMO_INNER:-}" != 1 ]; then
+  if [ -n "$tree" ]; then
+    mkdir -p "$build"
+    echo "running the installed tree $tree"
+  else
+    build_programs
+  fi
   rm -rf "$kept"
   mkdir -p "$kept"
   inner=(env ZORVAN_DEMO_INNER=1 BUILD_DIR="$build" bash -c
@@ -66,7 +92,7 @@ trap 'rm -rf "$work"' EXIT
 # The installation: <home>/Base holds the back end.
 home=$work/install
 mkdir -p "$home/Base"
-cp "$build/examples/backend/libqxacsint.so" "$home/Base/"
+cp "$backend" "$home/Base/"
 chmod 755 "$home/Base/libqxacsint.so"
 
 # The registry: Instance001 with the DB2 agent, its properties file naming
@@ -83,7 +109,7 @@ journal=$QXACS_EXAMPLE_DIR/journal.log
 trace=$kept/trace.log
 [ -n "${ZORVAN_DEMO_NO_TRACE:-}" ] || : >/tmp/db2acstrace.log
 
-host=(${ACS_HOST_WRAPPER:-} "$build/tools/acs-host/acs-host" --lib "$build/lib/libzorvan_db2acs.so")
+host=(${ACS_HOST_WRAPPER:-} "$acs_host" --lib "$library")
 failed=()
 # run <sequence> <what its output must show>: prints the table, notes a
 # failure when acs-host fails or the output lacks the evidence.
