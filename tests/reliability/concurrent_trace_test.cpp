@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,9 +53,7 @@ TEST(ConcurrentTrace, EightProcessesAppendWholeLinesAfterEarlierContent) {
   const std::string content = testsupport::readFile(testsupport::kTracePath);
   ASSERT_EQ(content.compare(0, earlier.size(), earlier), 0) << "earlier content was disturbed";
 
-  // The head is matched by the regex, the long padding by comparison.
-  static const std::regex head(
-      R"(LIBDB2ACS-([1-9][0-9]*): \d\d/\d\d/\d\d \d\d:\d\d:\d\d ConcurrentWriter: writer ([0-7]) line ([0-9]+))");
+  // The head is read field by field, the long padding by comparison.
   std::map<std::pair<int, int>, int> seen;
   std::map<int, pid_t> pidOfWriter;
   size_t count = 0, malformed = 0;
@@ -69,16 +66,19 @@ TEST(ConcurrentTrace, EightProcessesAppendWholeLinesAfterEarlierContent) {
     ++count;
     size_t bracket = text.find(" [");
     std::string front = text.substr(0, bracket);
-    std::smatch m;
-    if (bracket == std::string::npos || !std::regex_match(front, m, head)) {
+    long pid = 0;
+    std::string message;
+    int w = -1, i = -1, used = 0;
+    bool wellFormed = bracket != std::string::npos && testsupport::splitTraceLine(front, pid, message) &&
+                      sscanf(message.c_str(), "ConcurrentWriter: writer %1d line %d%n", &w, &i, &used) == 2 &&
+                      static_cast<size_t>(used) == message.size() && w >= 0 && w < kWriters && i >= 0;
+    if (!wellFormed) {
       if (++malformed <= 3) ADD_FAILURE() << "malformed line: " << text.substr(0, 200);
       continue;
     }
-    int w = std::stoi(m[2]), i = std::stoi(m[3]);
     ASSERT_LT(i, kLinesEach);
     EXPECT_EQ(text.substr(bracket + 2), padding(w, i) + "]") << "writer " << w << " line " << i;
-    pid_t pid = static_cast<pid_t>(std::stol(m[1]));
-    auto known = pidOfWriter.emplace(w, pid);
+    auto known = pidOfWriter.emplace(w, static_cast<pid_t>(pid));
     EXPECT_EQ(known.first->second, pid) << "writer " << w << " under two pids";
     ++seen[{w, i}];
   }

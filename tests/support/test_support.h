@@ -22,6 +22,10 @@ std::vector<std::string> traceLines();
 // hh:mm:ss ", so "tag: text". A line that does not have the prefix is
 // returned whole, prefixed with "MALFORMED: ".
 std::vector<std::string> traceMessages();
+// Splits one line at its prefix "LIBDB2ACS-<pid>: mm/dd/yy hh:mm:ss ": the
+// pid (no leading zero) and the message after it. False when the line
+// lacks the prefix.
+bool splitTraceLine(const std::string &line, long &pid, std::string &message);
 // Only the messages of one tag, with "tag: " removed.
 std::vector<std::string> traceMessagesOf(const std::string &tag);
 
