@@ -92,23 +92,9 @@ void probeBlocked(const Facts &f, DiscoveryRun &run) {
 bool runCheckAs(const Subject &subject, const db2ACS_CB *cb, bool load, CheckResult &out,
                 std::string &error) {
   int fds[2];
-  if (pipe(fds) != 0) {
-    error = std::string("pipe: ") + strerror(errno);
-    return false;
-  }
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) {
-    error = std::string("fork: ") + strerror(errno);
-    close(fds[0]);
-    close(fds[1]);
-    return false;
-  }
-  if (pid == 0) {
-    close(fds[0]);
-    childBody(fds[1], subject, cb, load);
-  }
-  close(fds[1]);
+  pid_t pid = 0;
+  if (!forkWithPipe(fds, pid, error)) return false;
+  if (pid == 0) childBody(fds[1], subject, cb, load);
   std::string bytes = readAll(fds[0]);
   close(fds[0]);
   int status = 0;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -68,25 +69,36 @@ std::string readFileBytes(const std::string &path, std::string &error) {
   return bytes;
 }
 
-bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
-                       int &status, std::string &error) {
-  int fds[2];
+bool forkWithPipe(int fds[2], pid_t &pid, std::string &error) {
   if (pipe(fds) != 0) {
     error = std::string("pipe: ") + strerror(errno);
     return false;
   }
-  pid_t pid = fork();
+  // Nothing buffered is written twice, by parent and child.
+  fflush(nullptr);
+  pid = fork();
   if (pid < 0) {
     error = std::string("fork: ") + strerror(errno);
     close(fds[0]);
     close(fds[1]);
     return false;
   }
+  if (pid == 0)
+    close(fds[0]);
+  else
+    close(fds[1]);
+  return true;
+}
+
+bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
+                       int &status, std::string &error) {
+  int fds[2];
+  pid_t pid = 0;
+  if (!forkWithPipe(fds, pid, error)) return false;
   if (pid == 0) {
     int in = open("/dev/null", O_RDONLY);
     if (in >= 0) dup2(in, 0);
     dup2(fds[1], 1);
-    close(fds[0]);
     close(fds[1]);
     // runuser is su for root without authentication; older systems lack it.
     const char *const runusers[] = {"/usr/sbin/runuser", "/sbin/runuser"};
@@ -97,7 +109,6 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
       execl(su, "su", "-", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
-  close(fds[1]);
   // A profile that waits for input or hangs must not hang the doctor.
   bool timedOut = !readUntil(fds[0], output, kLoginShellSeconds);
   close(fds[0]);

@@ -3,9 +3,16 @@
 #ifndef ACS_DOCTOR_CHILD_IO_H
 #define ACS_DOCTOR_CHILD_IO_H
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace doctor {
+
+// Forks a child with a pipe from it: in the child (pid 0) fds[1] is its
+// end to write; in the parent fds[0] is the end to read, fds[1] already
+// closed. False with error set when neither could be made.
+bool forkWithPipe(int fds[2], pid_t &pid, std::string &error);
 
 void writeAll(int fd, const std::string &bytes);
 std::string readAll(int fd);
