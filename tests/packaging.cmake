@@ -27,6 +27,7 @@ if(TARGET acs-host AND TARGET acs-doctor AND TARGET qxacsint_example)
       CPIO_PATH="${ZORVAN_CPIO}"
       RPM_ARCH="${ZORVAN_RPM_ARCH}"
       DEB_ARCH="${ZORVAN_DEB_ARCH}"
+      ZORVAN_SANITIZE="${SANITIZE}"
       ZORVAN_VERSION="${PROJECT_VERSION}")
     add_dependencies(packaging_test zorvan_db2acs acs-host acs-doctor qxacsint_example)
     if(TARGET test_baseline)
