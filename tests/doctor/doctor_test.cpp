@@ -171,8 +171,10 @@ TEST(DoctorBroken, HoldingMarkerMeansTheOperationHangs) {
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_CONTAINS(r.firstScreen(), "every db2ACSVerify call of " + testsupport::ownUserName() +
                                        " waits until it is removed");
-  // A marker of root's, in the sticky /tmp, only root may remove.
-  EXPECT_CONTAINS(r.firstScreen(), std::string(geteuid() == 0 ? "fix: As root: " : "fix: ") +
+  // In the sticky /tmp only the marker's owner, or root, may remove it.
+  EXPECT_CONTAINS(r.firstScreen(), (geteuid() == 0 ? std::string("fix: As root: ")
+                                                   : "fix: As " + testsupport::ownUserName() +
+                                                         " (or root): ") +
                                        "rm /tmp/db2ACSVerifyDebug");
 }
 

@@ -4,6 +4,7 @@
 // statically; it runs in a child that has become the checked user, and
 // its trace goes to an in-process sink, so the trace file, the markers and
 // the caller's environment are left alone.
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -57,6 +58,11 @@ bool chooseSubject(const Options &o, Report &r) {
     return true;
   }
   if (!o.asUser.empty()) {
+    // A user that does not exist is a mistake in the command, whoever runs it.
+    if (getpwnam(o.asUser.c_str()) == nullptr) {
+      std::fprintf(stderr, "acs-doctor: --as-user %s: no such user\n", o.asUser.c_str());
+      return false;
+    }
     Subject self = subjectFromSelf();
     if (geteuid() != 0) {
       r.subject = self;
