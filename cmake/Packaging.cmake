@@ -75,12 +75,14 @@ set(ZORVAN_MAN_PAGES acs-doctor.1 acs-host.1 libzorvan_db2acs.7)
 set(_zorvan_man_gz)
 set(ZORVAN_SYSTEM_FILES)
 foreach(page IN LISTS ZORVAN_MAN_PAGES)
-  set(gz "${ZORVAN_PACKAGING_BINARY}/man/${page}.gz")
-  # -n: no name or time stamp inside, so the package is reproducible.
+  # The page with the project's version filled in, then compressed (-n: no
+  # name or time stamp inside, so the package is reproducible).
+  set(filled "${ZORVAN_PACKAGING_BINARY}/man/${page}")
+  configure_file("${PROJECT_SOURCE_DIR}/docs/man/${page}" "${filled}" @ONLY)
+  set(gz "${filled}.gz")
   add_custom_command(OUTPUT "${gz}"
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${ZORVAN_PACKAGING_BINARY}/man"
-    COMMAND gzip -9nc "${PROJECT_SOURCE_DIR}/docs/man/${page}" > "${gz}"
-    DEPENDS "${PROJECT_SOURCE_DIR}/docs/man/${page}" VERBATIM)
+    COMMAND gzip -9nc "${filled}" > "${gz}"
+    DEPENDS "${filled}" VERBATIM)
   list(APPEND _zorvan_man_gz "${gz}")
   string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section "${page}")
   install(FILES "${gz}" DESTINATION "share/man/man${section}" COMPONENT manual)
