@@ -9,6 +9,8 @@
 # in a folder outside /tmp and outside the checkout.
 #   ZORVAN_BUILD_ROOT=<dir>   where it lives (default below)
 #   ZORVAN_BUILD_ROOT_NO_UPDATE=1   skip the update of an existing root
+#   ZORVAN_DEBIAN_MIRROR=<url>   a mirror to make it from (default:
+#                                debootstrap's own)
 ZORVAN_BUILD_ROOT=${ZORVAN_BUILD_ROOT:-/var/cache/zorvan-db2acs/bullseye}
 zorvan_buildroot_suite=bullseye
 zorvan_buildroot_packages=(
@@ -59,7 +61,8 @@ zorvan_buildroot_prepare() {
     echo "making the Debian 11 build root in $root (a few minutes, once)" >&2
     rm -rf "$root"
     mkdir -p "$(dirname "$root")"
-    debootstrap --variant=buildd "$zorvan_buildroot_suite" "$root" >"$root.debootstrap.log" 2>&1 || {
+    debootstrap --variant=buildd "$zorvan_buildroot_suite" "$root" ${ZORVAN_DEBIAN_MIRROR:-} \
+      >"$root.debootstrap.log" 2>&1 || {
       tail -20 "$root.debootstrap.log" >&2
       return 1
     }
