@@ -27,27 +27,31 @@ phase "build root $ZORVAN_BUILD_ROOT"
 zorvan_buildroot_prepare
 "$ZORVAN_SOURCE/scripts/deps.sh" lintian rpmlint rpm
 
+# configure <arch> <tests ON|OFF>: the release build directory of one
+# architecture, configured inside the build root.
+configure() {
+  local toolchain
+  toolchain=$(zorvan_arch_toolchain "$1")
+  zorvan_buildroot_run cmake -S . -B "build-release/$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DZORVAN_WERROR=ON -DZORVAN_BUILD_TESTS="$2" -DZORVAN_RELEASE_BUILD=ON \
+    ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$toolchain} >/dev/null
+}
+
 version=$(sed -n 's/^project(zorvan_db2acs VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 mkdir -p dist
 for arch in $arches; do
   phase "$arch: build and package"
-  toolchain=$(zorvan_arch_toolchain "$arch")
   build=build-release/$arch
   packages="zorvan-db2acs-$version-$arch.tar.gz zorvan-db2acs_${version}_$(zorvan_arch_deb "$arch").deb
             zorvan-db2acs-$version-1.$arch.rpm"
   for p in $packages; do rm -f "dist/$p" "$build/$p"; done
-  # x86_64 also builds the baseline check, run below over every tree.
+  # x86_64 also builds the test suite: release-test.sh runs it in the
+  # build root, and its baseline check reads every architecture's tree.
   tests=OFF
   [ "$arch" = x86_64 ] && tests=ON
+  configure "$arch" "$tests"
   zorvan_buildroot_run bash -c "
-    set -e
-    cmake -S . -B '$build' -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVAN_WERROR=ON \
-      -DZORVAN_BUILD_TESTS=$tests -DZORVAN_RELEASE_BUILD=ON \
-      ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$toolchain} >/dev/null
-    if [ $tests = ON ]; then
-      cmake --build '$build' -j$(nproc) --target test_baseline
-    fi
-    cmake --build '$build' -j$(nproc) 2>&1 | grep -v '^\[' || true
+    cmake --build '$build' -j$(nproc) >'$build/build.log' 2>&1 || { tail -40 '$build/build.log'; exit 1; }
     cd '$build' && cpack -G 'TGZ;DEB;RPM' >/dev/null"
   for p in $packages; do cp "$build/$p" dist/; done
 done
@@ -64,8 +68,11 @@ for arch in $arches; do
   tar xzf "dist/zorvan-db2acs-$version-$arch.tar.gz" -C "$trees"
   list+="${list:+:}/src/$trees/zorvan-db2acs-$version-$arch"
 done
-zorvan_buildroot_run env ZORVAN_SHIPPED_TREES="$list" \
-  build-release/x86_64/tests/test_baseline
+# The check is a native program: built with the x86_64 release even when
+# that architecture is not among those asked for.
+case " $arches " in *" x86_64 "*) ;; *) configure x86_64 ON ;; esac
+zorvan_buildroot_run bash -c "cmake --build build-release/x86_64 -j$(nproc) --target test_baseline >/dev/null &&
+  ZORVAN_SHIPPED_TREES='$list' build-release/x86_64/tests/test_baseline"
 
 phase "lintian and rpmlint"
 status=0
