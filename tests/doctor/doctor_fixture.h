@@ -13,6 +13,14 @@
 
 namespace doctortest {
 
+// acs-doctor's exit statuses: checking a host, and with --trace.
+constexpr int kBinds = 0;
+constexpr int kDoesNotBind = 1;
+constexpr int kUsage = 2;
+constexpr int kNoFailure = 0;
+constexpr int kFailed = 1;
+constexpr int kUnreadable = 2;
+
 struct DoctorResult {
   int status = -1;  // exit status, -1 when it did not exit normally
   std::string out;

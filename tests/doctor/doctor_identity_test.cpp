@@ -22,9 +22,9 @@ using doctortest::runDoctor;
 using doctortest::TemporaryUser;
 using testsupport::kNobody;
 
-constexpr int kBinds = 0;
-constexpr int kDoesNotBind = 1;
-constexpr int kUsage = 2;
+using doctortest::kBinds;
+using doctortest::kDoesNotBind;
+using doctortest::kUsage;
 
 #define SKIP_UNLESS_ROOT(why) \
   if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why

@@ -18,9 +18,9 @@ using doctortest::Installation;
 using doctortest::runDoctor;
 using testsupport::kNobody;
 
-constexpr int kBinds = 0;
-constexpr int kDoesNotBind = 1;
-constexpr int kUsage = 2;
+using doctortest::kBinds;
+using doctortest::kDoesNotBind;
+using doctortest::kUsage;
 
 // Installation with Instance001 registered and the example back end.
 struct Healthy : Installation {

@@ -21,9 +21,9 @@ using doctortest::runDoctor;
 using doctortest::runProgram;
 using testsupport::kTracePath;
 
-constexpr int kNoFailure = 0;
-constexpr int kFailed = 1;
-constexpr int kUnreadable = 2;
+using doctortest::kNoFailure;
+using doctortest::kFailed;
+using doctortest::kUnreadable;
 
 // An installation and a catalogue, with tracing switched on.
 struct Traced : Installation {
