@@ -7,6 +7,7 @@
 // another user never receives DB2's trace (it carries vendor-option values
 // and paths). Each line leaves in a single write(2) on an O_APPEND
 // descriptor, so lines of processes tracing at once never interleave.
+#include "zorvan/tmp_rules.h"
 #include "zorvan/trace.h"
 #include "zorvan/trace_sink.h"
 #include "zorvan/trace_texts.h"
@@ -34,8 +35,7 @@ constexpr size_t kPrefixRoom = 48;
 bool mayReceiveTrace(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) return false;
-  return st.st_uid == 0 || st.st_uid == getuid();
+  return zorvan::traceFileAccepts(st, getuid());
 }
 
 ZorvanTraceSink gSink = nullptr;
