@@ -6,9 +6,12 @@
 // that need no account on the host.
 #include "trust_chain.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <string>
@@ -22,14 +25,15 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr uid_t kDb2Inst = 5001, kAlice = 5002, kBob = 5003;
+constexpr uid_t kDb2Inst = 5001, kAlice = 5002, kBob = 5003, kCarol = 5004;
 constexpr gid_t kStaff = 50, kUsers = 100, kDb2Group = 5100;
 
 const char kPasswd[] =
     "root:x:0:0:root:/root:/bin/sh\n"
     "db2inst1:x:5001:5001::/home/db2inst1:/bin/sh\n"
     "alice:x:5002:5002::/home/alice:/bin/sh\n"
-    "bob:x:5003:100::/home/bob:/bin/sh\n";
+    "bob:x:5003:100::/home/bob:/bin/sh\n"
+    "carol:x:5004:5004::/home/carol:/bin/sh\n";
 // staff lists other users; users has bob as a primary member only;
 // db2grp has none but root and the instance owner.
 const char kGroup[] =
@@ -229,6 +233,45 @@ TEST_F(TrustChainTest, LinkLeadsTheCheckThroughItsTarget) {
   EXPECT_EQ(asWritten->kind, "symbolic link");
   EXPECT_EQ(asWritten->role, "the registry directory");
   EXPECT_EQ(target->role, "the registry directory");
+}
+
+// Sets an access list in the kernel's form (entries of tag, permissions,
+// id); 0 or the error number.
+int setAccessList(const std::string &path, const std::vector<std::vector<uint32_t>> &entries) {
+  std::string blob;
+  auto put = [&blob](uint32_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) blob += static_cast<char>((value >> (8 * i)) & 0xff);
+  };
+  put(2, 4);
+  for (const std::vector<uint32_t> &e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(e[2], 4);
+  }
+  return setxattr(path.c_str(), "system.posix_acl_access", blob.data(), blob.size(), 0) == 0
+             ? 0
+             : errno;
+}
+
+// The group bits of a path with an access list are its mask: carol,
+// named in the list, can write although the owning group has no one else.
+TEST_F(TrustChainTest, AccessListNamesWhoItLetsWrite) {
+  const std::string base = home_ + "/Base";
+  chownOrFail(base, 0, kDb2Group);
+  constexpr uint32_t kAny = 0xffffffff;
+  int error = setAccessList(base, {{0x01, 7, kAny},
+                                   {0x02, 7, kCarol},
+                                   {0x02, 7, kDb2Inst},
+                                   {0x04, 7, kAny},
+                                   {0x10, 7, kAny},
+                                   {0x20, 5, kAny}});
+  if (error == EOPNOTSUPP) GTEST_SKIP() << "this tmpfs keeps no access lists";
+  ASSERT_EQ(error, 0) << strerror(error);
+  trust::TrustChain chain = check();
+  EXPECT_EQ(summary(chain), Lines{base + ": user carol"});
+  EXPECT_EQ(chain.findings()[0].mode, "0775");
+  applyFixes(chain);  // chmod go-w: the mask no longer lets carol write
+  EXPECT_EQ(summary(check()), Lines{});
 }
 
 TEST_F(TrustChainTest, FixQuotesAPathWithAQuote) {

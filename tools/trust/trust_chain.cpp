@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "access_list.h"
 #include "path_walk.h"
 #include "zorvan/discovery.h"
 
@@ -82,20 +83,34 @@ class Judge {
     return others;
   }
 
-  // Who besides root and the instance owner may add or remove entries of
-  // a directory, by its write bits alone.
-  std::vector<Writer> bitWriters(const struct stat &st) const {
+  // The group's writer, when it has members besides root and the
+  // instance owner.
+  void addGroup(gid_t gid, std::vector<Writer> &writers) const {
+    std::vector<std::string> others = otherMembers(gid);
+    if (others.empty()) return;
+    std::string phrase = "group " + accounts_.groupName(gid) + " (";
+    for (size_t i = 0; i < others.size(); ++i) phrase += (i > 0 ? ", " : "") + others[i];
+    phrase += ")";
+    writers.push_back({Writer::Kind::Group, phrase, phrase});
+  }
+
+  // Who besides root and the instance owner may write the path by its
+  // permissions alone: the mode bits, or its access list when it has one.
+  std::vector<Writer> bitWriters(const std::string &path, const struct stat &st) const {
     std::vector<Writer> writers;
-    if ((st.st_mode & S_IWGRP) != 0) {
-      std::vector<std::string> others = otherMembers(st.st_gid);
-      if (!others.empty()) {
-        std::string phrase = "group " + accounts_.groupName(st.st_gid) + " (";
-        for (size_t i = 0; i < others.size(); ++i) phrase += (i > 0 ? ", " : "") + others[i];
-        phrase += ")";
-        writers.push_back({Writer::Kind::Group, phrase, phrase});
-      }
+    AccessList list = readAccessList(path);
+    if (list.present) {
+      for (uid_t uid : list.users)
+        if (!trusted(uid)) {
+          std::string name = accounts_.userName(uid);
+          writers.push_back({Writer::Kind::User, "user " + name, name});
+        }
+      if (list.owningGroup) addGroup(st.st_gid, writers);
+      for (gid_t gid : list.groups) addGroup(gid, writers);
+    } else if ((st.st_mode & S_IWGRP) != 0) {
+      addGroup(st.st_gid, writers);
     }
-    if ((st.st_mode & S_IWOTH) != 0)
+    if (list.present ? list.others : (st.st_mode & S_IWOTH) != 0)
       writers.push_back({Writer::Kind::Everyone, "everyone", "everyone"});
     return writers;
   }
@@ -121,7 +136,7 @@ class Judge {
           {Writer::Kind::Owner, "its owner " + entry.ownerName, entry.ownerName});
     bool sticky = dir && (st.st_mode & S_ISVTX) != 0;
     if (!link && !sticky)
-      for (const Writer &writer : bitWriters(st)) entry.writers.push_back(writer);
+      for (const Writer &writer : bitWriters(path, st)) entry.writers.push_back(writer);
 
     std::string quoted = shellQuote(path);
     bool chown = false, chmod = false;
@@ -133,7 +148,7 @@ class Judge {
                 : chown        ? chownCommand
                 : chmod        ? chmodCommand
                                : "";
-    if (sticky && !bitWriters(st).empty())
+    if (sticky && !bitWriters(path, st).empty())
       entry.verdict = "ok: others may add entries, but replace only their own";
     else
       entry.verdict = "ok";
@@ -145,7 +160,7 @@ class Judge {
     std::string parent = parentOf(place.path);
     struct stat st;
     std::vector<Writer> creators;
-    if (lstat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) creators = bitWriters(st);
+    if (lstat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) creators = bitWriters(parent, st);
     if (creators.empty()) {
       entry.verdict = "missing";
       return;
@@ -167,7 +182,7 @@ class Judge {
   bool stickyOpen(const std::string &dir) const {
     struct stat st;
     return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 &&
-           !bitWriters(st).empty();
+           !bitWriters(dir, st).empty();
   }
 
   const InstanceOwner &owner_;

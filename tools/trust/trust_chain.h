@@ -26,9 +26,10 @@
 // safe directory is not (discovery reports it as missing), and nothing
 // below the first missing component is examined.
 //
-// POSIX access control lists are not read: with a list, the group write
-// bit is its mask, so a list that lets another user write sets it and the
-// path is reported as writable by its group.
+// A path with a POSIX access list is judged by the list: the users and
+// groups it lets write (through its mask), its own group's entry and the
+// one for others. "chmod go-w" takes write away from all of them, as with a
+// list the group bits are the mask.
 #ifndef ZORVAN_TRUST_CHAIN_H
 #define ZORVAN_TRUST_CHAIN_H
 
@@ -74,10 +75,12 @@ struct InstanceOwner {
 
 // One way someone can change a path.
 struct Writer {
-  enum class Kind { Owner, Group, Everyone, Creator };
+  enum class Kind { Owner, User, Group, Everyone, Creator };
   Kind kind;
-  std::string phrase;  // "its owner alice", "group staff (alice, bob)", "everyone"
-  std::string who;     // for a headline: "alice", "group staff (alice, bob)", "everyone"
+  // "its owner alice", "user carol" (named in an access list),
+  // "group staff (alice, bob)", "everyone", "everyone can create it"
+  std::string phrase;
+  std::string who;  // for a headline: "alice", "group staff (alice, bob)", "everyone"
 };
 
 struct Entry {
