@@ -5,5 +5,8 @@ zorvan_add_test(test_discovery
           discovery/instance_name_test.cpp
           discovery/first_instance_test.cpp
           discovery/base_dir_test.cpp
+          discovery/raised_privileges_test.cpp
           discovery/discovery_fixtures.cpp
   LIBS zorvan_internal)
+# The checks a process with raised privileges makes, called directly.
+target_include_directories(test_discovery PRIVATE ${PROJECT_SOURCE_DIR}/src/discovery)

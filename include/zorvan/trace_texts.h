@@ -34,4 +34,24 @@
 /* The first-instance scan. */
 #define ZORVAN_TEXT_SCAN_OPEN_FAILED "open(%s) failed with errno: %d\n"
 
+/* A process with raised privileges (set-user-ID, set-group-ID, or given
+ * capabilities when started) refusing what its caller's environment names.
+ * The QXREG line carries the value, one reason below and the registry used
+ * instead; the ZORVAN_INST line the value. */
+#define ZORVAN_TEXT_QXREG_IGNORED \
+  "QXREG=[%s] ignored in a process with raised privileges: %s; using %s"
+#define ZORVAN_TEXT_NOT_ABSOLUTE "it is not an absolute path"
+#define ZORVAN_TEXT_PATH_TOO_LONG "it is longer than %d characters"
+#define ZORVAN_TEXT_CANNOT_EXAMINE "%s cannot be examined (errno %d)"
+#define ZORVAN_TEXT_SYMLINK_IN_CHAIN "%s is a symbolic link"
+#define ZORVAN_TEXT_NOT_DIRECTORY "%s is not a directory"
+#define ZORVAN_TEXT_FOREIGN_OWNER "%s is owned by uid %u, neither root nor the effective user"
+#define ZORVAN_TEXT_CALLER_OWNER "%s is owned by uid %u, the user who started the process"
+#define ZORVAN_TEXT_WORLD_WRITABLE "%s is writable by others"
+#define ZORVAN_TEXT_GROUP_WRITABLE "%s is writable by its group (gid %u)"
+#define ZORVAN_TEXT_ZORVAN_INST_IGNORED                                          \
+  "ZORVAN_INST=[%s] ignored in a process with raised privileges: an instance " \
+  "name must be a plain directory name (not empty, no '/', not \".\" or \"..\"); " \
+  "looking for the first instance"
+
 #endif

@@ -5,8 +5,10 @@
 #include <string.h>
 
 #include "bounded.h"
+#include "raised_privileges.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 // The control-block offsets are those of DB2's 64-bit layout.
 static_assert(sizeof(void *) == 8, "the library is built for 64-bit DB2 only");
@@ -81,7 +83,12 @@ extern "C" int GetZorvanInstanceName(char *name, size_t size, const db2ACS_CB *c
   } else {
     SqluvErrorLog(kTag, "Possibly CommandLine case, VENDOROPT not set.");
     const char *fromEnvironment = getenv("ZORVAN_INST");
-    if (fromEnvironment != nullptr) {
+    // A name that leaves the instances directory would let the caller of a
+    // privileged process pick any .properties file, and so the back end.
+    if (fromEnvironment != nullptr && !zorvan::plainInstanceName(fromEnvironment) &&
+        zorvan::raisedPrivileges()) {
+      SqluvErrorLog(kTag, ZORVAN_TEXT_ZORVAN_INST_IGNORED, fromEnvironment);
+    } else if (fromEnvironment != nullptr) {
       SqluvErrorLog(kTag, "ZORVAN_INST is set to %s", fromEnvironment);
       zorvan::copyName(name, size, fromEnvironment);
       found = 1;

@@ -1,0 +1,249 @@
+// A set-user-ID (and a set-group-ID) copy of acs-host, owned by an
+// instance owner and run by another user: the library must not let that
+// user's environment choose the back end that runs with the owner's
+// privileges, must still bind through a registry nobody else can change,
+// and a plain process with the same environment must behave as before.
+// The kernel decides AT_SECURE at exec, so these are real programs.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "qxacs_example.h"
+#include "test_support.h"
+#include "zorvan/discovery.h"
+
+using testsupport::kNobody;
+using testsupport::makeDirs;
+using testsupport::readFile;
+using testsupport::writeFile;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr uid_t kInstanceOwner = 4242;
+const char kRaised[] = "in a process with raised privileges";
+
+struct Environment {
+  std::string qxreg;
+  std::string instance;  // ZORVAN_INST, unset when empty
+};
+
+struct HostRun {
+  int status = -1;
+  std::string output;
+  Lines trace;          // the library's messages, "tag: text"
+  std::string journal;  // what the back end recorded
+  uid_t journalOwner = 0;
+};
+
+// An installation: registry/Zorvan/Instance001 naming <root>/home, whose
+// Base holds the example back end. Everything below root belongs to owner.
+void install(const std::string &root, uid_t owner) {
+  std::string instance = root + "/registry/Zorvan/Instance001";
+  makeDirs(instance + "/Base");
+  makeDirs(instance + "/Db2Agent");
+  writeFile(instance + "/Base/.properties", "dZORVANHOME " + root + "/home\n");
+  makeDirs(root + "/home/Base");
+  writeFile(root + "/home/Base/libqxacsint.so", readFile(BACKEND_EXAMPLE), 0755);
+  for (const char *path : {"", "/registry", "/registry/Zorvan", "/registry/Zorvan/Instance001",
+                           "/registry/Zorvan/Instance001/Base",
+                           "/registry/Zorvan/Instance001/Db2Agent",
+                           "/registry/Zorvan/Instance001/Base/.properties", "/home", "/home/Base",
+                           "/home/Base/libqxacsint.so"})
+    ASSERT_EQ(chown((root + path).c_str(), owner, owner), 0) << root + path;
+}
+
+std::string loadedLine(const std::string &root) {
+  return "initializeFptrs(): Library to be loaded: \"" + root + "/home/Base/libqxacsint.so\".";
+}
+
+bool holds(const Lines &lines, const std::string &line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+Lines mentioning(const Lines &lines, const std::string &text) {
+  Lines out;
+  for (const std::string &line : lines)
+    if (line.find(text) != std::string::npos) out.push_back(line);
+  return out;
+}
+
+// Addresses differ from run to run; everything else must not.
+std::string withoutAddresses(std::string line) {
+  for (size_t at = line.find("0x"); at != std::string::npos; at = line.find("0x", at + 2)) {
+    size_t end = at + 2;
+    while (end < line.size() && isxdigit(static_cast<unsigned char>(line[end]))) ++end;
+    line.replace(at + 2, end - at - 2, "...");
+  }
+  return line;
+}
+
+class SetUidHost : public testing::Test {
+ protected:
+  void SetUp() override {
+    ZORVAN_SKIP_UNLESS_OTHER_USERS("programs are given to an instance owner and run by nobody");
+    if (std::string(ZORVAN_TEST_EMULATOR) != "") {
+      GTEST_SKIP() << "a set-user-ID program gets no privileges under the emulator";
+    }
+    // The private /tmp must honour set-user-ID bits; a fresh tmpfs does.
+    struct statvfs fs;
+    ASSERT_EQ(statvfs("/tmp", &fs), 0);
+    if ((fs.f_flag & ST_NOSUID) != 0) {
+      ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", 0, "mode=0755"), 0);
+    }
+    // Closed to others, so that a registry below it can be one nobody
+    // else can change; the test's own /tmp, restored afterwards.
+    ASSERT_EQ(chmod("/tmp", 0755), 0);
+
+    site_ = testsupport::makeTempDir("site");
+    install(site_, 0);
+    caller_ = testsupport::makeTempDir("caller");
+    install(caller_, kNobody);
+
+    plainHost_ = testsupport::reachableCopy(ACS_HOST_PATH);
+    library_ = testsupport::reachableCopy(ZORVAN_LIBRARY_PATH);
+    setUidHost_ = privilegedCopy("acs-host-setuid", kInstanceOwner, 0, 04755);
+    makeDirs("/tmp/out");
+    ASSERT_EQ(chmod("/tmp/out", 0777), 0);
+  }
+  void TearDown() override { chmod("/tmp", 01777); }
+
+  std::string privilegedCopy(const std::string &name, uid_t owner, gid_t group, mode_t mode) {
+    std::string copy = "/tmp/programs/" + name;
+    writeFile(copy, readFile(ACS_HOST_PATH), 0755);
+    EXPECT_EQ(chown(copy.c_str(), owner, group), 0);
+    EXPECT_EQ(chmod(copy.c_str(), mode), 0);  // after chown, which clears the bits
+    return copy;
+  }
+
+  // Runs a backup with host as nobody in env; the trace starts empty.
+  HostRun backup(const std::string &host, const Environment &env) {
+    static int runs = 0;
+    std::string stem = "/tmp/out/run" + std::to_string(++runs);
+    std::string catalogue = stem + ".catalogue";
+    testsupport::enableTrace();
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(126);
+      if (!testsupport::becomeUser(kNobody, kNobody, false)) _exit(125);
+      setenv("QXREG", env.qxreg.c_str(), 1);
+      if (env.instance.empty())
+        unsetenv("ZORVAN_INST");
+      else
+        setenv("ZORVAN_INST", env.instance.c_str(), 1);
+      setenv(QXACS_EXAMPLE_DIR_ENV, catalogue.c_str(), 1);
+      execl(host.c_str(), host.c_str(), "--lib", library_.c_str(), "--sequence", "backup",
+            static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    HostRun run;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+      run.status = WEXITSTATUS(status);
+    run.output = readFile(stem + ".out");
+    run.trace = testsupport::traceMessages();
+    std::string journal = catalogue + "/" QXACS_JOURNAL_FILE;
+    run.journal = readFile(journal);
+    struct stat st;
+    if (stat(journal.c_str(), &st) == 0) run.journalOwner = st.st_uid;
+    return run;
+  }
+
+  std::string site_, caller_;
+  std::string plainHost_, library_, setUidHost_;
+};
+
+// Hole one: the caller names a registry of their own.
+TEST_F(SetUidHost, CallersOwnRegistryIsIgnored) {
+  const Environment env{caller_ + "/registry", ""};
+
+  HostRun run = backup(setUidHost_, env);
+  EXPECT_NE(run.status, 0) << run.output;
+  EXPECT_EQ(mentioning(run.trace, kRaised),
+            Lines{"fixRegistryDir: QXREG=[" + env.qxreg + "] ignored " + kRaised + ": " + caller_ +
+                  " is owned by uid 65534, neither root nor the effective user; using " +
+                  ZORVAN_DEFAULT_REGISTRY});
+  EXPECT_TRUE(
+      holds(run.trace, "db2ACSInitialize(): -----------QXREG= [" ZORVAN_DEFAULT_REGISTRY "]"));
+  EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
+  EXPECT_EQ(run.journal, "");
+
+  // Without raised privileges the caller's registry is the caller's
+  // business, exactly as before.
+  HostRun plain = backup(plainHost_, env);
+  EXPECT_EQ(plain.status, 0) << plain.output;
+  EXPECT_EQ(mentioning(plain.trace, kRaised), Lines{});
+  EXPECT_TRUE(holds(plain.trace, "db2ACSInitialize(): -----------QXREG= [" + env.qxreg + "]"));
+  EXPECT_TRUE(holds(plain.trace, loadedLine(caller_)));
+  EXPECT_NE(plain.journal.find("db2ACSSnapshotpp"), std::string::npos);
+}
+
+// Hole two: a root-owned registry, and an instance name that climbs out of
+// it into the caller's installation.
+TEST_F(SetUidHost, InstanceNameWithSlashIsNotFollowed) {
+  const std::string climb = "../../../" + caller_.substr(5) + "/registry/Zorvan/Instance001";
+  const Environment env{site_ + "/registry", climb};
+
+  HostRun run = backup(setUidHost_, env);
+  EXPECT_EQ(mentioning(run.trace, kRaised),
+            Lines{"GetZorvanInstanceName: ZORVAN_INST=[" + climb + "] ignored " + kRaised +
+                  ": an instance name must be a plain directory name (not empty, no '/', not "
+                  "\".\" or \"..\"); looking for the first instance"});
+  EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
+  // The site's first instance binds instead, and its back end does the work.
+  EXPECT_TRUE(holds(run.trace, loadedLine(site_)));
+  EXPECT_EQ(run.status, 0) << run.output;
+
+  HostRun plain = backup(plainHost_, env);
+  EXPECT_EQ(plain.status, 0) << plain.output;
+  EXPECT_EQ(mentioning(plain.trace, kRaised), Lines{});
+  EXPECT_TRUE(holds(plain.trace, loadedLine(caller_)));
+}
+
+// What must keep working: a registry only root can change, named by QXREG.
+TEST_F(SetUidHost, RootOwnedRegistryStillBindsAndTracesAsAPlainProcess) {
+  const Environment env{site_ + "/registry", "Instance001"};
+
+  HostRun run = backup(setUidHost_, env);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(holds(run.trace, loadedLine(site_)));
+  EXPECT_NE(run.journal.find("db2ACSSnapshotpp"), std::string::npos) << run.journal;
+  // The back end ran as the instance owner: the program really was raised.
+  EXPECT_EQ(run.journalOwner, kInstanceOwner);
+
+  HostRun plain = backup(plainHost_, env);
+  EXPECT_EQ(plain.status, 0) << plain.output;
+  EXPECT_EQ(plain.journalOwner, kNobody);
+  ASSERT_FALSE(plain.trace.empty());
+  std::transform(run.trace.begin(), run.trace.end(), run.trace.begin(), withoutAddresses);
+  std::transform(plain.trace.begin(), plain.trace.end(), plain.trace.begin(), withoutAddresses);
+  EXPECT_EQ(run.trace, plain.trace);
+}
+
+// Raised to a group only, the effective user is the caller: a registry of
+// the caller's own is refused as such.
+TEST_F(SetUidHost, SetGroupIdHostRefusesTheCallersRegistry) {
+  std::string setGidHost = privilegedCopy("acs-host-setgid", 0, kInstanceOwner, 02755);
+  const Environment env{caller_ + "/registry", ""};
+
+  HostRun run = backup(setGidHost, env);
+  EXPECT_NE(run.status, 0) << run.output;
+  EXPECT_EQ(mentioning(run.trace, kRaised),
+            Lines{"fixRegistryDir: QXREG=[" + env.qxreg + "] ignored " + kRaised + ": " + caller_ +
+                  " is owned by uid 65534, the user who started the process; using " +
+                  ZORVAN_DEFAULT_REGISTRY});
+  EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
+}
+
+}  // namespace
