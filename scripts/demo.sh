@@ -74,13 +74,10 @@ if [ "${ZORVAN_DEMO_INNER:-}" != 1 ]; then
   fi
   rm -rf "$kept"
   mkdir -p "$kept"
-  inner=(env ZORVAN_DEMO_INNER=1 BUILD_DIR="$build" bash -c
-         'mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /tmp && exec "$0" "$@"'
-         "$0" "$@")
-  if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
-    exec unshare -m "${inner[@]}"
-  elif unshare -rm true 2>/dev/null; then
-    exec unshare -rm "${inner[@]}"
+  . "$root/scripts/private-tmp.sh"
+  if zorvan_private_tmp_check >/dev/null; then
+    export ZORVAN_DEMO_INNER=1 BUILD_DIR="$build"
+    zorvan_private_tmp_run bash "$0" "$@"
   fi
   echo "(no private /tmp here: tracing stays off)"
   export ZORVAN_DEMO_NO_TRACE=1
