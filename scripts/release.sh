@@ -33,7 +33,7 @@ configure() {
   local toolchain
   toolchain=$(zorvan_arch_toolchain "$1")
   zorvan_buildroot_run cmake -S . -B "build-release/$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZORVAN_WERROR=ON -DZORVAN_BUILD_TESTS="$2" -DZORVAN_RELEASE_BUILD=ON \
+    -DZORVAN_WERROR=ON -DZORVAN_REQUIRE_ALL=ON -DZORVAN_BUILD_TESTS="$2" -DZORVAN_RELEASE_BUILD=ON \
     ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$toolchain} >/dev/null
 }
 
