@@ -166,8 +166,12 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 # another architecture's files. The manual pages come compressed.
 set(CPACK_RPM_SPEC_INSTALL_POST "/bin/true")
 # No debuginfo package and no /usr/lib/.build-id links: the tree is all.
+# Reproducible where SOURCE_DATE_EPOCH is set (release.sh): build time
+# and file times from it, and a fixed build host.
 set(CPACK_RPM_SPEC_MORE_DEFINE
-    "%define debug_package %{nil}\n%define _build_id_links none\n%define packager ${ZORVAN_PACKAGE_MAINTAINER}")
+    "%define debug_package %{nil}\n%define _build_id_links none\n%define packager ${ZORVAN_PACKAGE_MAINTAINER}
+%define use_source_date_epoch_as_buildtime 1\n%define clamp_mtime_to_source_date_epoch 1
+%define _buildhost ${ZORVAN_PACKAGE}-build")
 # Files outside the tree are ordinary files of the package, not the
 # configuration files CPack takes absolute destinations for. (Each entry
 # carries an attribute: CPack cannot parse one without.)
