@@ -13,7 +13,7 @@
 # with the build root's GNU tar and dpkg-deb.
 #   scripts/repack-reproducibly.sh <package.tar.gz | package.deb>...
 set -euo pipefail
-: "${SOURCE_DATE_EPOCH:?must be set: the last commit's time}"
+: "${SOURCE_DATE_EPOCH:?must be set, to the time of the last commit}"
 export SOURCE_DATE_EPOCH
 sorted_tar() {  # sorted_tar <dir> <entries...>: the tar stream on stdout
   local dir=$1
