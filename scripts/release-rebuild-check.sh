@@ -40,7 +40,9 @@ for f in "${files[@]}"; do
     echo "same:    $first  $f"
   else
     echo "differs: $first  $f (dist/)"
-    echo "         $second  $f (second build)"
+    echo "         $second  $f (second build, kept in build-release/rebuild/)"
+    mkdir -p build-release/rebuild
+    cp "$clone/checkout/dist/$f" build-release/rebuild/
     status=1
   fi
 done
