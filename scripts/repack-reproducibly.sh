@@ -4,7 +4,8 @@
 # file's time from the disk and stamps a .deb's control files and members
 # with the time of packaging. Contents, modes and names stay as CPack made
 # them; what changes:
-#   - every time is SOURCE_DATE_EPOCH (the last commit's, from release.sh);
+#   - every time is SOURCE_DATE_EPOCH (the last commit's, from release.sh),
+#     a checkout's older files' too;
 #   - every owner is root, by number;
 #   - entries in sorted order (a .deb's md5sums too), not the directory's;
 #   - gzip without a name or time stamp.
@@ -36,8 +37,9 @@ for package in "$@"; do
       if [ -f "$work/tree/DEBIAN/md5sums" ]; then
         LC_ALL=C sort -k2 -o "$work/tree/DEBIAN/md5sums" "$work/tree/DEBIAN/md5sums"
       fi
-      # dpkg-deb sorts the entries and, given SOURCE_DATE_EPOCH, clamps
-      # every time to it, the ar members' too.
+      # dpkg-deb sorts the entries and, given SOURCE_DATE_EPOCH, stamps
+      # the ar members with it, but only clamps the files' later times.
+      find "$work/tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
       dpkg-deb --root-owner-group -Zgzip -z9 --build "$work/tree" "$work/out" >/dev/null
       ;;
     *) echo "repack-reproducibly.sh: not a .tar.gz or .deb: $package" >&2; exit 2 ;;
