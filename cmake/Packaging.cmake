@@ -166,9 +166,11 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 # another architecture's files. The manual pages come compressed. What
 # runs in their place gives every file the time SOURCE_DATE_EPOCH when it
 # is set (release.sh): rpmbuild would only clamp later times to it, and
-# keep a checkout's older ones, which differ from clone to clone.
+# keep a checkout's older ones, which differ from clone to clone. (No
+# quotes: CPack does not pass them through intact; the words hold no
+# spaces.)
 set(CPACK_RPM_SPEC_INSTALL_POST
-    "[ -z \"$SOURCE_DATE_EPOCH\" ] || find \"$RPM_BUILD_ROOT\" -exec touch -h -d \"@$SOURCE_DATE_EPOCH\" {} +")
+    "[ -z $SOURCE_DATE_EPOCH ] || find $RPM_BUILD_ROOT -exec touch -h -d @$SOURCE_DATE_EPOCH {} +")
 # No debuginfo package and no /usr/lib/.build-id links: the tree is all.
 # Reproducible where SOURCE_DATE_EPOCH is set (release.sh): build time
 # and file times from it, and a fixed build host.
