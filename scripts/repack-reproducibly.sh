@@ -9,8 +9,9 @@
 #   - every owner is root, by number;
 #   - entries in sorted order (a .deb's md5sums too), not the directory's;
 #   - gzip without a name or time stamp.
-# The .rpm needs none of this: rpmbuild does it itself (the spec's
-# defines in cmake/Packaging.cmake). Runs inside the build root, as root,
+# The .rpm needs none of this: rpmbuild takes its build time from
+# SOURCE_DATE_EPOCH and the spec's install step sets every file's time
+# (cmake/Packaging.cmake); rpm sorts and numbers the files itself. Runs inside the build root, as root,
 # with the build root's GNU tar and dpkg-deb.
 #   scripts/repack-reproducibly.sh <package.tar.gz | package.deb>...
 set -euo pipefail
