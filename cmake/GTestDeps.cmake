@@ -1,14 +1,16 @@
 # GoogleTest: the system's build when there is one for this target,
 # otherwise built from Debian's source package (/usr/src/googletest), which
-# is what cross builds use.
+# is what cross builds use. Neither (or CMAKE_DISABLE_FIND_PACKAGE_GTest
+# without ZORVAN_GTEST_FROM_SOURCE): no GTest targets, and no test suite.
 option(ZORVAN_GTEST_FROM_SOURCE "Build GoogleTest from /usr/src/googletest" OFF)
 if(NOT ZORVAN_GTEST_FROM_SOURCE)
   # GoogleTest's own package file: gtest and gmock alike. (CMake's
   # FindGTest module gives gmock no target before CMake 3.20.)
   find_package(GTest CONFIG QUIET)
 endif()
-if(NOT TARGET GTest::gtest OR NOT TARGET GTest::gmock)
-  set(ZORVAN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(ZORVAN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+if((NOT TARGET GTest::gtest OR NOT TARGET GTest::gmock) AND EXISTS "${ZORVAN_GTEST_SOURCE}/CMakeLists.txt"
+   AND (ZORVAN_GTEST_FROM_SOURCE OR NOT CMAKE_DISABLE_FIND_PACKAGE_GTest))
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   # GoogleTest's own code is not held to our warning flags.

@@ -163,11 +163,21 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /opt /usr/share/man /usr/share/man/man1 /usr/share/man/man7)
 # Files are stripped by CPack with the target's own tools; rpmbuild's
 # post-install steps would run the build machine's, which cannot read
-# another architecture's files. The manual pages come compressed.
-set(CPACK_RPM_SPEC_INSTALL_POST "/bin/true")
+# another architecture's files. The manual pages come compressed. What
+# runs in their place gives every file the time SOURCE_DATE_EPOCH when it
+# is set (release.sh): rpmbuild would only clamp later times to it, and
+# keep a checkout's older ones, which differ from clone to clone. (No
+# quotes: CPack does not pass them through intact; the words hold no
+# spaces.)
+set(CPACK_RPM_SPEC_INSTALL_POST
+    "[ -z $SOURCE_DATE_EPOCH ] || find $RPM_BUILD_ROOT -exec touch -h -d @$SOURCE_DATE_EPOCH {} +")
 # No debuginfo package and no /usr/lib/.build-id links: the tree is all.
+# Reproducible where SOURCE_DATE_EPOCH is set (release.sh): build time
+# and file times from it, and a fixed build host.
 set(CPACK_RPM_SPEC_MORE_DEFINE
-    "%define debug_package %{nil}\n%define _build_id_links none\n%define packager ${ZORVAN_PACKAGE_MAINTAINER}")
+    "%define debug_package %{nil}\n%define _build_id_links none\n%define packager ${ZORVAN_PACKAGE_MAINTAINER}
+%define use_source_date_epoch_as_buildtime 1\n%define clamp_mtime_to_source_date_epoch 1
+%define _buildhost ${ZORVAN_PACKAGE}-build")
 # Files outside the tree are ordinary files of the package, not the
 # configuration files CPack takes absolute destinations for. (Each entry
 # carries an attribute: CPack cannot parse one without.)

@@ -9,10 +9,13 @@
 #   scripts/bench.sh                  full run, about a minute after the build
 #   scripts/bench.sh --smoke          every benchmark once, briefly (CI)
 #   scripts/bench.sh [--smoke] [Google Benchmark flags...]
-#   BENCH_BUILD_DIR=<dir>             build directory (default ./build-bench)
+#   BENCH_BUILD_DIR=<dir>             build directory (default ./build-bench;
+#                                     see scripts/build-dir.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BENCH_BUILD_DIR:-$root/build-bench}
+. "$root/scripts/build-dir.sh"
+. "$root/scripts/private-tmp.sh"
+build=${BENCH_BUILD_DIR:-$(zorvan_build_dir "$root" -bench)}
 
 smoke=0
 extra=()
@@ -43,5 +46,4 @@ else
          --benchmark_display_aggregates_only=true)
 fi
 
-exec unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /tmp && exec "$0" "$@"' \
-  "$build/bench/zorvan_bench" "${flags[@]}" ${extra[@]+"${extra[@]}"}
+zorvan_private_tmp_run "$build/bench/zorvan_bench" "${flags[@]}" ${extra[@]+"${extra[@]}"}

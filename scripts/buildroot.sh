@@ -82,7 +82,8 @@ zorvan_buildroot_prepare() {
 # Runs a command inside the root with the checkout at /src, in a mount
 # namespace of its own so that nothing mounted for it outlives it. The
 # root is bind-mounted onto itself so that its / is a mount point, as the
-# test harness's private /tmp needs.
+# test harness's private /tmp needs. The environment is a fixed one, and
+# SOURCE_DATE_EPOCH when set (release.sh).
 zorvan_buildroot_run() {
   unshare -m bash -c '
     set -e
@@ -94,6 +95,7 @@ zorvan_buildroot_run() {
     mount --rbind /dev "$root/dev"
     mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
     exec chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+      ${SOURCE_DATE_EPOCH:+SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH} \
       bash -c "cd /src && exec \"\$@\"" bash "$@"
   ' bash "$ZORVAN_BUILD_ROOT" "$ZORVAN_SOURCE" "$@"
 }

@@ -45,7 +45,7 @@ phase "packages"
   "gcc-$triplet" "g++-$triplet" "binutils-$triplet"
 
 phase "configure"
-cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON \
+cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DZORVAN_REQUIRE_ALL=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$arch.cmake" \
   -DZORVAN_GTEST_FROM_SOURCE=ON -DZORVAN_BUILD_TOOLS=ON -DZORVAN_BUILD_TESTS=ON \
   "$@" >/dev/null

@@ -15,10 +15,11 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "missing packages: ${missing[*]}" >&2
-  echo "install them with: sudo apt-get install -y ${missing[*]}" >&2
+  echo "install them as root with: apt-get install -y ${missing[*]}" >&2
   exit 1
 fi
 echo "installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq >&2
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+echo "installed ${#missing[@]} packages and what they need (${SECONDS}s)" >&2

@@ -10,6 +10,8 @@
 #     inside the build root, a glibc 2.31 system, and on this host.
 #   - The main job runs with the ppc64le and s390x release files under
 #     qemu-user, on the build root's libraries for those architectures.
+#   - The x86_64 release, built again from a second clone in another
+#     directory, gives the same bytes (scripts/release-rebuild-check.sh).
 # Needs root, like release.sh.
 set -euo pipefail
 ZORVAN_SOURCE=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,4 +44,7 @@ for arch in ppc64le s390x; do
   ACS_HOST_WRAPPER="qemu-$arch -L $ZORVAN_BUILD_ROOT/usr/$(zorvan_arch_triplet "$arch")" \
     scripts/demo.sh --tree "$trees/zorvan-db2acs-$version-$arch"
 done
+phase "reproducible: the x86_64 release rebuilt from another clone, compared byte for byte"
+scripts/release-rebuild-check.sh
+
 phase "done"

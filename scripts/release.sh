@@ -7,6 +7,10 @@
 #     runtime (test_baseline, over every architecture's tree);
 #   - lintian and rpmlint find nothing but the overrides the packages
 #     carry (packaging/lintian-overrides, packaging/rpmlintrc).
+# The files are reproducible: the same commit gives the same bytes in any
+# clone, on any day (SOURCE_DATE_EPOCH is the last commit's time; see
+# scripts/repack-reproducibly.sh), and dist/SHA256SUMS lists every file in
+# dist/ with its checksum.
 #   scripts/release.sh [ARCH...]   default: x86_64 ppc64le s390x ppc64 aarch64
 # Needs root. Build directories: build-release/<arch> in the checkout.
 set -euo pipefail
@@ -23,6 +27,14 @@ for arch in $arches; do
 done
 phase() { printf '== %s (%ds)\n' "$1" "$SECONDS"; }
 
+# Every time in the packages: the last commit's.
+if commit_time=$(git -C "$ZORVAN_SOURCE" log -1 --format=%ct 2>/dev/null) && [ -n "$commit_time" ]; then
+  export SOURCE_DATE_EPOCH=$commit_time
+elif [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  echo "not a git checkout: set SOURCE_DATE_EPOCH to the time the packages should carry" >&2
+  exit 2
+fi
+
 phase "build root $ZORVAN_BUILD_ROOT"
 zorvan_buildroot_prepare
 "$ZORVAN_SOURCE/scripts/deps.sh" lintian rpmlint rpm
@@ -33,7 +45,7 @@ configure() {
   local toolchain
   toolchain=$(zorvan_arch_toolchain "$1")
   zorvan_buildroot_run cmake -S . -B "build-release/$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZORVAN_WERROR=ON -DZORVAN_BUILD_TESTS="$2" -DZORVAN_RELEASE_BUILD=ON \
+    -DZORVAN_WERROR=ON -DZORVAN_REQUIRE_ALL=ON -DZORVAN_BUILD_TESTS="$2" -DZORVAN_RELEASE_BUILD=ON \
     ${toolchain:+-DCMAKE_TOOLCHAIN_FILE=$toolchain} >/dev/null
 }
 
@@ -42,8 +54,9 @@ mkdir -p dist
 for arch in $arches; do
   phase "$arch: build and package"
   build=build-release/$arch
-  packages="zorvan-db2acs-$version-$arch.tar.gz zorvan-db2acs_${version}_$(zorvan_arch_deb "$arch").deb
-            zorvan-db2acs-$version-1.$arch.rpm"
+  tgz=zorvan-db2acs-$version-$arch.tar.gz
+  deb=zorvan-db2acs_${version}_$(zorvan_arch_deb "$arch").deb
+  packages="$tgz $deb zorvan-db2acs-$version-1.$arch.rpm"
   for p in $packages; do rm -f "dist/$p" "$build/$p"; done
   # x86_64 also builds the test suite: release-test.sh runs it in the
   # build root, and its baseline check reads every architecture's tree.
@@ -52,9 +65,12 @@ for arch in $arches; do
   configure "$arch" "$tests"
   zorvan_buildroot_run bash -c "
     cmake --build '$build' -j$(nproc) >'$build/build.log' 2>&1 || { tail -40 '$build/build.log'; exit 1; }
-    cd '$build' && cpack -G 'TGZ;DEB;RPM' >/dev/null"
+    cd '$build' && cpack -G 'TGZ;DEB;RPM' >/dev/null &&
+    /src/scripts/repack-reproducibly.sh '$tgz' '$deb'"
   for p in $packages; do cp "$build/$p" dist/; done
 done
+(cd dist && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%f\n' | LC_ALL=C sort |
+   xargs sha256sum >SHA256SUMS)
 ls -l dist/
 
 phase "baseline: glibc 2.17, no C++ runtime, for every architecture"

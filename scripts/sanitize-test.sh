@@ -15,7 +15,7 @@ build=${BUILD_DIR:-$(zorvan_build_dir "$root" -sanitize)}
 "$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev \
   libgtest-dev libgmock-dev nlohmann-json3-dev
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DSANITIZE=address,undefined \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DZORVAN_REQUIRE_ALL=ON -DSANITIZE=address,undefined \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 

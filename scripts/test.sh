@@ -22,19 +22,16 @@ for arg in "$@"; do
   esac
 done
 
-# Can a test get a private /tmp here? Asked before anything is built.
-private_tmp='mount --make-rprivate / && mount -t tmpfs tmpfs /tmp'
+# Can a test get a private /tmp here? Made as the tests make it, asked
+# before anything is built.
+. "$root/scripts/private-tmp.sh"
+if ! why=$(zorvan_private_tmp_check); then
+  echo "scripts/test.sh: no private /tmp for the tests: $why" >&2
+  exit 2
+fi
 if [ "$(id -u)" -eq 0 ]; then
-  if ! unshare -m sh -c "$private_tmp" 2>/dev/null; then
-    echo "scripts/test.sh: no private /tmp for the tests: this system refuses root a mount namespace" >&2
-    exit 2
-  fi
   echo "tests run as root, each binary in a mount namespace of its own"
 else
-  if ! unshare -rm sh -c "$private_tmp" 2>/dev/null; then
-    echo "scripts/test.sh: no private /tmp for the tests: run as root, or allow unprivileged user namespaces (sysctl user.max_user_namespaces)" >&2
-    exit 2
-  fi
   echo "tests run as $(id -un), each binary in a user namespace of its own; cases that need another real user skip"
 fi
 

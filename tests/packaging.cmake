@@ -38,6 +38,7 @@ if(TARGET acs-host AND TARGET acs-doctor AND TARGET qxacsint_example)
     gtest_discover_tests(packaging_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 900 LABELS packaging RUN_SERIAL TRUE)
   else()
-    message(STATUS "packaging tests left out: readelf, nm, dpkg-deb, rpm, rpmbuild, rpm2cpio and cpio are needed")
+    zorvan_leave_out("the packaging tests (readelf, nm, dpkg-deb, rpm, rpmbuild, rpm2cpio, cpio)"
+                     "binutils, dpkg, rpm and cpio")
   endif()
 endif()

@@ -1,7 +1,8 @@
 // The shared object's binary interface as DB2 sees it: which symbols it
 // exports, what it needs, where it looks for its neighbours, and that it
 // loads with every reference resolved. The expected names are written out
-// here by hand, independently of the header that marks them for export.
+// by hand (expected_exports.h), independently of the header that marks
+// them for export.
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
@@ -13,29 +14,11 @@
 #include <vector>
 
 #include "elf_image.h"
+#include "expected_exports.h"
 
 namespace {
 
-const char *const kAcsFunctions[] = {
-    "db2ACSQueryApiVersion", "db2ACSInitialize",    "db2ACSTerminate",
-    "db2ACSBeginOperation",  "db2ACSEndOperation",  "db2ACSPrepare",
-    "db2ACSPartition",       "db2ACSBeginQuery",    "db2ACSGetNextObject",
-    "db2ACSEndQuery",        "db2ACSSnapshot",      "db2ACSVerify",
-    "db2ACSDelete",          "db2ACSStoreMetaData", "db2ACSRetrieveMetaData",
-};
-
-// Name -> symbol type: the fifteen functions and the instance scan are
-// code, the handle and the fifteen f_ pointers are data.
-std::map<std::string, unsigned> expectedExports() {
-  std::map<std::string, unsigned> expected;
-  for (const char *name : kAcsFunctions) {
-    expected[name] = STT_FUNC;
-    expected[std::string("f_") + name] = STT_OBJECT;
-  }
-  expected["get_first_zorvan_instname"] = STT_FUNC;
-  expected["db2ACS_handle"] = STT_OBJECT;
-  return expected;
-}
+using abitest::expectedExports;
 
 // Symbols the link editor defines in every shared object; they are not
 // part of the library's own interface.
