@@ -42,6 +42,7 @@ enum class Cause {
   BackendNotAccessible,
   BackendLoadFailed,
   BackendLacksEntryPoints,
+  BackendKilledTheProcess,
   DiscoveryUnexpected,
 };
 
