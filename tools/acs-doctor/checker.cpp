@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -152,6 +153,7 @@ void runChecker(const char *requestText) {
   Context context;
   context.live = true;
   context.user = userName(getuid());
+  context.uid = getuid();
   context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0';
   context.registryOrigin = request["origins"].value("QXREG", "");
   if (!context.registryFromVariable) context.registryOrigin = "the default; QXREG " + context.registryOrigin;
@@ -187,7 +189,12 @@ void runChecker(const char *requestText) {
   report["findings"] = json::array();  // further ERROR findings: each turns "binds" into exit 1
   send(report);
 
-  if (request.value("load", false) && !f.libraryPath.empty()) send(loadBackend(f, context));
+  if (request.value("load", false) && !f.libraryPath.empty()) {
+    // A back end that kills the process is the finding; its core is not.
+    struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    send(loadBackend(f, context));
+  }
   _exit(0);
 }
 

@@ -1,6 +1,8 @@
 #include "explain.h"
 
 #include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -50,15 +52,36 @@ CauseValues valuesOf(const Facts &f, const Context &c) {
           {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
 }
 
-// The first directory above path that this process may not search.
+// Whether the mode bits let the user do what bit (S_IXOTH, ...) asks, as
+// the kernel decides for a process of that user without privileges: for a
+// trace, whose writer cannot be asked.
+bool modeAllows(const struct stat &st, uid_t uid, unsigned bit) {
+  if (st.st_uid == uid) return (st.st_mode & (bit << 6)) != 0;
+  const struct passwd *pw = getpwuid(uid);
+  int count = 256;
+  std::vector<gid_t> groups(256);
+  if (pw != nullptr && getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) >= 0)
+    for (int i = 0; i < count; ++i)
+      if (groups[static_cast<std::size_t>(i)] == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
+  return (st.st_mode & bit) != 0;
+}
+
+// Whether the user discovery ran as may execute path (search, for a
+// directory): asked as that user live, read off the mode bits for a trace.
+bool mayExecute(const Context &c, const std::string &path, const struct stat &st) {
+  if (c.live) return access(path.c_str(), X_OK) == 0 || errno != EACCES;
+  return c.uid == 0 || modeAllows(st, c.uid, S_IXOTH);
+}
+
+// The first directory above path that the user may not search.
 bool explainBlocked(const Context &c, CauseValues v, const std::string &target,
                     std::vector<Problem> &out) {
-  if (!c.live) return false;
+  if (!c.live && c.uid == 0) return false;
   for (std::size_t slash = target.find('/', 1); slash != std::string::npos;
        slash = target.find('/', slash + 1)) {
     std::string dir = target.substr(0, slash);
     struct stat st;
-    if (access(dir.c_str(), X_OK) == 0 || errno != EACCES || stat(dir.c_str(), &st) != 0) continue;
+    if (stat(dir.c_str(), &st) != 0 || mayExecute(c, dir, st)) continue;
     v["target"] = target;
     v["dir"] = dir;
     v["dirOwner"] = userName(st.st_uid);
@@ -157,7 +180,7 @@ void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> 
   FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
   int error = file == nullptr ? errno : 0;
   if (file != nullptr) fclose(file);
-  if (c.live && error == EACCES && explainBlocked(c, v, f.propertiesPath, out)) return;
+  if ((!c.live || error == EACCES) && explainBlocked(c, v, f.propertiesPath, out)) return;
   std::string instanceDir = f.registry + "/Zorvan/" + f.instance;
   v["instanceDir"] = instanceDir;
   struct stat st;
@@ -206,7 +229,7 @@ void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem>
     return;
   }
   int error = c.live && access(lib.c_str(), X_OK) != 0 ? errno : 0;
-  if (error == EACCES && explainBlocked(c, v, lib, out)) return;
+  if ((!c.live || error == EACCES) && explainBlocked(c, v, lib, out)) return;
   struct stat st;
   bool present = stat(lib.c_str(), &st) == 0;
   int statError = present ? 0 : errno;
@@ -221,9 +244,9 @@ void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem>
     out.push_back(describe(Cause::BackendNotRegular, v));
   else if (present && (st.st_mode & 0111) == 0)
     out.push_back(describe(Cause::BackendNotExecutable, v));
-  else if (!c.live)
+  else if (!c.live && (c.uid == 0 || mayExecute(c, lib, st)))
     out.push_back(describe(Cause::BackendNotAccessible, v));
-  else if (present && error == EACCES)
+  else if (present && (error == EACCES || !c.live))
     out.push_back(describe(Cause::BackendNotExecutableForUser, v));
   else
     out.push_back(describe(Cause::BackendFailsTest, v));

@@ -18,6 +18,7 @@ namespace doctor {
 struct Context {
   bool live = false;  // probes run as the user discovery ran as
   std::string user;   // that user (live), or the trace file's owner
+  uid_t uid = 0;
   std::string registryOrigin;     // "QXREG from ...", "the default; ..."
   bool registryFromVariable = false;
   LoginFiles login;               // the user's login files, for fixes that set variables

@@ -150,6 +150,7 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner
   }
   Context context;
   context.user = userName(owner);
+  context.uid = owner;
   context.registryOrigin = "as the trace shows it";
   // A trace root wrote says nothing of the instance owner's login files.
   if (owner != 0) context.login = loginFilesOf(owner);
