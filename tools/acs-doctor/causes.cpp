@@ -18,6 +18,11 @@ const Row kRows[] = {
     {Cause::RegistryMissing, "registry-missing",
      "The registry directory {registry} ({origin}) does not exist, so no instance can be found.",
      "{qxregFix} Or as root: mkdir -p {registry}/Zorvan and register the instance there."},
+    {Cause::RegistryRelative, "registry-relative",
+     "QXREG is the relative path '{registry}': the process looked it up in its working directory, "
+     "which a trace does not show, so the files it read cannot be found from here.",
+     "Check the process itself: acs-doctor --pid <pid of a DB2 engine process of {user}>; and give "
+     "QXREG an absolute path: {qxregFix}"},
     {Cause::RegistryMissingDefaultExists, "registry-mistyped",
      "QXREG names {registry}, which does not exist ({origin}); the default registry "
      ZORVAN_DEFAULT_REGISTRY " does exist.",

@@ -14,6 +14,7 @@ namespace doctor {
 
 enum class Cause {
   RegistryMissing,
+  RegistryRelative,
   RegistryMissingDefaultExists,
   RegistryMissingSimilarExists,
   InstancesDirMissing,

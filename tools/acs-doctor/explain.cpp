@@ -300,6 +300,12 @@ PropertiesReading readProperties(const std::string &path) {
 
 std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
   std::vector<Problem> out;
+  if (!c.live && f.stage != Stage::Bound && !f.registry.empty() && f.registry[0] != '/') {
+    CauseValues v = valuesOf(f, c);
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
+    out.push_back(describe(Cause::RegistryRelative, v));
+    return out;
+  }
   switch (f.stage) {
     case Stage::Bound: break;
     case Stage::NoInstance: explainNoInstance(f, c, out); break;
