@@ -231,3 +231,25 @@ TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// What only the trace's writer could see is left to a check as that
+// writer, named: the trace file's owner, never a placeholder.
+TEST(DoctorTrace, FixNamesTheTraceFilesOwner) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives the trace file to nobody");
+  Traced t;
+  t.healthy();
+  const std::string props = t.propertiesPath("Instance001");
+  std::string content = testsupport::readFile(props);
+  ASSERT_EQ(unlink(props.c_str()), 0);
+  EXPECT_NE(t.host("backup").status, 0);
+  testsupport::writeFile(props, content);  // there now, but not when the trace was written
+  ASSERT_EQ(chown(kTracePath, testsupport::kNobody, testsupport::kNobody), 0);
+  DoctorResult r = runDoctor({"--trace", kTracePath});
+  EXPECT_EQ(r.status, kFailed) << r.out;
+  EXPECT_CONTAINS(r.out, "acs-doctor --as-user nobody");
+  EXPECT_EQ(r.out.find("<instance owner>"), std::string::npos) << r.out;
+}
+
+}  // namespace
