@@ -69,6 +69,16 @@ ScanEntry &entryNamed(Facts &facts, const std::string &name) {
   return facts.scan.back();
 }
 
+// The message of "tag: message" when the tag matches, trailing newlines
+// removed; false for another tag.
+bool messageOf(const std::string &line, const char *tag, std::string &message) {
+  std::size_t n = std::strlen(tag);
+  if (line.compare(0, n, tag) != 0 || line.compare(n, 2, ": ") != 0) return false;
+  message = line.substr(n + 2);
+  while (!message.empty() && message.back() == '\n') message.pop_back();
+  return true;
+}
+
 void readName(const std::string &m, Facts &f) {
   std::string text;
   if (startsWith(m, ZORVAN_TEXT_VENDOR_OPTIONS)) {
@@ -162,14 +172,6 @@ std::string textBefore(const char *format) {
 
 bool startsWith(const std::string &text, const std::string &head) {
   return text.compare(0, head.size(), head) == 0;
-}
-
-bool messageOf(const std::string &line, const char *tag, std::string &message) {
-  std::size_t n = std::strlen(tag);
-  if (line.compare(0, n, tag) != 0 || line.compare(n, 2, ": ") != 0) return false;
-  message = line.substr(n + 2);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
-  return true;
 }
 
 Facts interpret(const std::vector<std::string> &messages) {

@@ -14,10 +14,6 @@ namespace doctor {
 
 Facts interpret(const std::vector<std::string> &messages);
 
-// The message of "tag: message" when the tag matches, trailing newlines
-// removed; false for another tag.
-bool messageOf(const std::string &line, const char *tag, std::string &message);
-
 // A format's fixed text before its first conversion.
 std::string textBefore(const char *format);
 bool startsWith(const std::string &text, const std::string &head);

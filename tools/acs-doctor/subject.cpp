@@ -79,16 +79,6 @@ std::string userName(uid_t uid) {
   return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
 }
 
-std::string identityText(const Subject &s) {
-  std::string text = s.user + " (uid " + std::to_string(s.uid) + ", gid " + std::to_string(s.gid);
-  if (!s.groups.empty()) {
-    text += ", groups";
-    for (std::size_t i = 0; i < s.groups.size(); ++i)
-      text += (i == 0 ? " " : ",") + std::to_string(s.groups[i]);
-  }
-  return text + ")";
-}
-
 Subject subjectFromSelf() {
   Subject s;
   s.source = "self";
