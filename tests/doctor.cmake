@@ -5,18 +5,39 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   zorvan_backend_variant(doctor_backend_no_verify
     "${CMAKE_CURRENT_BINARY_DIR}/doctor/no-verify" OMIT db2ACSVerifypp)
 
+  # A back end that needs libqxdep.so, found only through LD_LIBRARY_PATH
+  # (no run path), and one that aborts while being loaded.
+  set(stub_dir "${CMAKE_CURRENT_BINARY_DIR}/doctor")
+  add_library(doctor_qxdep SHARED doctor/qxdep.cpp)
+  set_target_properties(doctor_qxdep PROPERTIES OUTPUT_NAME qxdep LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/deps")
+  foreach(stub needs_dep aborts)
+    add_library(doctor_backend_${stub} SHARED doctor/stub_backend.cpp)
+    target_include_directories(doctor_backend_${stub} PRIVATE ${PROJECT_SOURCE_DIR}/include)
+    set_target_properties(doctor_backend_${stub} PROPERTIES OUTPUT_NAME qxacsint
+      LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/${stub}" SKIP_BUILD_RPATH TRUE)
+  endforeach()
+  target_compile_definitions(doctor_backend_needs_dep PRIVATE STUB_NEEDS_DEP)
+  target_link_libraries(doctor_backend_needs_dep PRIVATE doctor_qxdep)
+  target_compile_definitions(doctor_backend_aborts PRIVATE STUB_ABORTS)
+
   zorvan_add_test(doctor_test
-    SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_fixture.cpp)
+    SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
+            doctor/doctor_fixture.cpp)
   target_include_directories(doctor_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor)
   target_link_libraries(doctor_test PRIVATE nlohmann_json::nlohmann_json)
   target_compile_definitions(doctor_test PRIVATE
     ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
-    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>")
-  add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify)
+    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
+    NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
+    ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
+    QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>")
+  add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
+    doctor_backend_needs_dep doctor_backend_aborts)
 
   # The trace explainer, on traces acs-host makes with the library.
-  zorvan_add_test(doctor_trace_test SOURCES doctor/doctor_trace_test.cpp doctor/doctor_fixture.cpp)
+  zorvan_add_test(doctor_trace_test
+    SOURCES doctor/doctor_trace_test.cpp doctor/doctor_crosscheck_test.cpp doctor/doctor_fixture.cpp)
   target_include_directories(doctor_trace_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor
                              ${PROJECT_SOURCE_DIR}/examples/backend)
   target_link_libraries(doctor_trace_test PRIVATE nlohmann_json::nlohmann_json)
@@ -24,6 +45,9 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
     ACS_HOST_PATH="$<TARGET_FILE:acs-host>"
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
-    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>")
-  add_dependencies(doctor_trace_test acs-doctor acs-host qxacsint_example doctor_backend_no_verify)
+    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
+    NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
+    QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>")
+  add_dependencies(doctor_trace_test acs-doctor acs-host qxacsint_example doctor_backend_no_verify
+    doctor_backend_needs_dep)
 endif()

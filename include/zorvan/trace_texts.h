@@ -8,6 +8,22 @@
 #ifndef ZORVAN_TRACE_TEXTS_H
 #define ZORVAN_TRACE_TEXTS_H
 
+/* The tags of the library's own functions. */
+#define ZORVAN_TAG_INSTANCE_NAME "GetZorvanInstanceName"
+#define ZORVAN_TAG_SCAN "get_first_zorvan_instname"
+#define ZORVAN_TAG_BASE_DIR "GetZorvanBaseDir"
+#define ZORVAN_TAG_LOADER "initializeFptrs()"
+#define ZORVAN_TAG_UNLOADER "unInitializeFptrs()"
+
+/* The spellings an entry-point row's Name gives (entry_points.def): its
+ * trace tag, its debug-hold marker and its back-end symbol.
+ * db2ACSQueryApiVersion has no row: it is answered by the library. */
+#define ZORVAN_ENTRY_TAG(Name) "db2ACS" #Name "()"
+#define ZORVAN_ENTRY_MARKER(Name) "/tmp/db2ACS" #Name "Debug"
+#define ZORVAN_BACKEND_SYMBOL(Name) "db2ACS" #Name "pp"
+#define ZORVAN_QUERY_API_TAG "db2ACSQueryApiVersion()"
+#define ZORVAN_QUERY_API_MARKER "/tmp/db2ACSQueryApiVersion1"
+
 /* Every line: prefix, pid, ": ", mm/dd/yy hh:mm:ss, blank, "tag: message". */
 #define ZORVAN_TRACE_LINE_PREFIX "LIBDB2ACS-"
 #define ZORVAN_TRACE_LINE_FORMAT ZORVAN_TRACE_LINE_PREFIX "%d: %02d/%02d/%02d %02d:%02d:%02d %s\n"
@@ -31,8 +47,26 @@
 #define ZORVAN_TEXT_NOT_ACCESSIBLE "QXZrDb2IKA DB2 Library %s not accessible"
 #define ZORVAN_TEXT_SCAN_FAILED "get_first_zorvan_instname() failed as well, returning error."
 
+#define ZORVAN_TEXT_PROPERTIES_PATH_TOO_LONG \
+  "Properties path does not fit in %d bytes: registry directory %s, instance %s"
+#define ZORVAN_TEXT_HOME_TOO_LONG "dZORVANHOME in %s is longer than %d characters, not used"
+#define ZORVAN_TEXT_HOME "Home directory (dZORVANHOME) is %s"
+#define ZORVAN_TEXT_PUBLISHED "Setting the env: %s succeeded"
+#define ZORVAN_TEXT_LOADER_BASE_DIR_OK "GetZorvanBaseDir succeeded."
+
+/* Instance name resolution. */
+#define ZORVAN_TEXT_VENDOR_OPTIONS "GUI case: options.size == sizeof Db2VendorOptions_t, casting."
+#define ZORVAN_TEXT_VM_NAME "vmName is %s"
+#define ZORVAN_TEXT_INSTANCE_VARIABLE "ZORVAN_INST is set to %s"
+
 /* The first-instance scan. */
 #define ZORVAN_TEXT_SCAN_OPEN_FAILED "open(%s) failed with errno: %d\n"
+#define ZORVAN_TEXT_NO_DEFAULT_AGENT "Instance001 doesnt have DB2 iKA installed. prop_dirname=[%s]"
+#define ZORVAN_TEXT_NO_AGENT "stat(%s) failed, DB2 Agent is not installed under instance = %s\n"
+#define ZORVAN_TEXT_ENTRY_STAT_FAILED "stat(%s) failed, errno: %d\n"
+#define ZORVAN_TEXT_NOT_A_DIR "not a dir : %s\n"
+#define ZORVAN_TEXT_ENTRY_TOO_LONG "Skipping %s: its path does not fit in %d bytes\n"
+#define ZORVAN_TEXT_GOT_INSTANCE "Got instance name:  %s\n"
 
 /* A process with raised privileges (set-user-ID, set-group-ID, or given
  * capabilities when started) refusing what its caller's environment names.

@@ -7,9 +7,10 @@
 #include "frame.h"
 #include "zorvan/db2acs.h"
 #include "zorvan/trace.h"
+#include "zorvan/trace_texts.h"
 
 #define ACS_ROW_TEXT(Name, Code, Calling)                                      \
-  {"db2ACS" #Name "()", "/tmp/db2ACS" #Name "Debug",                           \
+  {ZORVAN_ENTRY_TAG(Name), ZORVAN_ENTRY_MARKER(Name),                           \
    "db2ACS_handle = %p , f_db2ACS" #Name " = %p", Calling, Code}
 
 #define ACS_DEFINE_FORWARDER(Name, Code, Label, Calling, Params, Args)         \
@@ -35,6 +36,6 @@
 #pragma GCC diagnostic pop
 
 extern "C" db2ACS_RC db2ACSQueryApiVersion(void) {
-  zorvan::enterFrame("db2ACSQueryApiVersion()", "/tmp/db2ACSQueryApiVersion1");
+  zorvan::enterFrame(ZORVAN_QUERY_API_TAG, ZORVAN_QUERY_API_MARKER);
   return 1;
 }

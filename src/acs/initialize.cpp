@@ -8,9 +8,14 @@
 #include "zorvan/trace_texts.h"
 
 namespace {
-const char kTag[] = "db2ACSInitialize()";
-const char kMarker[] = "/tmp/db2ACSInitializeDebug";
-constexpr db2ACS_RC kBindingFailed = 11;
+// The Initialize row of the entry-point table: its tag, marker, failure
+// code and calling line.
+#define ACS_INITIALIZE_ENTRY(Name, Code, Label, Calling, Params, Args) \
+  const char kTag[] = ZORVAN_ENTRY_TAG(Name);                          \
+  const char kMarker[] = ZORVAN_ENTRY_MARKER(Name);                    \
+  constexpr db2ACS_RC kBindingFailed = Code;                           \
+  const char kCalling[] = Calling;
+#include "zorvan/entry_points.def"
 }  // namespace
 
 extern "C" db2ACS_RC db2ACSInitialize(db2ACS_CB *cb, db2ACS_ReturnCode *rc) {
@@ -30,7 +35,7 @@ extern "C" db2ACS_RC db2ACSInitialize(db2ACS_CB *cb, db2ACS_ReturnCode *rc) {
   } else {
     SqluvErrorLog(kTag, "db2ACS_handle is:%p, f_db2ACSInitialize is %p", db2ACS_handle,
                   zorvan::addressOf(f_db2ACSInitialize));
-    SqluvErrorLog(kTag, "Calling db2ACSInitializepp");
+    SqluvErrorLog(kTag, "%s", kCalling);
     result = f_db2ACSInitialize(cb, rc);
   }
   return zorvan::leaveFrame(kTag, result);

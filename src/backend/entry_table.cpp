@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "zorvan/db2acs.h"
+#include "zorvan/trace_texts.h"
 
 extern "C" {
 void *db2ACS_handle = nullptr;
@@ -19,7 +20,7 @@ db2ACSQueryApiVersion_fn f_db2ACSQueryApiVersion = nullptr;
 namespace zorvan {
 
 #define ACS_SLOT(Name, Code, Label, Calling, Params, Args) \
-  {"db2ACS" #Name "pp", Label, &f_db2ACS##Name},
+  {ZORVAN_BACKEND_SYMBOL(Name), Label, &f_db2ACS##Name},
 #define ACS_INITIALIZE_ENTRY ACS_SLOT
 #define ACS_FORWARDER_ENTRY ACS_SLOT
 const EntrySlot kEntrySlots[] = {

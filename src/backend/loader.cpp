@@ -13,8 +13,8 @@
 
 namespace {
 
-const char kLoadTag[] = "initializeFptrs()";
-const char kUnloadTag[] = "unInitializeFptrs()";
+const char kLoadTag[] = ZORVAN_TAG_LOADER;
+const char kUnloadTag[] = ZORVAN_TAG_UNLOADER;
 
 // Appends as much of text as fits in the first 1023 bytes of path.
 void appendBounded(char (&path)[ZORVAN_PATH_MAX], size_t &length, const char *text) {
@@ -66,7 +66,7 @@ int bindBackend(const db2ACS_CB *cb) {
     SqluvErrorLog(kLoadTag, ZORVAN_TEXT_BASE_DIR_FAILED);
     return 0;
   }
-  SqluvErrorLog(kLoadTag, "GetZorvanBaseDir succeeded.");
+  SqluvErrorLog(kLoadTag, ZORVAN_TEXT_LOADER_BASE_DIR_OK);
   SqluvErrorLog(kLoadTag, "Changing to base dir: \"%s\".", baseDir);
   // Not undone, and a failure is not fatal: the back end is opened by its
   // full path either way, and it expects to run in its base directory.
@@ -101,7 +101,7 @@ extern "C" int initializeFptrs(const db2ACS_CB *cb) {
 }
 
 extern "C" int unInitializeFptrs(void) {
-  SqluvErrorLog(kUnloadTag, "-----------Entered--------");
+  SqluvErrorLog(kUnloadTag, ZORVAN_TEXT_ENTERED);
   SqluvErrorLog(kUnloadTag, "db2ACS_handle is:%p", db2ACS_handle);
   if (db2ACS_handle != nullptr) {
     int closed = dlclose(db2ACS_handle);
@@ -116,6 +116,6 @@ extern "C" int unInitializeFptrs(void) {
                     closed, reason != nullptr ? reason : "");
     }
   }
-  SqluvErrorLog(kUnloadTag, "-----------Leaving, returning %d--------", 1);
+  SqluvErrorLog(kUnloadTag, ZORVAN_TEXT_LEAVING_RESULT, 1);
   return 1;
 }

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char kTag[] = "GetZorvanBaseDir";
+const char kTag[] = ZORVAN_TAG_BASE_DIR;
 const char kInstanceVariable[] = "ZORVAN_INST";
 constexpr int kSuccess = 0;
 constexpr int kFailure = -1;
@@ -42,7 +42,7 @@ bool publishInstanceName(const char *instance) {
     SqluvErrorLog(kTag, "putenv(%s) failed with error: %d", assignment, error);
     return false;
   }
-  SqluvErrorLog(kTag, "Setting the env: %s succeeded", assignment);
+  SqluvErrorLog(kTag, ZORVAN_TEXT_PUBLISHED, assignment);
   if (getenv(kInstanceVariable) == nullptr) {
     SqluvErrorLog(kTag, "Environment variable (%s) is not set", kInstanceVariable);
     return false;
@@ -72,9 +72,7 @@ int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
   char propertiesPath[ZORVAN_PATH_MAX];
   if (!zorvan::formatPath(propertiesPath, sizeof propertiesPath, "%s/Zorvan/%s/Base/.properties",
                           qxReg, instance)) {
-    SqluvErrorLog(kTag,
-                  "Properties path does not fit in %d bytes: registry directory %s, instance %s",
-                  ZORVAN_PATH_MAX, qxReg, instance);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_PROPERTIES_PATH_TOO_LONG, ZORVAN_PATH_MAX, qxReg, instance);
     return kFailure;
   }
   SqluvErrorLog(kTag, ZORVAN_TEXT_PROPERTIES_PATH, propertiesPath);
@@ -91,8 +89,8 @@ int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
   // Empty until the key line gives a value, so the execute test fails.
   char libraryPath[ZORVAN_PATH_MAX] = "";
   if (lookup == zorvan::HomeLookup::TooLong) {
-    SqluvErrorLog(kTag, "dZORVANHOME in %s is longer than %d characters, not used",
-                  propertiesPath, static_cast<int>(zorvan::kHomeMax));
+    SqluvErrorLog(kTag, ZORVAN_TEXT_HOME_TOO_LONG, propertiesPath,
+                  static_cast<int>(zorvan::kHomeMax));
     return kFailure;
   }
   if (lookup == zorvan::HomeLookup::Found)
@@ -102,7 +100,7 @@ int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
     return kFailure;
   }
 
-  SqluvErrorLog(kTag, "Home directory (dZORVANHOME) is %s", home);
+  SqluvErrorLog(kTag, ZORVAN_TEXT_HOME, home);
   char baseDir[ZORVAN_PATH_MAX];
   snprintf(baseDir, sizeof baseDir, "%s/Base", home);
   gpath[size - 1] = '\0';
@@ -113,7 +111,7 @@ int resolve(char *gpath, size_t size, const db2ACS_CB *cb) {
 }  // namespace
 
 extern "C" int GetZorvanBaseDir(char *gpath, size_t size, const db2ACS_CB *cb) {
-  SqluvErrorLog(kTag, "-----------Entered--------");
+  SqluvErrorLog(kTag, ZORVAN_TEXT_ENTERED);
   if (gpath == nullptr) {
     SqluvErrorLog(kTag, "-----------Leaving --- gpath-Input parameter is null --------");
     return kFailure;

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kTag[] = "get_first_zorvan_instname";
+const char kTag[] = ZORVAN_TAG_SCAN;
 const char kDefaultInstance[] = "Instance001";
 
 void takeName(char *name, size_t size, const char *found) {
@@ -31,7 +31,7 @@ bool probeDefaultInstance(const char *instancesDir) {
     SqluvErrorLog(kTag, "Default instance path does not fit in %d bytes, not probed: %s",
                   ZORVAN_PATH_MAX, probe);
   }
-  SqluvErrorLog(kTag, "Instance001 doesnt have DB2 iKA installed. prop_dirname=[%s]", probe);
+  SqluvErrorLog(kTag, ZORVAN_TEXT_NO_DEFAULT_AGENT, probe);
   return false;
 }
 
@@ -60,7 +60,7 @@ bool entryQualifies(int dirFd, EntryPaths &paths, const struct dirent *entry) {
   size_t nameLength = strlen(name);
   // The paths must fit in ZORVAN_PATH_MAX bytes, as snprintf would say.
   if (paths.prefixLength + nameLength >= ZORVAN_PATH_MAX) {
-    SqluvErrorLog(kTag, "Skipping %s: its path does not fit in %d bytes\n", name, ZORVAN_PATH_MAX);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_ENTRY_TOO_LONG, name, ZORVAN_PATH_MAX);
     return false;
   }
   char *instanceDir = paths.instanceDir;
@@ -84,19 +84,18 @@ bool entryQualifies(int dirFd, EntryPaths &paths, const struct dirent *entry) {
   if (entry->d_type == DT_DIR && agentFits) {
     if (fstatat(dirFd, agentInDir, &st, 0) == 0) return true;
     if (errno == ENOENT) {
-      SqluvErrorLog(kTag, "stat(%s) failed, DB2 Agent is not installed under instance = %s\n",
-                    agent, instanceDir);
+      SqluvErrorLog(kTag, ZORVAN_TEXT_NO_AGENT, agent, instanceDir);
       return false;
     }
   }
 
   if (fstatat(dirFd, name, &st, 0) != 0) {
     int error = errno;
-    SqluvErrorLog(kTag, "stat(%s) failed, errno: %d\n", instanceDir, error);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_ENTRY_STAT_FAILED, instanceDir, error);
     return false;
   }
   if (!S_ISDIR(st.st_mode)) {
-    SqluvErrorLog(kTag, "not a dir : %s\n", name);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_NOT_A_DIR, name);
     return false;
   }
   if (!agentFits) {
@@ -105,8 +104,7 @@ bool entryQualifies(int dirFd, EntryPaths &paths, const struct dirent *entry) {
     return false;
   }
   if (fstatat(dirFd, agentInDir, &st, 0) != 0) {
-    SqluvErrorLog(kTag, "stat(%s) failed, DB2 Agent is not installed under instance = %s\n", agent,
-                  instanceDir);
+    SqluvErrorLog(kTag, ZORVAN_TEXT_NO_AGENT, agent, instanceDir);
     return false;
   }
   return true;
@@ -140,7 +138,7 @@ int scan(char *name, size_t size) {
       if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
       if (!entryQualifies(dirFd, paths, entry)) continue;
       takeName(name, size, entry->d_name);
-      SqluvErrorLog(kTag, "Got instance name:  %s\n", name);
+      SqluvErrorLog(kTag, ZORVAN_TEXT_GOT_INSTANCE, name);
       result = 0;
       break;
     }
@@ -152,7 +150,7 @@ int scan(char *name, size_t size) {
 }  // namespace
 
 extern "C" int get_first_zorvan_instname(char *name, size_t size) {
-  SqluvErrorLog(kTag, "-----------Entered--------");
+  SqluvErrorLog(kTag, ZORVAN_TEXT_ENTERED);
   int result;
   if (name == nullptr || size == 0) {
     SqluvErrorLog(kTag, "Invalid arguments \n");

@@ -15,7 +15,7 @@ static_assert(sizeof(void *) == 8, "the library is built for 64-bit DB2 only");
 
 namespace {
 
-const char kTag[] = "GetZorvanInstanceName";
+const char kTag[] = ZORVAN_TAG_INSTANCE_NAME;
 
 struct VendorField {
   size_t offset;
@@ -29,7 +29,7 @@ constexpr VendorField kFields[] = {
     {ACS_VO_VERSION, ACS_VO_BUILD - ACS_VO_VERSION, "version is %s"},
     {ACS_VO_BUILD, ACS_VO_VENDOR_ID - ACS_VO_BUILD, "build is %s"},
     {ACS_VO_VENDOR_ID, ACS_VO_VM_NAME - ACS_VO_VENDOR_ID, "vendorId is %s"},
-    {ACS_VO_VM_NAME, ACS_VO_JM_TOKEN - ACS_VO_VM_NAME, "vmName is %s"},
+    {ACS_VO_VM_NAME, ACS_VO_JM_TOKEN - ACS_VO_VM_NAME, ZORVAN_TEXT_VM_NAME},
     {ACS_VO_JM_TOKEN, ACS_VO_SERVER_ID - ACS_VO_JM_TOKEN, "jmToken is %s"},
     {ACS_VO_SERVER_ID, ACS_VO_DB_INSTANCE_NAME - ACS_VO_SERVER_ID, "serverId is %s"},
     {ACS_VO_DB_INSTANCE_NAME, ACS_VENDOR_OPTIONS_SIZE - ACS_VO_DB_INSTANCE_NAME,
@@ -61,14 +61,14 @@ void readOptions(const db2ACS_CB *cb, uint32_t *size, const unsigned char **data
 }  // namespace
 
 extern "C" int GetZorvanInstanceName(char *name, size_t size, const db2ACS_CB *cb) {
-  SqluvErrorLog(kTag, "-----------Entered--------");
+  SqluvErrorLog(kTag, ZORVAN_TEXT_ENTERED);
   int found = 0;
   uint32_t optionsSize;
   const unsigned char *record;
   readOptions(cb, &optionsSize, &record);
 
   if (optionsSize == ACS_VENDOR_OPTIONS_SIZE && record != nullptr) {
-    SqluvErrorLog(kTag, "GUI case: options.size == sizeof Db2VendorOptions_t, casting.");
+    SqluvErrorLog(kTag, ZORVAN_TEXT_VENDOR_OPTIONS);
     char text[kWidestField + 1];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
@@ -89,7 +89,7 @@ extern "C" int GetZorvanInstanceName(char *name, size_t size, const db2ACS_CB *c
         zorvan::raisedPrivileges()) {
       SqluvErrorLog(kTag, ZORVAN_TEXT_ZORVAN_INST_IGNORED, fromEnvironment);
     } else if (fromEnvironment != nullptr) {
-      SqluvErrorLog(kTag, "ZORVAN_INST is set to %s", fromEnvironment);
+      SqluvErrorLog(kTag, ZORVAN_TEXT_INSTANCE_VARIABLE, fromEnvironment);
       zorvan::copyName(name, size, fromEnvironment);
       found = 1;
     }

@@ -103,8 +103,8 @@ size_t formatPrefix(char (&prefix)[kPrefixRoom], int pid, const struct tm &local
   if (pid < 0) return 0;
 
   char *out = prefix;
-  memcpy(out, "LIBDB2ACS-", 10);
-  out += 10;
+  memcpy(out, ZORVAN_TRACE_LINE_PREFIX, sizeof ZORVAN_TRACE_LINE_PREFIX - 1);
+  out += sizeof ZORVAN_TRACE_LINE_PREFIX - 1;
   char digits[12];
   size_t count = 0;
   unsigned value = static_cast<unsigned>(pid);

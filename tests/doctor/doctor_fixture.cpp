@@ -29,7 +29,7 @@ DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gi
 }
 
 DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid,
-                        gid_t gid) {
+                        gid_t gid, const std::string &cwd) {
   std::string dir = makeTempDir("doctor-run");
   std::string outPath = dir + "/out", errPath = dir + "/err";
   std::vector<std::string> command = args;
@@ -46,6 +46,7 @@ DoctorResult runProgram(const char *program, const std::vector<std::string> &arg
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
       _exit(125);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(124);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -114,18 +115,24 @@ ProcessAs::~ProcessAs() {
   waitpid(pid_, nullptr, 0);
 }
 
-TemporaryUser::TemporaryUser(const std::string &profile)
+TemporaryUser::TemporaryUser(const std::string &profile, const std::string &shell,
+                             const std::string &file)
     : name_("zdoc" + std::to_string(getpid())) {
   std::string home = makeTempDir("home-" + name_);
-  std::string command = "useradd -M -N -g nogroup -s /bin/sh -d " + home + " " + name_;
+  std::string command = "useradd -M -N -g nogroup -s " + shell + " -d " + home + " " + name_;
   if (std::system(command.c_str()) != 0) return;
   const struct passwd *pw = getpwnam(name_.c_str());
   if (pw == nullptr) return;
   uid_ = pw->pw_uid;
   gid_ = pw->pw_gid;
-  writeFile(home + "/.profile", profile);
-  if (chown(home.c_str(), uid_, gid_) != 0 || chown((home + "/.profile").c_str(), uid_, gid_) != 0)
+  writeFile(home + "/" + file, profile);
+  if (chown(home.c_str(), uid_, gid_) != 0 || chown((home + "/" + file).c_str(), uid_, gid_) != 0)
     return;
+}
+
+std::string TemporaryUser::home() const {
+  const struct passwd *pw = getpwnam(name_.c_str());
+  return pw != nullptr ? pw->pw_dir : "";
 }
 
 TemporaryUser::~TemporaryUser() {

@@ -30,9 +30,10 @@ struct DoctorResult {
 };
 
 // Runs one of the build's programs with args in the current environment,
-// optionally as another user (uid/gid switched in the child before exec).
+// optionally as another user (uid/gid switched in the child before exec)
+// and in another working directory.
 DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid = 0,
-                        gid_t gid = 0);
+                        gid_t gid = 0, const std::string &cwd = "");
 // The same for acs-doctor.
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid = 0, gid_t gid = 0);
 
@@ -74,11 +75,14 @@ class ProcessAs {
   pid_t pid_ = -1;
 };
 
-// A login account made for one test (useradd), with a home directory and
-// the given ~/.profile; removed again (userdel) when the object goes.
+// A login account made for one test (useradd), with a home directory, the
+// given login shell and ~/<file> (~/.profile by default); removed again
+// (userdel) when the object goes.
 class TemporaryUser {
  public:
-  explicit TemporaryUser(const std::string &profile);
+  explicit TemporaryUser(const std::string &profile, const std::string &shell = "/bin/sh",
+                         const std::string &file = ".profile");
+  std::string home() const;
   ~TemporaryUser();
   TemporaryUser(const TemporaryUser &) = delete;
   TemporaryUser &operator=(const TemporaryUser &) = delete;

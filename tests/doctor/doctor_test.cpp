@@ -70,7 +70,7 @@ TEST(DoctorBroken, MissingRegistryNamesQxreg) {
   DoctorResult r = runDoctor({});
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_CONTAINS(r.firstScreen(), "registry directory " + inst.registry() + "/nowhere (QXREG from this shell's environment) does not exist");
-  EXPECT_CONTAINS(r.firstScreen(), "fix: Set QXREG");
+  EXPECT_CONTAINS(r.firstScreen(), "fix: Set QXREG=<registry directory> in the environment");
 }
 
 TEST(DoctorBroken, NoInstanceWithTheAgentListsWhatWasPassedOver) {
@@ -127,18 +127,21 @@ TEST(DoctorBroken, NonExecutableBackEnd) {
   EXPECT_CONTAINS(r.firstScreen(), "fix: As root: chmod 755 " + inst.backendPath());
 }
 
-// Without root, --as-user cannot switch: the doctor says so and checks as
-// itself.
-TEST(DoctorBroken, AsUserWithoutRootChecksAsItself) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to own the back end and drop to nobody";
+// Without root, a check as someone else cannot be made: one line, exit 2,
+// never a result for the caller.
+TEST(DoctorBroken, AsUserWithoutRootIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to nobody";
   Installation inst;
   inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND, 0700);
-  EXPECT_EQ(runDoctor({}).status, kBinds);
+  inst.installBackend(GOOD_BACKEND, 0755);
   DoctorResult unprivileged = runDoctor({"--as-user", "root"}, kNobody, kNobody);
-  EXPECT_EQ(unprivileged.status, kDoesNotBind);
-  EXPECT_CONTAINS(unprivileged.firstScreen(), "fails the execute test for nobody");
-  EXPECT_CONTAINS(unprivileged.firstScreen(), "Not checked as root: switching users needs root");
+  EXPECT_EQ(unprivileged.status, kUsage);
+  EXPECT_EQ(unprivileged.out, "");
+  EXPECT_EQ(unprivileged.err, "acs-doctor: --as-user root: needs root, or run it as root\n");
+  // As oneself, no root is needed (nobody has no login shell: QXREG unset).
+  DoctorResult self = runDoctor({"--as-user", "nobody"}, kNobody, kNobody);
+  EXPECT_EQ(self.status, kDoesNotBind) << self.err;
+  EXPECT_CONTAINS(self.firstScreen(), "Checked as nobody (uid 65534");
 }
 
 TEST(DoctorBroken, BackEndMissingAnEntryPointFailsOnlyWithLoad) {
@@ -215,7 +218,9 @@ TEST(DoctorInstance, ZorvanInstOverridesTheScanEvenWhenEmpty) {
   DoctorResult wrong = runDoctor({});
   EXPECT_EQ(wrong.status, kDoesNotBind);
   EXPECT_CONTAINS(wrong.firstScreen(), "Instance 'Missing' (from ZORVAN_INST) is not registered");
-  EXPECT_CONTAINS(wrong.firstScreen(), "fix: Set ZORVAN_INST to a registered instance");
+  // The registered instance is named, and the fix sets it.
+  EXPECT_CONTAINS(wrong.firstScreen(), "registered under " + inst.registry() + "/Zorvan: Instance001.");
+  EXPECT_CONTAINS(wrong.firstScreen(), "ZORVAN_INST=Instance001");
 
   testsupport::setEnv("ZORVAN_INST", "");
   DoctorResult empty = runDoctor({});

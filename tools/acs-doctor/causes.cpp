@@ -17,23 +17,24 @@ struct Row {
 const Row kRows[] = {
     {Cause::RegistryMissing, "registry-missing",
      "The registry directory {registry} ({origin}) does not exist, so no instance can be found.",
-     "Set QXREG to the registry directory in {user}'s profile (as {user}: echo 'export "
-     "QXREG=<registry directory>' >> ~/.profile, then restart the DB2 instance), or as root: "
-     "mkdir -p {registry}/Zorvan and register the instance there."},
+     "{qxregFix} Or as root: mkdir -p {registry}/Zorvan and register the instance there."},
+    {Cause::RegistryRelative, "registry-relative",
+     "QXREG is the relative path '{registry}': the process looked it up in its working directory, "
+     "which a trace does not show, so the files it read cannot be found from here.",
+     "Check the process itself: acs-doctor --pid <pid of a DB2 engine process of {user}>; and give "
+     "QXREG an absolute path: {qxregFix}"},
     {Cause::RegistryMissingDefaultExists, "registry-mistyped",
      "QXREG names {registry}, which does not exist ({origin}); the default registry "
      ZORVAN_DEFAULT_REGISTRY " does exist.",
-     "As {user}: remove QXREG from the profile (or set QXREG=" ZORVAN_DEFAULT_REGISTRY
-     "), then restart the DB2 instance."},
+     "{qxregFix}"},
     {Cause::RegistryMissingSimilarExists, "registry-mistyped",
      "QXREG names {registry}, which does not exist ({origin}); {similar} does, with a similar name.",
-     "As {user}: set QXREG={similar} in the profile, then restart the DB2 instance."},
+     "{qxregFix}"},
     {Cause::InstancesDirMissing, "instances-directory-missing",
      "The registry {registry} has no Zorvan directory ({instances} is missing), so no instance "
      "can be found.",
-     "Point QXREG at the registry root, the directory that holds Zorvan/ (as {user}: echo 'export "
-     "QXREG=<registry root>' >> ~/.profile), or as root: mkdir {instances} and register the "
-     "instance there."},
+     "QXREG names the directory that holds Zorvan/: {qxregFix} Or as root: mkdir {instances} and "
+     "register the instance there."},
     {Cause::InstancesDirUnreadable, "instances-directory-unreadable",
      "The instances directory {instances} cannot be read by {user}: {error}.",
      "As root: chmod 755 {instances}"},
@@ -44,12 +45,11 @@ const Row kRows[] = {
     {Cause::NoAgent, "no-instance-with-agent",
      "No registered instance has the DB2 agent installed: ZORVAN_INST is unset, "
      "{instances}/Instance001/Db2Agent does not exist{scanned}.",
-     "As root: touch {instances}/{example}/Db2Agent (or set ZORVAN_INST={example} in {user}'s "
-     "profile)."},
+     "As root: touch {instances}/{example}/Db2Agent (or name the instance: {instFix})"},
     {Cause::InstanceNotRegisteredByVariable, "instance-not-registered",
-     "Instance '{instance}' (from ZORVAN_INST) is not registered: {instanceDir} does not exist.",
-     "Set ZORVAN_INST to a registered instance (ls {registry}/Zorvan), or unset it to use the "
-     "first instance with the DB2 agent."},
+     "Instance '{instance}' (from ZORVAN_INST) is not registered: {instanceDir} does "
+     "not exist; registered under {instances}: {registered}.{nearMiss}",
+     "{instFix}"},
     {Cause::InstanceNotRegisteredByVendorOptions, "instance-not-registered",
      "Instance '{instance}' (from vendor options) is not registered: {instanceDir} does not exist.",
      "Correct the vmName in the options DB2 passes to the library, or register instance "
@@ -60,8 +60,7 @@ const Row kRows[] = {
     {Cause::EmptyInstanceVariable, "instance-variable-empty",
      "ZORVAN_INST is set but empty; an empty value still counts, so no instance is scanned for "
      "and the properties path becomes {properties}.",
-     "Unset ZORVAN_INST (or set it to the instance name) in {user}'s environment: as {user}, "
-     "remove it from ~/.profile, then restart the DB2 instance."},
+     "{instFix}"},
     {Cause::PropertiesMissing, "properties-missing",
      "The instance's properties file {properties} does not exist.",
      "As root: echo 'dZORVANHOME <home directory>' > {properties} (the directory holding "
@@ -72,8 +71,8 @@ const Row kRows[] = {
     {Cause::PropertiesNotOpened, "properties-not-opened",
      "The properties file {properties} could not be opened (missing, or not readable for the "
      "DB2 instance owner).",
-     "ls -l {properties}; it must exist and be readable for the instance owner (as root: "
-     "chmod 644 {properties})."},
+     "Check as the instance owner: acs-doctor --as-user {user} (the file must be readable for "
+     "{user}; as root: chmod 644 {properties})."},
     {Cause::PropertiesPathTooLong, "properties-path-too-long",
      "The properties path for instance '{instance}' under {registry} is longer than {limit} bytes.",
      "Use a shorter registry path (QXREG) or instance name."},
@@ -117,7 +116,7 @@ const Row kRows[] = {
     {Cause::BackendNotAccessible, "backend-not-accessible",
      "The back end {lib} failed the execute test (missing, not executable, or a directory above "
      "it not searchable for the DB2 instance owner).",
-     "Check as the instance owner: acs-doctor --as-user <instance owner>"},
+     "Check as the instance owner: acs-doctor --as-user {user}"},
     {Cause::BackendLoadFailed, "backend-load-failed",
      "The back end {lib} was found but failed to load: {error}",
      "Install the back end's missing libraries, or a back end built for this platform (check: "
@@ -125,6 +124,11 @@ const Row kRows[] = {
     {Cause::BackendLacksEntryPoints, "backend-lacks-entry-points",
      "The back end {lib} lacks {missing}: db2ACSInitialize would return 11.",
      "Install a back end that exports all fourteen db2ACS*pp entry points (check: nm -D {lib})."},
+    {Cause::BackendKilledTheProcess, "backend-killed-the-process",
+     "Loading the back end {lib} killed the checking process with signal {signal} ({signalName}): "
+     "DB2's process would die here.",
+     "Keep DB2 from loading it until its vendor has fixed its initialisation (as root: chmod a-x "
+     "{lib}, so that db2ACSInitialize returns 11 instead), and look at it with: ldd {lib}"},
     {Cause::DiscoveryUnexpected, "discovery-failed",
      "Discovery failed in an unexpected way (run with --verbose for the library's trace).",
      "Read the trace lines of GetZorvanBaseDir in the operator's guide's troubleshooting table."},
@@ -158,10 +162,18 @@ std::string fill(const char *text, const CauseValues &values) {
 
 }  // namespace
 
+const char *severityName(Severity severity) {
+  switch (severity) {
+    case Severity::Error: return "error";
+    case Severity::Warning: return "warning";
+    case Severity::Note: return "note";
+  }
+  return "note";
+}
+
 Problem describe(Cause cause, const CauseValues &values) {
   const Row &row = rowOf(cause);
   return {Severity::Error, fill(row.text, values), fill(row.fix, values), row.name};
 }
-
 
 }  // namespace doctor

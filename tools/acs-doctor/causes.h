@@ -14,6 +14,7 @@ namespace doctor {
 
 enum class Cause {
   RegistryMissing,
+  RegistryRelative,
   RegistryMissingDefaultExists,
   RegistryMissingSimilarExists,
   InstancesDirMissing,
@@ -42,6 +43,7 @@ enum class Cause {
   BackendNotAccessible,
   BackendLoadFailed,
   BackendLacksEntryPoints,
+  BackendKilledTheProcess,
   DiscoveryUnexpected,
 };
 

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -100,6 +101,18 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
     if (in >= 0) dup2(in, 0);
     dup2(fds[1], 1);
     close(fds[1]);
+    // One's own login needs no switch: a login shell with a clean
+    // environment, as su - starts it.
+    const struct passwd *pw = getpwnam(user.c_str());
+    if (pw != nullptr && getuid() != 0 && pw->pw_uid == getuid()) {
+      std::string home = std::string("HOME=") + pw->pw_dir, shell = std::string("SHELL=") + pw->pw_shell;
+      std::string name = "USER=" + user, logname = "LOGNAME=" + user;
+      char *envp[] = {&home[0], &shell[0], &name[0], &logname[0], const_cast<char *>("PATH=/usr/bin:/bin"), nullptr};
+      if (chdir(pw->pw_dir) != 0) {
+      }
+      execle(pw->pw_shell, "-sh", "-c", script.c_str(), static_cast<char *>(nullptr), envp);
+      _exit(127);
+    }
     // runuser is su for root without authentication; older systems lack it.
     const char *const runusers[] = {"/usr/sbin/runuser", "/sbin/runuser"};
     for (const char *runuser : runusers)

@@ -1,15 +1,18 @@
 #include "explain.h"
 
 #include <dirent.h>
-#include <errno.h>
+#include <grp.h>
 #include <pwd.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 
-#include "causes.h"
 #include "zorvan/discovery.h"
 
 namespace doctor {
@@ -18,61 +21,119 @@ namespace {
 
 const char kKey[] = "dZORVANHOME";
 
-std::string ownerName(uid_t uid) {
-  const struct passwd *pw = getpwuid(uid);
-  return pw != nullptr ? pw->pw_name : std::to_string(uid);
-}
-
-std::string modeText(unsigned mode) {
-  char text[8];
-  snprintf(text, sizeof text, "%04o", mode & 07777);
-  return text;
-}
-
 bool isDirectory(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Values every cause may use.
-CauseValues baseValues(const UserCheck &c, const Subject &s) {
-  const Facts &f = c.facts;
-  const SteeringVariable *qxreg = s.variable("QXREG");
-  bool fromVariable = qxreg != nullptr && qxreg->set && !qxreg->value.empty();
-  std::string origin = fromVariable ? "QXREG " + qxreg->origin
-                                    : "the default; QXREG " +
-                                          (qxreg != nullptr ? qxreg->origin : std::string("unset"));
-  return factValues(f, c.run.user, origin);
+std::vector<std::string> directoriesIn(const std::string &dir) {
+  std::vector<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (const struct dirent *e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != ".." && isDirectory(dir + "/" + name)) names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-// A directory on the way that the user cannot search, found by the child.
-bool explainBlocked(const UserCheck &c, CauseValues v, const std::string &target,
+std::string lower(std::string text) {
+  for (char &ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+CauseValues valuesOf(const Facts &f, const Context &c) {
+  return {{"registry", f.registry},       {"origin", c.registryOrigin},
+          {"user", c.user},               {"instances", f.registry + "/Zorvan"},
+          {"instance", f.instance},       {"properties", f.propertiesPath},
+          {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
+          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
+}
+
+// Whether the mode bits let the user do what bit (S_IXOTH, ...) asks, as
+// the kernel decides for a process of that user without privileges: for a
+// trace, whose writer cannot be asked.
+bool modeAllows(const struct stat &st, uid_t uid, unsigned bit) {
+  if (st.st_uid == uid) return (st.st_mode & (bit << 6)) != 0;
+  const struct passwd *pw = getpwuid(uid);
+  int count = 256;
+  std::vector<gid_t> groups(256);
+  if (pw != nullptr && getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) >= 0)
+    for (int i = 0; i < count; ++i)
+      if (groups[static_cast<std::size_t>(i)] == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
+  return (st.st_mode & bit) != 0;
+}
+
+// Whether the user discovery ran as may execute path (search, for a
+// directory): asked as that user live, read off the mode bits for a trace.
+bool mayExecute(const Context &c, const std::string &path, const struct stat &st) {
+  if (c.live) return access(path.c_str(), X_OK) == 0 || errno != EACCES;
+  return c.uid == 0 || modeAllows(st, c.uid, S_IXOTH);
+}
+
+// The first directory above path that the user may not search.
+bool explainBlocked(const Context &c, CauseValues v, const std::string &target,
                     std::vector<Problem> &out) {
-  if (c.run.blockedDir.empty()) return false;
-  v["target"] = target;
-  v["dir"] = c.run.blockedDir;
-  v["dirOwner"] = ownerName(c.run.blockedOwner);
-  v["dirMode"] = modeText(c.run.blockedMode);
-  out.push_back(describe(Cause::DirectoryNotSearchable, v));
-  return true;
+  if (!c.live && c.uid == 0) return false;
+  for (std::size_t slash = target.find('/', 1); slash != std::string::npos;
+       slash = target.find('/', slash + 1)) {
+    std::string dir = target.substr(0, slash);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || mayExecute(c, dir, st)) continue;
+    v["target"] = target;
+    v["dir"] = dir;
+    v["dirOwner"] = userName(st.st_uid);
+    v["dirMode"] = modeText(st.st_mode);
+    out.push_back(describe(Cause::DirectoryNotSearchable, v));
+    return true;
+  }
+  return false;
+}
+
+// A directory beside path's missing last component, within two edits of it.
+std::string similarSibling(const std::string &path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  std::size_t slash = trimmed.rfind('/');
+  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
+  std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+  for (const std::string &entry : directoriesIn(parent))
+    if (entry != name && editDistance(entry, name, 2) <= 2)
+      return (parent == "/" ? "" : parent) + "/" + entry;
+  return "";
 }
 
 // The registry itself is missing: the cause behind every later failure.
-bool explainMissingRegistry(const UserCheck &c, const Subject &s, const CauseValues &v,
+bool explainRegistryMissing(const Facts &f, const Context &c, CauseValues v,
                             std::vector<Problem> &out) {
-  const SteeringVariable *qxreg = s.variable("QXREG");
-  bool fromVariable = qxreg != nullptr && qxreg->set && !qxreg->value.empty();
-  return explainRegistryMissing(c.facts.registry, fromVariable, v, out);
+  struct stat st;
+  if (stat(f.registry.c_str(), &st) == 0 ? S_ISDIR(st.st_mode) : errno != ENOENT) return false;
+  std::string similar = similarSibling(f.registry);
+  if (c.registryFromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY &&
+      isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", "");
+    out.push_back(describe(Cause::RegistryMissingDefaultExists, v));
+  } else if (c.registryFromVariable && !similar.empty()) {
+    v["similar"] = similar;
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", similar);
+    out.push_back(describe(Cause::RegistryMissingSimilarExists, v));
+  } else {
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
+    out.push_back(describe(Cause::RegistryMissing, v));
+  }
+  return true;
 }
 
-void explainNoInstance(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
-  const Facts &f = c.facts;
-  CauseValues v = baseValues(c, s);
-  if (explainMissingRegistry(c, s, v, out)) return;
+void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &out) {
+  CauseValues v = valuesOf(f, c);
+  if (explainRegistryMissing(f, c, v, out)) return;
   if (!f.scanOpened) {
     if (f.scanOpenErrno == ENOENT) {
+      v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
       out.push_back(describe(Cause::InstancesDirMissing, v));
-    } else if (!explainBlocked(c, v, f.instancesDir, out)) {
+    } else if (!explainBlocked(c, v, f.registry + "/Zorvan/", out)) {
       v["error"] = strerror(f.scanOpenErrno);
       out.push_back(describe(Cause::InstancesDirUnreadable, v));
     }
@@ -84,98 +145,63 @@ void explainNoInstance(const UserCheck &c, const Subject &s, std::vector<Problem
       v["example"] = e.name;
       break;
     }
-  v["scanned"] = f.scan.empty() ? " and " + f.instancesDir + " holds no other entry"
+  v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", v["example"]);
+  v["scanned"] = f.scan.empty() ? " and " + f.registry + "/Zorvan holds no other entry"
                                 : ", and none of the " + std::to_string(f.scan.size()) +
                                       " entries scanned is a directory holding Db2Agent";
   out.push_back(describe(Cause::NoAgent, v));
 }
 
-void explainNoProperties(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
-  const Facts &f = c.facts;
-  CauseValues v = baseValues(c, s);
-  if (explainMissingRegistry(c, s, v, out)) return;
+void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
+                         std::vector<Problem> &out) {
+  std::vector<std::string> registered = directoriesIn(f.registry + "/Zorvan");
+  std::string list, nearMiss, best = registered.empty() ? "<instance>" : registered[0];
+  for (const std::string &name : registered) {
+    list += (list.empty() ? "" : ", ") + name;
+    if (lower(name) == lower(f.instance)) {
+      nearMiss = " '" + name + "' differs only in case (instance names are case-sensitive).";
+      best = name;
+    }
+  }
+  v["registered"] = list.empty() ? "none" : list;
+  v["nearMiss"] = nearMiss;
+  v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", best);
+  out.push_back(describe(Cause::InstanceNotRegisteredByVariable, v));
+}
+
+void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> &out) {
+  CauseValues v = valuesOf(f, c);
+  if (explainRegistryMissing(f, c, v, out)) return;
   if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
+    v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", "");
     out.push_back(describe(Cause::EmptyInstanceVariable, v));
     return;
   }
-  if (c.run.propertiesErrno == EACCES && explainBlocked(c, v, f.propertiesPath, out)) return;
+  FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
+  int error = file == nullptr ? errno : 0;
+  if (file != nullptr) fclose(file);
+  if ((!c.live || error == EACCES) && explainBlocked(c, v, f.propertiesPath, out)) return;
   std::string instanceDir = f.registry + "/Zorvan/" + f.instance;
   v["instanceDir"] = instanceDir;
-  if (!isDirectory(instanceDir)) {
-    out.push_back(describe(f.instanceOrigin == "ZORVAN_INST"       ? Cause::InstanceNotRegisteredByVariable
-                           : f.instanceOrigin == "vendor options" ? Cause::InstanceNotRegisteredByVendorOptions
-                                                                  : Cause::InstanceNotRegistered,
-                           v));
-    return;
-  }
-  int error = c.run.propertiesErrno != 0 ? c.run.propertiesErrno : ENOENT;
-  v["error"] = strerror(error);
-  out.push_back(describe(error == ENOENT ? Cause::PropertiesMissing : Cause::PropertiesUnreadable, v));
-}
-
-void explainNoHome(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
-  out.push_back(explainKeyLine(c.facts.propertiesPath, baseValues(c, s)));
-}
-
-void explainNotAccessible(const UserCheck &c, const Subject &s, std::vector<Problem> &out) {
-  const Facts &f = c.facts;
-  const std::string &lib = f.libraryPath;
-  if (lib.empty()) return explainNoHome(c, s, out);
-  CauseValues v = baseValues(c, s);
-  if (lib.find('\r') != std::string::npos) {
-    out.push_back(describe(Cause::CrLfLineEnds, v));
-    return;
-  }
-  if (c.run.libraryErrno == EACCES && explainBlocked(c, v, lib, out)) return;
   struct stat st;
-  bool present = stat(lib.c_str(), &st) == 0;
-  int statError = present ? 0 : errno;
-  int error = c.run.libraryErrno != 0 ? c.run.libraryErrno : present ? EACCES : statError;
-  if (present) {
-    v["mode"] = modeText(st.st_mode);
-    v["owner"] = ownerName(st.st_uid);
-  }
-  v["error"] = strerror(error);
-  if (!present && statError == ENOENT)
-    out.push_back(describe(isDirectory(f.home) ? Cause::BackendMissing : Cause::HomeMissing, v));
-  else if (present && !S_ISREG(st.st_mode))
-    out.push_back(describe(Cause::BackendNotRegular, v));
-  else if (present && (st.st_mode & 0111) == 0)
-    out.push_back(describe(Cause::BackendNotExecutable, v));
-  else if (present && error == EACCES)
-    out.push_back(describe(Cause::BackendNotExecutableForUser, v));
-  else
-    out.push_back(describe(Cause::BackendFailsTest, v));
-}
-
-}  // namespace
-
-bool explainRegistryMissing(const std::string &registry, bool fromVariable, CauseValues values,
-                            std::vector<Problem> &out) {
-  if (isDirectory(registry)) return false;
-  std::string similar = similarSibling(registry);
-  if (fromVariable && registry != ZORVAN_DEFAULT_REGISTRY && isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
-    out.push_back(describe(Cause::RegistryMissingDefaultExists, values));
-  } else if (fromVariable && !similar.empty()) {
-    values["similar"] = similar;
-    out.push_back(describe(Cause::RegistryMissingSimilarExists, values));
+  if (!isDirectory(instanceDir)) {
+    if (f.instanceOrigin == "ZORVAN_INST")
+      explainUnregistered(f, c, v, out);
+    else
+      out.push_back(describe(f.instanceOrigin == "vendor options" ? Cause::InstanceNotRegisteredByVendorOptions
+                                                                  : Cause::InstanceNotRegistered, v));
+  } else if (stat(f.propertiesPath.c_str(), &st) != 0 && errno == ENOENT) {
+    out.push_back(describe(Cause::PropertiesMissing, v));
+  } else if (c.live) {
+    v["error"] = strerror(error != 0 ? error : EACCES);
+    out.push_back(describe(Cause::PropertiesUnreadable, v));
   } else {
-    out.push_back(describe(Cause::RegistryMissing, values));
+    out.push_back(describe(Cause::PropertiesNotOpened, v));
   }
-  return true;
 }
 
-CauseValues factValues(const Facts &f, const std::string &user, const std::string &origin) {
-  return {{"registry", f.registry},       {"origin", origin},
-          {"user", user},                 {"instances", f.registry + "/Zorvan"},
-          {"instance", f.instance},       {"properties", f.propertiesPath},
-          {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
-          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
-}
-
-Problem explainKeyLine(const std::string &propertiesPath, CauseValues v) {
-  PropertiesReading p = readProperties(propertiesPath);
-  v["properties"] = propertiesPath;
+Problem explainKeyLine(const Facts &f, CauseValues v) {
+  PropertiesReading p = readProperties(f.propertiesPath);
   if (p.keyLine != 0 && !p.hasValue) {
     v["line"] = std::to_string(p.keyLine);
     return describe(Cause::KeyWithoutValue, v);
@@ -187,7 +213,51 @@ Problem explainKeyLine(const std::string &propertiesPath, CauseValues v) {
     v["value"] = p.nearMiss.value;
     return describe(Cause::KeyNearMiss, v);
   }
+  if (p.hasValue)  // only a trace can show a file that has changed since
+    return {Severity::Note,
+            f.propertiesPath + " gave no home directory when the trace was written, but has a "
+            "dZORVANHOME line now: it was changed since.",
+            "Check the installation as it is now: acs-doctor --as-user " + v["user"]};
   return describe(Cause::KeyMissing, v);
+}
+
+void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem> &out) {
+  const std::string &lib = f.libraryPath;
+  CauseValues v = valuesOf(f, c);
+  if (lib.find('\r') != std::string::npos) {
+    out.push_back(describe(Cause::CrLfLineEnds, v));
+    return;
+  }
+  int error = c.live && access(lib.c_str(), X_OK) != 0 ? errno : 0;
+  if ((!c.live || error == EACCES) && explainBlocked(c, v, lib, out)) return;
+  struct stat st;
+  bool present = stat(lib.c_str(), &st) == 0;
+  int statError = present ? 0 : errno;
+  if (present) {
+    v["mode"] = modeText(st.st_mode);
+    v["owner"] = userName(st.st_uid);
+  }
+  v["error"] = strerror(error != 0 ? error : statError != 0 ? statError : EACCES);
+  if (!present && statError == ENOENT)
+    out.push_back(describe(isDirectory(f.home) ? Cause::BackendMissing : Cause::HomeMissing, v));
+  else if (present && !S_ISREG(st.st_mode))
+    out.push_back(describe(Cause::BackendNotRegular, v));
+  else if (present && (st.st_mode & 0111) == 0)
+    out.push_back(describe(Cause::BackendNotExecutable, v));
+  else if (!c.live && (c.uid == 0 || mayExecute(c, lib, st)))
+    out.push_back(describe(Cause::BackendNotAccessible, v));
+  else if (present && (error == EACCES || !c.live))
+    out.push_back(describe(Cause::BackendNotExecutableForUser, v));
+  else
+    out.push_back(describe(Cause::BackendFailsTest, v));
+}
+
+}  // namespace
+
+std::string modeText(unsigned mode) {
+  char text[8];
+  snprintf(text, sizeof text, "%04o", mode & 07777);
+  return text;
 }
 
 std::string visible(const std::string &text) {
@@ -201,28 +271,6 @@ std::string visible(const std::string &text) {
   return out;
 }
 
-std::string similarSibling(const std::string &path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  std::size_t slash = trimmed.rfind('/');
-  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
-  std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-  DIR *dir = opendir(parent.c_str());
-  if (dir == nullptr) return "";
-  std::string found;
-  while (const struct dirent *e = readdir(dir)) {
-    std::string entry = e->d_name;
-    if (entry == "." || entry == ".." || entry == name) continue;
-    std::string candidate = (parent == "/" ? "" : parent) + "/" + entry;
-    if (editDistance(entry, name, 2) <= 2 && isDirectory(candidate)) {
-      found = candidate;
-      break;
-    }
-  }
-  closedir(dir);
-  return found;
-}
-
 PropertiesReading readProperties(const std::string &path) {
   PropertiesReading r;
   // A path out of a trace may name anything; only a regular file is read.
@@ -232,21 +280,13 @@ PropertiesReading readProperties(const std::string &path) {
   if (!in) return r;
   r.readable = true;
   std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
+  for (int number = 1; std::getline(in, line); ++number) {
     std::size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos) continue;
     std::size_t end = line.find_first_of(" \t", start);
-    std::string first = line.substr(start, end == std::string::npos ? end : end - start);
-    if (first == kKey) {
+    if (line.substr(start, end == std::string::npos ? end : end - start) == kKey) {
       r.keyLine = number;
-      std::size_t v = end == std::string::npos ? end : line.find_first_not_of(" \t", end);
-      if (v != std::string::npos) {
-        std::size_t ve = line.find_first_of(" \t", v);
-        r.value = line.substr(v, ve == std::string::npos ? ve : ve - v);
-        r.hasValue = true;
-      }
+      r.hasValue = end != std::string::npos && line.find_first_not_of(" \t", end) != std::string::npos;
       return r;
     }
     NearMiss miss;
@@ -258,30 +298,40 @@ PropertiesReading readProperties(const std::string &path) {
   return r;
 }
 
-std::vector<Problem> explainDiscovery(const UserCheck &check, const Subject &subject) {
+std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
   std::vector<Problem> out;
-  switch (check.facts.stage) {
-    case Stage::Bound:
-      break;
-    case Stage::NoInstance:
-      explainNoInstance(check, subject, out);
-      break;
-    case Stage::NoProperties:
-      explainNoProperties(check, subject, out);
-      break;
-    case Stage::PathTooLong:
-      out.push_back(describe(Cause::PropertiesPathTooLong, baseValues(check, subject)));
-      break;
-    case Stage::HomeTooLong:
-      out.push_back(describe(Cause::HomeTooLong, baseValues(check, subject)));
-      break;
-    case Stage::NotAccessible:
-      explainNotAccessible(check, subject, out);
-      break;
-    case Stage::Other:
-      out.push_back(describe(Cause::DiscoveryUnexpected, baseValues(check, subject)));
-      break;
+  if (!c.live && f.stage != Stage::Bound && !f.registry.empty() && f.registry[0] != '/') {
+    CauseValues v = valuesOf(f, c);
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
+    out.push_back(describe(Cause::RegistryRelative, v));
+    return out;
   }
+  switch (f.stage) {
+    case Stage::Bound: break;
+    case Stage::NoInstance: explainNoInstance(f, c, out); break;
+    case Stage::NoProperties: explainNoProperties(f, c, out); break;
+    case Stage::PathTooLong: out.push_back(describe(Cause::PropertiesPathTooLong, valuesOf(f, c))); break;
+    case Stage::NoHome: out.push_back(explainKeyLine(f, valuesOf(f, c))); break;
+    case Stage::HomeTooLong: out.push_back(describe(Cause::HomeTooLong, valuesOf(f, c))); break;
+    case Stage::NotAccessible: explainNotAccessible(f, c, out); break;
+    case Stage::Other: out.push_back(describe(Cause::DiscoveryUnexpected, valuesOf(f, c))); break;
+  }
+  return out;
+}
+
+std::vector<Problem> explainLoad(const Facts &f, const Context &c) {
+  std::vector<Problem> out;
+  CauseValues v = valuesOf(f, c);
+  v["error"] = f.loadError;
+  for (const std::string &symbol : f.missing) v["missing"] += (v["missing"].empty() ? "" : ", ") + symbol;
+  if (!f.loadTried) return out;
+  struct stat st;
+  if (!f.loaded && c.live && stat(f.libraryPath.c_str(), &st) != 0)
+    out.push_back(describe(Cause::BackendMissing, v));
+  else if (!f.loaded)
+    out.push_back(describe(Cause::BackendLoadFailed, v));
+  else if (!f.missing.empty())
+    out.push_back(describe(Cause::BackendLacksEntryPoints, v));
   return out;
 }
 

@@ -1,5 +1,7 @@
-// Turns where discovery stopped into a cause and a fix from the table of
-// causes, looking at the files involved to tell the possible reasons apart.
+// The one decision tree: where discovery stopped (or the load failed),
+// turned into a cause and a fix from the table of causes, looking at the
+// files involved to tell the possible reasons apart. The live check runs
+// it in the checking process, as the subject; --trace in the doctor.
 #ifndef ACS_DOCTOR_EXPLAIN_H
 #define ACS_DOCTOR_EXPLAIN_H
 
@@ -8,12 +10,23 @@
 
 #include "causes.h"
 #include "findings.h"
+#include "login_files.h"
 #include "near_miss.h"
 
 namespace doctor {
 
-// Problems of the subject's run (none when it bound).
-std::vector<Problem> explainDiscovery(const UserCheck &check, const Subject &subject);
+struct Context {
+  bool live = false;  // probes run as the user discovery ran as
+  std::string user;   // that user (live), or the trace file's owner
+  uid_t uid = 0;
+  std::string registryOrigin;     // "QXREG from ...", "the default; ..."
+  bool registryFromVariable = false;
+  LoginFiles login;               // the user's login files, for fixes that set variables
+};
+
+std::vector<Problem> explainDiscovery(const Facts &facts, const Context &context);
+// The load's problems (none when it loaded whole).
+std::vector<Problem> explainLoad(const Facts &facts, const Context &context);
 
 // What the properties file says about dZORVANHOME, read the way the
 // library reads it.
@@ -21,31 +34,13 @@ struct PropertiesReading {
   bool readable = false;
   int keyLine = 0;  // 1-based line of the first key line, 0 when none
   bool hasValue = false;
-  std::string value;
   NearMiss nearMiss;  // the first line that almost is the key line
 };
 PropertiesReading readProperties(const std::string &path);
 
-// The values every cause may use, from what discovery found; origin says
-// where the registry directory came from.
-CauseValues factValues(const Facts &facts, const std::string &user, const std::string &origin);
-
-// When the registry directory does not exist: the cause, preferring a
-// mistyped QXREG (fromVariable) beside the default or a similar directory.
-// False when it exists.
-bool explainRegistryMissing(const std::string &registry, bool fromVariable, CauseValues values,
-                            std::vector<Problem> &out);
-
-// Why the properties file gave no home directory: a key line without a
-// value, a near miss, or no key line at all.
-Problem explainKeyLine(const std::string &propertiesPath, CauseValues values);
-
-// A directory next to path's missing last component whose name is within
-// two edits of it; empty when none.
-std::string similarSibling(const std::string &path);
-
 // "a\rb" shown as "a\\rb", control characters made visible.
 std::string visible(const std::string &text);
+std::string modeText(unsigned mode);
 
 }  // namespace doctor
 

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "trace_text_match.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_texts.h"
 
@@ -12,23 +11,49 @@ namespace doctor {
 
 namespace {
 
-const char kNameTag[] = "GetZorvanInstanceName";
-const char kScanTag[] = "get_first_zorvan_instname";
-const char kBaseTag[] = "GetZorvanBaseDir";
-// The text between the two conversions of ZORVAN_TEXT_SCAN_OPEN_FAILED.
-const char kScanOpenMiddle[] = ") failed with errno: ";
-
-bool endsWith(const std::string &text, const char *tail) {
-  std::size_t n = std::strlen(tail);
-  return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+bool endsWith(const std::string &text, const std::string &tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The text between head and tail when message is head...tail.
-bool between(const std::string &message, const char *head, const char *tail, std::string &out) {
-  std::size_t h = std::strlen(head), t = std::strlen(tail);
-  if (!startsWith(message, head) || message.size() < h + t || !endsWith(message, tail))
-    return false;
-  out = message.substr(h, message.size() - h - t);
+// The values in place of a format's conversions when message has the
+// format's shape: its fixed pieces in order, the last one at the end.
+bool fields(const std::string &m, const char *format, std::vector<std::string> &values) {
+  std::vector<std::string> pieces(1);
+  for (const char *p = format; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] != '\0' && p[1] != '%') {
+      pieces.emplace_back();
+      ++p;
+    } else {
+      pieces.back() += *p;
+    }
+  }
+  while (!pieces.back().empty() && pieces.back().back() == '\n') pieces.back().pop_back();
+  if (!startsWith(m, pieces[0]) || !endsWith(m, pieces.back())) return false;
+  std::size_t at = pieces[0].size(), end = m.size() - pieces.back().size();
+  if (end < at) return false;
+  values.clear();
+  for (std::size_t i = 1; i + 1 < pieces.size(); ++i) {
+    std::size_t next = m.find(pieces[i], at);
+    if (next == std::string::npos || next > end) return false;
+    values.push_back(m.substr(at, next - at));
+    at = next + pieces[i].size();
+  }
+  if (pieces.size() > 1) values.push_back(m.substr(at, end - at));
+  return true;
+}
+
+bool between(const std::string &m, const char *format, std::string &out) {
+  std::vector<std::string> values;
+  if (!fields(m, format, values) || values.size() != 1) return false;
+  out = values[0];
+  return true;
+}
+
+bool splitTwo(const std::string &m, const char *format, std::string &first, std::string &second) {
+  std::vector<std::string> values;
+  if (!fields(m, format, values) || values.size() != 2) return false;
+  first = values[0];
+  second = values[1];
   return true;
 }
 
@@ -44,81 +69,8 @@ ScanEntry &entryNamed(Facts &facts, const std::string &name) {
   return facts.scan.back();
 }
 
-void readScan(const DiscoveryRun &run, Facts &facts) {
-  facts.scanRan = run.scanCalled;
-  facts.instancesDir = run.registry + "/Zorvan";
-  bool probeMissed = false;
-  for (const std::string &line : run.scanTrace) {
-    std::string m, text;
-    if (!messageOf(line, kScanTag, m)) continue;
-    std::size_t at;
-    if (startsWith(m, textBefore(ZORVAN_TEXT_SCAN_OPEN_FAILED)) && (at = m.rfind(kScanOpenMiddle)) != std::string::npos) {
-      facts.scanOpened = false;
-      facts.scanOpenErrno = std::atoi(m.c_str() + at + std::strlen(kScanOpenMiddle));
-    } else if (startsWith(m, "Instance001 doesnt have DB2 iKA installed.")) {
-      probeMissed = true;
-    } else if (startsWith(m, "stat(") &&
-               (at = m.find(", DB2 Agent is not installed under instance = ")) !=
-                   std::string::npos) {
-      std::string dir = m.substr(at + std::strlen(", DB2 Agent is not installed under instance = "));
-      entryNamed(facts, lastComponent(dir)).reason = "no Db2Agent file in it";
-    } else if (startsWith(m, "stat(") && (at = m.rfind(") failed, errno: ")) != std::string::npos) {
-      std::string path = m.substr(5, at - 5);
-      int error = std::atoi(m.c_str() + at + std::strlen(") failed, errno: "));
-      entryNamed(facts, lastComponent(path)).reason =
-          std::string("cannot be examined: ") + std::strerror(error) +
-          (error == ENOENT ? " (a dangling symbolic link?)" : "");
-    } else if (startsWith(m, "not a dir : ")) {
-      entryNamed(facts, m.substr(std::strlen("not a dir : "))).reason =
-          "not a directory (only directories are instances)";
-    } else if (startsWith(m, "Skipping ") && (at = m.find(": its ")) != std::string::npos) {
-      entryNamed(facts, m.substr(9, at - 9)).reason =
-          "its path is longer than " + std::to_string(ZORVAN_PATH_MAX - 1) + " bytes";
-    } else if (between(m, "Got instance name:  ", "", text)) {
-      entryNamed(facts, text).chosen = true;
-    }
-  }
-  facts.defaultProbeHit = run.scanResult == 0 && !probeMissed;
-}
-
-void readBase(const DiscoveryRun &run, Facts &facts) {
-  facts.stage = run.baseResult == 0 ? Stage::Bound : Stage::Other;
-  for (const std::string &line : run.baseTrace) {
-    std::string m, text;
-    if (!messageOf(line, kBaseTag, m)) continue;
-    bool failing = run.baseResult != 0;
-    if (between(m, textBefore(ZORVAN_TEXT_PROPERTIES_PATH).c_str(), "", text)) {
-      facts.propertiesPath = text;
-    } else if (startsWith(m, ZORVAN_TEXT_SCAN_FAILED)) {
-      if (failing) facts.stage = Stage::NoInstance;
-    } else if (startsWith(m, "Properties path does not fit")) {
-      if (failing) facts.stage = Stage::PathTooLong;
-    } else if (between(m, textBefore(ZORVAN_TEXT_NO_PROPERTIES).c_str(), "", text)) {
-      facts.propertiesPath = text;
-      if (failing) facts.stage = Stage::NoProperties;
-    } else if (startsWith(m, "dZORVANHOME in ") && m.find(" is longer than ") != std::string::npos) {
-      if (failing) facts.stage = Stage::HomeTooLong;
-    } else if (between(m, textBefore(ZORVAN_TEXT_NOT_ACCESSIBLE).c_str(),
-                       textAfter(ZORVAN_TEXT_NOT_ACCESSIBLE).c_str(), text)) {
-      facts.libraryPath = text;
-      facts.libraryAccessible = false;
-      if (failing) facts.stage = Stage::NotAccessible;
-    } else if (between(m, "Home directory (dZORVANHOME) is ", "", text)) {
-      facts.home = text;
-      facts.libraryPath = text + "/Base/" ZORVAN_BACKEND_LIBRARY;
-      facts.libraryAccessible = true;
-    }
-  }
-  // A path the execute test saw names its home: "<home>/Base/libqxacsint.so".
-  const std::string tail = "/Base/" ZORVAN_BACKEND_LIBRARY;
-  if (facts.home.empty() && endsWith(facts.libraryPath, tail.c_str()))
-    facts.home = facts.libraryPath.substr(0, facts.libraryPath.size() - tail.size());
-  if (!facts.home.empty()) facts.baseDir = facts.home + "/Base";
-  if (run.baseResult == 0) facts.baseDir = run.baseDir;
-}
-
-}  // namespace
-
+// The message of "tag: message" when the tag matches, trailing newlines
+// removed; false for another tag.
 bool messageOf(const std::string &line, const char *tag, std::string &message) {
   std::size_t n = std::strlen(tag);
   if (line.compare(0, n, tag) != 0 || line.compare(n, 2, ": ") != 0) return false;
@@ -127,26 +79,139 @@ bool messageOf(const std::string &line, const char *tag, std::string &message) {
   return true;
 }
 
-Facts interpret(const DiscoveryRun &run) {
-  Facts facts;
-  facts.registry = run.registry;
-  if (run.nameFound != 0) {
-    facts.instance = run.name;
-    bool vendorOptions = false;
-    for (const std::string &line : run.nameTrace) {
-      std::string m;
-      if (messageOf(line, kNameTag, m) && startsWith(m, "GUI case:")) vendorOptions = true;
-    }
-    facts.instanceOrigin = vendorOptions ? "vendor options" : "ZORVAN_INST";
-  } else if (run.scanCalled) {
-    readScan(run, facts);
-    if (run.scanResult == 0) {
-      facts.instance = run.scanName;
-      facts.instanceOrigin = "first-instance scan";
+void readName(const std::string &m, Facts &f) {
+  std::string text;
+  if (startsWith(m, ZORVAN_TEXT_VENDOR_OPTIONS)) {
+    f.instanceOrigin = "vendor options";
+  } else if (f.instanceOrigin == "vendor options" && between(m, ZORVAN_TEXT_VM_NAME, text)) {
+    f.instance = text;
+  } else if (between(m, ZORVAN_TEXT_INSTANCE_VARIABLE, text)) {
+    f.instanceOrigin = "ZORVAN_INST";
+    f.instance = text;
+  }
+}
+
+void readScan(const std::string &m, Facts &f, bool &probeMissed) {
+  std::string text, value;
+  f.scanRan = true;
+  if (splitTwo(m, ZORVAN_TEXT_SCAN_OPEN_FAILED, text, value)) {
+    f.scanOpened = false;
+    f.scanOpenErrno = std::atoi(value.c_str());
+  } else if (startsWith(m, textBefore(ZORVAN_TEXT_NO_DEFAULT_AGENT))) {
+    probeMissed = true;
+  } else if (splitTwo(m, ZORVAN_TEXT_NO_AGENT, text, value)) {
+    entryNamed(f, lastComponent(value)).reason = "no Db2Agent file in it";
+  } else if (splitTwo(m, ZORVAN_TEXT_ENTRY_STAT_FAILED, text, value)) {
+    int error = std::atoi(value.c_str());
+    entryNamed(f, lastComponent(text)).reason =
+        std::string("cannot be examined: ") + std::strerror(error) +
+        (error == ENOENT ? " (a dangling symbolic link?)" : "");
+  } else if (between(m, ZORVAN_TEXT_NOT_A_DIR, text)) {
+    entryNamed(f, text).reason = "not a directory (only directories are instances)";
+  } else if (splitTwo(m, ZORVAN_TEXT_ENTRY_TOO_LONG, text, value)) {
+    entryNamed(f, text).reason =
+        "its path is longer than " + std::to_string(ZORVAN_PATH_MAX - 1) + " bytes";
+  } else if (between(m, ZORVAN_TEXT_GOT_INSTANCE, text)) {
+    entryNamed(f, text).chosen = true;
+  }
+}
+
+void readBase(const std::string &m, Facts &f) {
+  std::string text;
+  if (between(m, ZORVAN_TEXT_PROPERTIES_PATH, text)) {
+    f.propertiesPath = text;
+  } else if (between(m, ZORVAN_TEXT_PUBLISHED, text) && startsWith(text, "ZORVAN_INST=")) {
+    f.instance = text.substr(std::strlen("ZORVAN_INST="));
+    f.instanceOrigin = "first-instance scan";
+  } else if (startsWith(m, ZORVAN_TEXT_SCAN_FAILED)) {
+    f.stage = Stage::NoInstance;
+  } else if (startsWith(m, textBefore(ZORVAN_TEXT_PROPERTIES_PATH_TOO_LONG))) {
+    f.stage = Stage::PathTooLong;
+  } else if (between(m, ZORVAN_TEXT_NO_PROPERTIES, text)) {
+    f.propertiesPath = text;
+    f.stage = Stage::NoProperties;
+  } else if (startsWith(m, textBefore(ZORVAN_TEXT_HOME_TOO_LONG))) {
+    f.stage = Stage::HomeTooLong;
+  } else if (between(m, ZORVAN_TEXT_NOT_ACCESSIBLE, text)) {
+    f.libraryPath = text;
+    f.stage = text.empty() ? Stage::NoHome : Stage::NotAccessible;
+  } else if (between(m, ZORVAN_TEXT_HOME, text)) {
+    f.home = text;
+    f.libraryPath = text + "/Base/" ZORVAN_BACKEND_LIBRARY;
+    f.stage = Stage::Bound;
+  }
+}
+
+// The loader's lines after a discovery that succeeded.
+void readLoader(const std::string &m, Facts &f) {
+  std::string text;
+  if (between(m, ZORVAN_TEXT_LIBRARY_TO_LOAD, text)) {
+    f.loadTried = f.loaded = true;
+    f.libraryPath = text;
+  }
+  std::vector<std::string> values;
+  if (fields(m, ZORVAN_TEXT_DLOPEN_FAILED, values) && values.size() == 3) {
+    f.loaded = false;
+    f.loadError = values[1];
+  }
+#define ACS_ENTRY_LABEL(Name, Code, Label, Calling, Params, Args)                   \
+  if (between(m, Label, text) && (text == "(nil)" || text == "0")) \
+    f.missing.push_back(ZORVAN_BACKEND_SYMBOL(Name));
+#define ACS_INITIALIZE_ENTRY ACS_ENTRY_LABEL
+#define ACS_FORWARDER_ENTRY ACS_ENTRY_LABEL
+#include "zorvan/entry_points.def"
+#undef ACS_ENTRY_LABEL
+}
+
+}  // namespace
+
+std::string textBefore(const char *format) {
+  const char *percent = std::strchr(format, '%');
+  return percent == nullptr ? format : std::string(format, percent);
+}
+
+bool startsWith(const std::string &text, const std::string &head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+Facts interpret(const std::vector<std::string> &messages) {
+  Facts f;
+  bool probeMissed = false, scanFound = false;
+  for (const std::string &line : messages) {
+    std::string m;
+    if (messageOf(line, ZORVAN_TAG_INSTANCE_NAME, m)) {
+      readName(m, f);
+    } else if (messageOf(line, ZORVAN_TAG_SCAN, m)) {
+      readScan(m, f, probeMissed);
+    } else if (messageOf(line, ZORVAN_TAG_BASE_DIR, m)) {
+      readBase(m, f);
+    } else if (messageOf(line, ZORVAN_TAG_LOADER, m)) {
+      if (startsWith(m, ZORVAN_TEXT_BASE_DIR_FAILED) && f.stage == Stage::Bound) f.stage = Stage::Other;
+      if (f.stage == Stage::Bound) readLoader(m, f);
     }
   }
-  readBase(run, facts);
-  return facts;
+  scanFound = f.instanceOrigin == "first-instance scan";
+  f.defaultProbeHit = f.scanRan && scanFound && !probeMissed;
+  // A path the execute test saw names its home: "<home>/Base/libqxacsint.so".
+  const std::string tail = "/Base/" ZORVAN_BACKEND_LIBRARY;
+  if (f.home.empty() && endsWith(f.libraryPath, tail))
+    f.home = f.libraryPath.substr(0, f.libraryPath.size() - tail.size());
+  if (!f.home.empty()) f.baseDir = f.home + "/Base";
+  return f;
+}
+
+const char *stageName(Stage stage) {
+  switch (stage) {
+    case Stage::Bound: return "bound";
+    case Stage::NoInstance: return "no-instance";
+    case Stage::PathTooLong: return "properties-path-too-long";
+    case Stage::NoProperties: return "properties-not-opened";
+    case Stage::NoHome: return "no-home-directory";
+    case Stage::HomeTooLong: return "home-too-long";
+    case Stage::NotAccessible: return "backend-not-accessible";
+    case Stage::Other: return "unexpected";
+  }
+  return "unexpected";
 }
 
 }  // namespace doctor

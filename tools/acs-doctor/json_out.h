@@ -1,5 +1,4 @@
-// The doctor's JSON output, shared by the installation check and the
-// trace explainer: one document per run, bytes that are not UTF-8 (paths
+// The doctor's JSON: one document per run, bytes that are not UTF-8 (paths
 // may hold any byte) replaced rather than refused.
 #ifndef ACS_DOCTOR_JSON_OUT_H
 #define ACS_DOCTOR_JSON_OUT_H
@@ -18,8 +17,6 @@ inline void writeJson(const nlohmann::json &doc, std::FILE *out) {
   std::string text = doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   std::fprintf(out, "%s\n", text.c_str());
 }
-
-const char *severityName(Severity severity);
 
 inline nlohmann::json problemsJson(const std::vector<Problem> &problems) {
   nlohmann::json list = nlohmann::json::array();

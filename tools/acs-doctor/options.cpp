@@ -15,7 +15,7 @@ int usageError(const char *program, const std::string &what) {
 
 void printUsage(const char *program) {
   std::printf(
-      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--json] [--verbose]\n"
+      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--json | --brief] [--verbose]\n"
       "       %s --trace FILE [--json]\n"
       "Explains how DB2 would find and load the ACS back end on this host, with\n"
       "the library's own discovery code, and names the fix for each problem.\n"
@@ -26,17 +26,19 @@ void printUsage(const char *program) {
       "\n"
       "  --pid PID       as that running process (a DB2 agent): its real uid, gid\n"
       "                  and groups, its QXREG and ZORVAN_INST, its working\n"
-      "                  directory (needs root, or the process's own user)\n"
+      "                  directory, its environment whole (needs root, or the\n"
+      "                  process's own user)\n"
       "  --as-user USER  as USER, with USER's login environment (what su - USER\n"
-      "                  gives, profile included; needs root)\n"
+      "                  gives, profile included; needs root, or USER itself)\n"
       "  --vm-name NAME  simulate DB2 passing a vendor-options record whose\n"
       "                  vmName is NAME (at most %zu characters)\n"
       "  --load          load the back end as the checked user would and check\n"
-      "                  its fourteen entry points; runs its constructors (in a\n"
-      "                  child process)\n"
+      "                  its fourteen entry points; runs its constructors (in the\n"
+      "                  checking process)\n"
       "  --trace FILE    explain a captured trace log (/tmp/db2acstrace.log):\n"
       "                  each process's ACS calls, the first failure and its cause\n"
       "  --json          one JSON object on stdout instead of text\n"
+      "  --brief         one line: host name, verdict and the first cause\n"
       "  --verbose       also print the library's trace of the discovery\n"
       "  --help          this text\n"
       "\n"
@@ -44,9 +46,11 @@ void printUsage(const char *program) {
       "creates a marker, and ZORVAN_INST as the scan exports it stays in its\n"
       "checking child.\n"
       "\n"
-      "Exit status: 0 DB2 would bind the back end, 1 it would not (or a debug\n"
-      "marker would hold a call), 2 usage error. With --trace: 0 no call failed,\n"
-      "1 one did, 2 usage error or unreadable file.\n",
+      "Exit status: 0 checked as the identity asked for, and DB2 would bind the\n"
+      "back end; 1 it would not (or a debug marker would hold a call, or the back\n"
+      "end kills the process loading it); 2 the check could not be made (usage\n"
+      "error, another user's check without root, a process that cannot be read).\n"
+      "With --trace: 0 no call failed, 1 one did, 2 usage error or unreadable file.\n",
       program, program, kVmNameMax);
 }
 
@@ -73,6 +77,8 @@ int parseOptions(int argc, char **argv, Options &out) {
       out.help = true;
     } else if (arg == "--json" && flag) {
       out.json = true;
+    } else if (arg == "--brief" && flag) {
+      out.brief = true;
     } else if (arg == "--load" && flag) {
       out.load = true;
     } else if (arg == "--verbose" && flag) {
@@ -99,7 +105,8 @@ int parseOptions(int argc, char **argv, Options &out) {
   }
   if (!out.pid.empty() && !out.asUser.empty())
     return usageError(program, "--pid and --as-user name two different checks; give one");
-  if (!out.traceFile.empty() && (!out.pid.empty() || !out.asUser.empty() || out.load || out.haveVmName))
+  if (out.json && out.brief) return usageError(program, "--json and --brief are two outputs; give one");
+  if (!out.traceFile.empty() && (!out.pid.empty() || !out.asUser.empty() || out.load || out.haveVmName || out.brief))
     return usageError(program, "--trace reads a trace log; it takes only --json");
   return 0;
 }

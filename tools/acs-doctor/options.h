@@ -16,6 +16,7 @@ constexpr std::size_t kVmNameMax = 17;
 struct Options {
   bool help = false;
   bool json = false;
+  bool brief = false;
   bool load = false;
   bool verbose = false;
   bool haveVmName = false;

@@ -23,7 +23,6 @@ const char *const kSteering[] = {"QXREG", "ZORVAN_INST"};
 
 // A process's or a login's environment, taken over whole.
 void takeEnvironment(const std::string &block, Subject &s) {
-  s.wholeEnvironment = true;
   std::size_t at = 0;
   while (at < block.size()) {
     std::size_t end = block.find('\0', at);
@@ -32,11 +31,6 @@ void takeEnvironment(const std::string &block, Subject &s) {
     if (entry.find('=') != std::string::npos && entry[0] != '=') s.environment.push_back(entry);
     at = end + 1;
   }
-}
-
-std::string nameOf(uid_t uid) {
-  const struct passwd *pw = getpwuid(uid);
-  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
 }
 
 // Fills the steering variables from a NUL-separated environment block.
@@ -80,14 +74,9 @@ bool firstId(const std::string &line, const char *head, unsigned long &out) {
 
 }  // namespace
 
-std::string identityText(const Subject &s) {
-  std::string text = s.user + " (uid " + std::to_string(s.uid) + ", gid " + std::to_string(s.gid);
-  if (!s.groups.empty()) {
-    text += ", groups";
-    for (std::size_t i = 0; i < s.groups.size(); ++i)
-      text += (i == 0 ? " " : ",") + std::to_string(s.groups[i]);
-  }
-  return text + ")";
+std::string userName(uid_t uid) {
+  const struct passwd *pw = getpwuid(uid);
+  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
 }
 
 Subject subjectFromSelf() {
@@ -95,7 +84,7 @@ Subject subjectFromSelf() {
   s.source = "self";
   s.uid = getuid();
   s.gid = getgid();
-  s.user = nameOf(s.uid);
+  s.user = userName(s.uid);
   int count = getgroups(0, nullptr);
   if (count > 0) {
     s.groups.resize(static_cast<std::size_t>(count));
@@ -105,9 +94,9 @@ Subject subjectFromSelf() {
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) != nullptr) s.cwd = cwd;
   std::string block;
-  for (const char *name : kSteering)
-    if (const char *value = getenv(name)) block += std::string(name) + "=" + value + '\0';
+  for (char **entry = environ; *entry != nullptr; ++entry) block += std::string(*entry) + '\0';
   takeVariables(block, "this shell's environment", s);
+  takeEnvironment(block, s);
   return s;
 }
 
@@ -118,7 +107,7 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   }
   std::string proc = "/proc/" + pid;
   std::ifstream status(proc + "/status");
-  std::string environ = readFileBytes(proc + "/environ", error);
+  std::string block = readFileBytes(proc + "/environ", error);
   if (!status || !error.empty()) {
     error = "cannot read process " + pid + " (" + proc + "/status, " + proc + "/environ" +
             (error.empty() ? "" : ": " + error) + "); is it running, and are you root?";
@@ -146,12 +135,12 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   }
   s.uid = static_cast<uid_t>(uid);
   s.gid = static_cast<gid_t>(gid);
-  s.user = nameOf(s.uid);
+  s.user = userName(s.uid);
   char cwd[4096];
   ssize_t n = readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1);
   if (n > 0) s.cwd.assign(cwd, static_cast<std::size_t>(n));
-  takeVariables(environ, "process " + pid + "'s environment", s);
-  takeEnvironment(environ, s);
+  takeVariables(block, "process " + pid + "'s environment", s);
+  takeEnvironment(block, s);
   out = s;
   return true;
 }

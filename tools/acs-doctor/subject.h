@@ -21,12 +21,9 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
 
 // A user by name or uid, with the environment a login shell gives it
 // (what `su - USER` sees, profile included); the home directory as cwd.
-// Needs root. False with error set when the user or its login environment
+// Needs root, or to be USER. False with error set when the user or its login environment
 // cannot be had.
 bool subjectFromLogin(const std::string &user, Subject &out, std::string &error);
-
-// "root (uid 0, gid 0, groups 0)".
-std::string identityText(const Subject &s);
 
 }  // namespace doctor
 

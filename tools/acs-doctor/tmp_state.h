@@ -1,31 +1,21 @@
 // The fixed /tmp paths that silently change a DB2 call: the debug markers
-// that hold an entry point and the trace file that switches tracing on.
+// that hold an entry point and the trace file that switches tracing on,
+// judged with the library's own rules (zorvan/tmp_rules.h) for the user
+// the checking process is.
 #ifndef ACS_DOCTOR_TMP_STATE_H
 #define ACS_DOCTOR_TMP_STATE_H
 
-#include <sys/types.h>
-
-#include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "findings.h"
 
 namespace doctor {
 
-// Every marker that exists, with whether it holds calls of dbUid: it does
-// when it exists and (not following a link) belongs to root or dbUid.
-std::vector<Marker> findMarkers(uid_t dbUid);
-
-// Whether the library would trace for dbUid; writable is access(W_OK) as
-// that user.
-TraceFile inspectTraceFile(uid_t dbUid, const std::string &dbUser, bool writable);
-
-// The fix for a marker left behind: who may remove it, and the command.
-std::string removeMarker(const Marker &m);
-
-// Problems for held entry points and for the trace file.
-void explainTmp(const std::vector<Marker> &markers, const TraceFile &trace,
-                const std::string &dbUser, std::vector<Problem> &out);
+// {"trace_file": {"state", "detail"}, "markers": [{"path", "entry_point",
+// "owner", "holds"}]}, and a problem for each marker and for tracing.
+nlohmann::json inspectTmp(std::vector<Problem> &problems);
 
 }  // namespace doctor
 

@@ -5,6 +5,8 @@
 #ifndef ACS_DOCTOR_TRACE_CALLS_H
 #define ACS_DOCTOR_TRACE_CALLS_H
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -13,7 +15,7 @@
 
 namespace doctor {
 
-enum class CallOutcome { Ok, EndOfList, Failed, Unfinished };
+enum class CallOutcome { Ok, EndOfListing, Failed, Unfinished };
 
 struct TracedCall {
   std::string function;  // "db2ACSInitialize"
@@ -33,7 +35,8 @@ struct TracedProcess {
   std::vector<Problem> problems;  // why the first failure happened
 };
 
-std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace);
+// owner: the trace file's owner, whose login files the fixes name.
+std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner);
 
 const char *outcomeName(CallOutcome outcome);
 

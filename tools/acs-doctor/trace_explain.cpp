@@ -1,5 +1,7 @@
 #include "trace_explain.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 
 #include "child_io.h"
@@ -40,7 +42,7 @@ void renderText(const std::string &path, const ParsedTrace &trace,
                    source(c).c_str(), outcomeName(c.outcome),
                    static_cast<int>(i) == p.firstFailure ? "   <- first failure" : "");
     }
-    for (const Problem &problem : p.problems) printProblem(out, problem);
+    printProblems(out, problemsJson(p.problems));
   }
   if (trace.foreignLines != 0)
     std::fprintf(out, "\n%zu line%s that are not the library's trace lines were skipped.\n",
@@ -91,7 +93,8 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
                  path.c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
     return kExitUsage;
   }
-  std::vector<TracedProcess> processes = tracedProcesses(trace);
+  struct stat st;
+  std::vector<TracedProcess> processes = tracedProcesses(trace, stat(path.c_str(), &st) == 0 ? st.st_uid : 0);
   int status = kExitBinds;
   for (const TracedProcess &p : processes)
     if (p.firstFailure >= 0) status = kExitDoesNotBind;

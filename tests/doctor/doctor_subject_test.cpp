@@ -1,0 +1,199 @@
+// The check runs in a process that is the subject: the back end's own
+// dependencies, relative paths and every probe for causes are those of
+// the checked process; a back end that kills that process is a finding;
+// fixes name absolute paths and the login file that sets a variable.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "doctor_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+using doctortest::DoctorResult;
+using doctortest::Installation;
+using doctortest::ProcessAs;
+using doctortest::runDoctor;
+using doctortest::TemporaryUser;
+using testsupport::kNobody;
+
+using doctortest::kBinds;
+using doctortest::kDoesNotBind;
+using doctortest::kUsage;
+
+#define SKIP_UNLESS_ROOT(why) \
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why
+
+std::string firstFix(const DoctorResult &r) {
+  std::size_t at = r.out.find("fix: ");
+  return at == std::string::npos ? "" : r.out.substr(at + 5, r.out.find('\n', at) - at - 5);
+}
+
+TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
+  SKIP_UNLESS_ROOT("starts a process as nobody");
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(NEEDS_DEP_BACKEND);
+  std::string deps = testsupport::makeTempDir("deps");
+  testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
+  ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=" + deps}, "/");
+  DoctorResult r = runDoctor({"--pid", std::to_string(agent.pid()), "--load"});
+  EXPECT_EQ(r.status, kBinds) << r.out << r.err;
+  EXPECT_CONTAINS(r.out, "14 of 14 entry points resolve");
+
+  ProcessAs without(kNobody, kNobody, {"QXREG=" + inst.registry()}, "/");
+  DoctorResult missing = runDoctor({"--pid", std::to_string(without.pid()), "--load"});
+  EXPECT_EQ(missing.status, kDoesNotBind);
+  EXPECT_CONTAINS(missing.firstScreen(), "was found but failed to load: libqxdep.so");
+}
+
+TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFixes) {
+  SKIP_UNLESS_ROOT("starts a process as nobody");
+  Installation inst;
+  inst.installBackend(GOOD_BACKEND);
+  std::string cwd = testsupport::makeTempDir("agent-cwd");
+  std::string props = cwd + "/reg/Zorvan/Instance001/Base/.properties";
+  testsupport::makeDirs(cwd + "/reg/Zorvan/Instance001/Base");
+  testsupport::writeFile(cwd + "/reg/Zorvan/Instance001/Db2Agent", "");
+  testsupport::writeFile(props, "dZORVANHOM " + inst.home() + "\n");
+  ProcessAs agent(kNobody, kNobody, {"QXREG=reg"}, cwd);
+  std::string pid = std::to_string(agent.pid());
+  DoctorResult r = runDoctor({"--pid", pid});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), props + " line 1 reads 'dZORVANHOM " + inst.home() + "'");
+  EXPECT_EQ(firstFix(r), "As root: sed -i '1s|.*|dZORVANHOME " + inst.home() + "|' " + props);
+  ASSERT_EQ(std::system(firstFix(r).substr(9).c_str()), 0);
+  EXPECT_EQ(runDoctor({"--pid", pid}).status, kBinds);
+}
+
+TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(ABORTING_BACKEND);
+  DoctorResult json = runDoctor({"--load", "--json"});
+  EXPECT_EQ(json.status, kDoesNotBind) << json.err;
+  nlohmann::json doc = nlohmann::json::parse(json.out);  // one object, nothing else
+  EXPECT_FALSE(doc.at("binds").get<bool>());
+  EXPECT_EQ(doc.at("load").at("signal"), SIGABRT);
+  EXPECT_EQ(doc.at("problems")[0].at("id"), "backend-killed-the-process");
+  EXPECT_CONTAINS(doc.at("problems")[0].at("cause").get<std::string>(), "DB2's process would die here");
+
+  DoctorResult text = runDoctor({"--load"});
+  EXPECT_EQ(text.status, kDoesNotBind);
+  EXPECT_CONTAINS(text.firstScreen(), "DB2's process would die loading the back end (signal " +
+                                          std::to_string(SIGABRT));
+}
+
+// One GetZorvanBaseDir call, as db2ACSInitialize makes it: the name and
+// the scan are traced from inside it, once each.
+TEST(DoctorSubject, DiscoveryRunsOnceAsDb2CallsIt) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND);
+  nlohmann::json trace = nlohmann::json::parse(runDoctor({"--json"}).out).at("discovery").at("trace");
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace[0], "GetZorvanBaseDir: -----------Entered--------");
+  int named = 0, scans = 0;
+  for (const nlohmann::json &line : trace) {
+    named += line == "GetZorvanInstanceName: -----------Entered--------" ? 1 : 0;
+    scans += line == "get_first_zorvan_instname: -----------Entered--------" ? 1 : 0;
+  }
+  EXPECT_EQ(named, 1);
+  EXPECT_EQ(scans, 1);
+}
+
+TEST(DoctorSubject, StageNamesSayWhereDiscoveryStopped) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND, 0644);
+  auto stage = [](const DoctorResult &r) {
+    return nlohmann::json::parse(r.out).at("discovery").at("result").get<std::string>();
+  };
+  EXPECT_EQ(stage(runDoctor({"--json"})), "backend-not-accessible");
+  // Loading works, but DB2 never gets that far: the load section says so.
+  DoctorResult loaded = runDoctor({"--load"});
+  EXPECT_CONTAINS(loaded.out, "14 of 14 entry points resolve");
+  EXPECT_CONTAINS(loaded.out, "but DB2 would never load it: discovery stops first");
+  inst.addInstance("Instance001", true, "# no key\n");
+  EXPECT_EQ(stage(runDoctor({"--json"})), "no-home-directory");
+  ASSERT_EQ(unlink(inst.propertiesPath("Instance001").c_str()), 0);
+  EXPECT_EQ(stage(runDoctor({"--json"})), "properties-not-opened");
+}
+
+TEST(DoctorSubject, UnregisteredInstanceListsTheRegisteredOnesAndACaseOnlyNearMiss) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.addInstance("Payroll", false, "dZORVANHOME /x\n");
+  testsupport::setEnv("ZORVAN_INST", "instance001");
+  DoctorResult r = runDoctor({});
+  EXPECT_EQ(r.status, kDoesNotBind);
+  EXPECT_CONTAINS(r.firstScreen(), "registered under " + inst.registry() + "/Zorvan: Instance001, Payroll.");
+  EXPECT_CONTAINS(r.firstScreen(), "'Instance001' differs only in case");
+  EXPECT_CONTAINS(firstFix(r), "ZORVAN_INST=Instance001");
+}
+
+TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND);
+  testsupport::unsetEnv("QXREG");
+  // bash reads ~/.bash_profile and leaves ~/.profile unread.
+  TemporaryUser user("# mine\nexport QXREG=" + inst.registry() + "x\n", "/bin/bash", ".bash_profile");
+  ASSERT_TRUE(user.created());
+  testsupport::writeFile(user.home() + "/.profile", "export QXREG=/elsewhere\n");
+  DoctorResult r = runDoctor({"--as-user", user.name()});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
+  std::string fix = firstFix(r);
+  EXPECT_EQ(fix, "As " + user.name() + ": sed -i '2s|.*|export QXREG=" + inst.registry() + "|' " +
+                     user.home() + "/.bash_profile, then restart the DB2 instance.");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+  EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
+}
+
+TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirstAndToUserprofile) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Installation inst;
+  inst.addInstance("Instance001", false, "dZORVANHOME " + inst.home() + "\n");
+  TemporaryUser user("export QXREG=" + inst.registry() + "\n", "/bin/bash", ".bash_login");
+  ASSERT_TRUE(user.created());
+  testsupport::makeDirs(user.home() + "/sqllib");
+  testsupport::writeFile(user.home() + "/sqllib/userprofile", "# site settings\n");
+  DoctorResult r = runDoctor({"--as-user", user.name()});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
+  EXPECT_CONTAINS(firstFix(r), "(or name the instance: As " + user.name() +
+                                   ": echo 'export ZORVAN_INST=Instance001' >> " + user.home() +
+                                   "/.bash_login (or >> " + user.home() + "/sqllib/userprofile");
+}
+
+TEST(DoctorSubject, BriefIsOneLineWithTheHostTheVerdictAndTheCause) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND, 0644);
+  char host[256] = "";
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  DoctorResult bad = runDoctor({"--brief", "--load"});
+  EXPECT_EQ(bad.status, kDoesNotBind);
+  EXPECT_EQ(bad.out.find('\n'), bad.out.size() - 1) << bad.out;
+  EXPECT_EQ(bad.out.rfind(std::string(host) + ": DB2 would NOT bind the back end", 0), 0u) << bad.out;
+  EXPECT_CONTAINS(bad.out, inst.backendPath() + " is not executable (mode 0644)");
+  ASSERT_EQ(chmod(inst.backendPath().c_str(), 0755), 0);
+  DoctorResult good = runDoctor({"--brief"});
+  EXPECT_EQ(good.status, kBinds);
+  EXPECT_EQ(good.out, std::string(host) + ": DB2 would bind the back end (checked as " +
+                          testsupport::ownUserName() + ").\n");
+}
+
+TEST(DoctorSubject, OrdinaryUserCannotCheckAnotherUsersProcess) {
+  SKIP_UNLESS_ROOT("drops to nobody");
+  DoctorResult r = runDoctor({"--pid", std::to_string(getpid())}, kNobody, kNobody);
+  EXPECT_EQ(r.status, kUsage);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "acs-doctor: --pid " + std::to_string(getpid()) + ": needs root, or run it as root\n");
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+// A back end with all fourteen entry points and nothing behind them, that
+// needs libqxdep.so (STUB_NEEDS_DEP) or aborts while it is being loaded
+// (STUB_ABORTS), as a back end whose constructor fails would.
+#include <stdlib.h>
+
+#ifdef STUB_NEEDS_DEP
+extern "C" int qxdep_value();
+#define STUB_RESULT qxdep_value()
+#else
+#define STUB_RESULT 0
+#endif
+
+#ifdef STUB_ABORTS
+__attribute__((constructor)) static void failWhileLoading() { abort(); }
+#endif
+
+#define ACS_ENTRY_STUB(Name, Code, Label, Calling, Params, Args) \
+  extern "C" __attribute__((visibility("default"))) int db2ACS##Name##pp() { return STUB_RESULT; }
+#define ACS_INITIALIZE_ENTRY ACS_ENTRY_STUB
+#define ACS_FORWARDER_ENTRY ACS_ENTRY_STUB
+#include "zorvan/entry_points.def"

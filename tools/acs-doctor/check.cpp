@@ -1,0 +1,197 @@
+#include "check.h"
+
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "causes.h"
+#include "json_out.h"
+#include "render.h"
+#include "spawn.h"
+#include "subject.h"
+#include "zorvan/trace_texts.h"
+
+namespace doctor {
+
+namespace {
+
+using nlohmann::json;
+
+int refuse(const std::string &what) {
+  std::fprintf(stderr, "acs-doctor: %s\n", what.c_str());
+  return kExitUsage;
+}
+
+// DB2's engine processes this process can see, as "--pid N (user)".
+std::string enginesRunning() {
+  std::string found;
+  if (DIR *proc = opendir("/proc")) {
+    while (const struct dirent *e = readdir(proc)) {
+      std::string pid = e->d_name;
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream comm("/proc/" + pid + "/comm");
+      std::string name;
+      struct stat st;
+      if (std::getline(comm, name) && name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
+        found += (found.empty() ? "" : "; ") + std::string("acs-doctor --pid ") + pid + " (db2sysc of " +
+                 userName(st.st_uid) + ")";
+    }
+    closedir(proc);
+  }
+  return found;
+}
+
+// The shared object a running process has mapped, for --pid.
+std::string mappedLibrary(pid_t pid) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  for (std::string line; std::getline(maps, line);) {
+    std::size_t slash = line.find('/');
+    if (slash != std::string::npos && line.find("/libzorvan_db2acs", slash) != std::string::npos)
+      return line.substr(slash);
+  }
+  return "";
+}
+
+// Whom to check as; 0, or the exit status after a one-line message.
+int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
+  std::string error;
+  bool root = geteuid() == 0;
+  if (!o.pid.empty()) {
+    struct stat st;
+    if (!root && o.pid.find_first_not_of("0123456789") == std::string::npos &&
+        stat(("/proc/" + o.pid).c_str(), &st) == 0 && st.st_uid != getuid())
+      return refuse("--pid " + o.pid + ": needs root, or run it as " + userName(st.st_uid));
+    if (!subjectFromPid(o.pid, s, error)) return refuse("--pid " + o.pid + ": " + error);
+    s.switchUser = root;
+    return 0;
+  }
+  if (!o.asUser.empty()) {
+    const struct passwd *pw = getpwnam(o.asUser.c_str());
+    if (pw == nullptr && o.asUser.find_first_not_of("0123456789") == std::string::npos)
+      pw = getpwuid(static_cast<uid_t>(std::strtoul(o.asUser.c_str(), nullptr, 10)));
+    if (pw == nullptr) return refuse("--as-user " + o.asUser + ": no such user");
+    if (!root && pw->pw_uid != getuid())
+      return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
+    if (!subjectFromLogin(pw->pw_name, s, error)) return refuse("--as-user " + o.asUser + ": " + error);
+    s.switchUser = root;
+    if (!s.loginError.empty())
+      notes.push_back({Severity::Warning,
+                       "Could not read " + s.user + "'s login environment (" + s.loginError +
+                           "); checked with an empty environment, which DB2's may not be.",
+                       "Check a running DB2 engine process instead: " +
+                           (enginesRunning().empty() ? "none is running" : enginesRunning())});
+    return 0;
+  }
+  s = subjectFromSelf();
+  if (s.uid == 0) {
+    std::string engines = enginesRunning();
+    notes.push_back({Severity::Note,
+                     "Checked as root with root's own environment, which passes permission tests "
+                     "the DB2 instance owner may fail and may lack its QXREG.",
+                     engines.empty() ? "No DB2 engine process (db2sysc) is running here; check as "
+                                       "the instance owner: acs-doctor --as-user <instance owner>"
+                                     : "Check as DB2 runs: " + engines});
+  }
+  return 0;
+}
+
+json subjectJson(const Subject &s) {
+  json variables = json::object();
+  for (const SteeringVariable &v : s.variables)
+    variables[v.name] = {{"value", v.set ? json(v.value) : json()}, {"origin", v.origin}};
+  return {{"source", s.source}, {"user", s.user}, {"uid", s.uid}, {"gid", s.gid},
+          {"groups", s.groups}, {"cwd", s.cwd}, {"pid", s.pid == 0 ? json() : json(s.pid)},
+          {"environment", variables}};
+}
+
+// binds, verdict, headline and exit_code, from the report.
+void judge(json &r) {
+  const json &load = r["load"];
+  std::string who = " (checked as " + r["checked_as"]["user"].get<std::string>() + ")";
+  bool found = r["discovery"]["found"].get<bool>();
+  bool loadOk = load.is_null() || load["complete"].get<bool>();
+  std::string waits;
+  for (const json &m : r["markers"])
+    if (m["holds"].get<bool>())
+      waits += (waits.empty() ? "" : ", and ") + m["entry_point"].get<std::string>() +
+               " would wait while " + m["path"].get<std::string>() + " exists";
+  bool binds = found && loadOk && waits.empty() && r["findings"].empty();
+  std::string headline;
+  if (!load.is_null() && load.value("died", false))
+    headline = "DB2's process would die loading the back end (" +
+               (load["signal"].is_null() ? load["error"].get<std::string>()
+                                         : "signal " + std::to_string(load["signal"].get<int>()) + ", " +
+                                               load["signal_name"].get<std::string>()) +
+               ")" + who + ".";
+  else if (binds)
+    headline = "DB2 would bind the back end" + who + ".";
+  else if (found && loadOk && !waits.empty())
+    headline = "DB2 would bind, but " + waits + who + ".";
+  else if (found && loadOk)
+    headline = "DB2 would bind the back end, but " + r["findings"][0]["cause"].get<std::string>() + who;
+  else
+    headline = "DB2 would NOT bind the back end" + who + ".";
+  r["binds"] = binds;
+  r["verdict"] = binds ? "binds" : "does not bind";
+  r["headline"] = headline;
+  r["exit_code"] = binds ? kExitBinds : kExitDoesNotBind;
+}
+
+}  // namespace
+
+int checkInstallation(const Options &o) {
+  Subject subject;
+  std::vector<Problem> notes;
+  if (int status = chooseSubject(o, subject, notes)) return status;
+  json origins = json::object();
+  for (const SteeringVariable &v : subject.variables) origins[v.name] = v.origin;
+  json request = {{"cwd", subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
+                  {"load", o.load}, {"origins", origins}};
+  json report;
+  std::string error;
+  if (!runCheckingProcess(subject, request, report, error)) return refuse(error);
+  // The check counts only when it ran as the identity asked for.
+  const json &id = report["identity"];
+  if (id["uid"].get<uid_t>() != subject.uid || id["euid"].get<uid_t>() != subject.uid ||
+      id["gid"].get<gid_t>() != subject.gid)
+    return refuse("the checking process ran as uid " + std::to_string(id["uid"].get<uid_t>()) +
+                  ", not as " + subject.user + " (uid " + std::to_string(subject.uid) + ")");
+  if (subject.pid != 0) report["paths"]["acs_library"] = mappedLibrary(subject.pid);
+
+  json &load = report["load"];
+  if (!load.is_null() && load.value("died", false)) {
+    Problem death = load["signal"].is_null()
+                        ? describe(Cause::BackendLoadFailed, {{"lib", load["path"].get<std::string>()},
+                                                               {"error", load["error"].get<std::string>()}})
+                        : describe(Cause::BackendKilledTheProcess,
+                                   {{"lib", load["path"].get<std::string>()},
+                                    {"signal", std::to_string(load["signal"].get<int>())},
+                                    {"signalName", load["signal_name"].get<std::string>()}});
+    report["problems"][0] = problemsJson({death})[0];
+  }
+  for (const json &f : report["findings"]) report["problems"].push_back(f);
+  if (!report["cwd_error"].is_null())
+    notes.push_back({Severity::Note,
+                     "The working directory " + report["cwd_error"].get<std::string>() +
+                         " could not be entered; relative paths were resolved elsewhere.",
+                     "Check with --pid while DB2 runs."});
+  for (const json &n : problemsJson(notes)) report["problems"].push_back(n);
+  report["checked_as"] = subjectJson(subject);
+  report["vm_name"] = o.haveVmName ? json(o.vmName) : json();
+  judge(report);
+
+  if (o.brief)
+    renderBrief(report, stdout);
+  else if (o.json)
+    writeJson(report, stdout);
+  else
+    renderText(report, o.verbose, stdout);
+  return report["exit_code"].get<int>();
+}
+
+}  // namespace doctor

@@ -1,0 +1,201 @@
+#include "checker.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "child_io.h"
+#include "explain.h"
+#include "interpret.h"
+#include "json_out.h"
+#include "tmp_state.h"
+#include "zorvan/acs_types.h"
+#include "zorvan/discovery.h"
+#include "zorvan/trace_sink.h"
+#include "zorvan/trace_texts.h"
+
+namespace doctor {
+
+namespace {
+
+using nlohmann::json;
+
+void collect(const char *message, void *context) {
+  static_cast<std::vector<std::string> *>(context)->emplace_back(message);
+}
+void discard(const char *, void *) {}
+
+// DB2's control block, zero-filled; with a vmName it carries a
+// vendor-options record, as when DB2 is driven with vendor options.
+struct ControlBlock {
+  explicit ControlBlock(const std::string &vmName, bool given) : block(ACS_CB_MIN_SIZE, 0) {
+    if (!given) return;
+    std::memcpy(record + ACS_VO_VM_NAME, vmName.data(), vmName.size());
+    uint32_t size = ACS_VENDOR_OPTIONS_SIZE;
+    const unsigned char *data = record;
+    std::memcpy(block.data() + ACS_CB_OPTIONS_SIZE_OFFSET, &size, sizeof size);
+    std::memcpy(block.data() + ACS_CB_OPTIONS_DATA_OFFSET, &data, sizeof data);
+  }
+  const db2ACS_CB *get() const { return reinterpret_cast<const db2ACS_CB *>(block.data()); }
+  std::vector<unsigned char> block;
+  unsigned char record[ACS_VENDOR_OPTIONS_SIZE] = {};
+};
+
+std::string absolute(const std::string &path, const std::string &cwd) {
+  return path.empty() || path[0] == '/' ? path : (cwd == "/" ? "" : cwd) + "/" + path;
+}
+
+void makeAbsolute(Facts &f, const std::string &cwd) {
+  for (std::string *p : {&f.registry, &f.instancesDir, &f.propertiesPath, &f.home, &f.baseDir, &f.libraryPath})
+    *p = absolute(*p, cwd);
+}
+
+json identity() {
+  int count = getgroups(0, nullptr);
+  std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+  if (count > 0) groups.resize(static_cast<std::size_t>(std::max(0, getgroups(count, groups.data()))));
+  char cwd[4096];
+  const char *libraryPath = getenv("LD_LIBRARY_PATH");
+  return {{"ld_library_path", libraryPath != nullptr ? json(libraryPath) : json()},
+          {"user", userName(getuid())}, {"uid", getuid()}, {"euid", geteuid()}, {"gid", getgid()},
+          {"groups", groups}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
+}
+
+json scanJson(const Facts &f) {
+  if (!f.scanRan) return json();
+  json scan = {{"directory", f.instancesDir}, {"opened", f.scanOpened},
+               {"instance001_has_agent", f.defaultProbeHit}, {"entries", json::array()}};
+  if (!f.scanOpened) scan["error"] = std::strerror(f.scanOpenErrno);
+  for (const ScanEntry &e : f.scan) {
+    json entry = {{"name", e.name}, {"chosen", e.chosen}};
+    if (!e.chosen) entry["reason"] = e.reason;
+    scan["entries"].push_back(entry);
+  }
+  return scan;
+}
+
+// dlopen(path, RTLD_LAZY) from the back end's own directory, as the
+// library does, then each entry point in its resolution order.
+json loadBackend(Facts &f, const Context &context) {
+  f.loadTried = true;
+  int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (!f.baseDir.empty() && chdir(f.baseDir.c_str()) != 0) {
+  }
+  void *handle = dlopen(f.libraryPath.c_str(), RTLD_LAZY);
+  const char *why = handle == nullptr ? dlerror() : nullptr;
+  f.loaded = handle != nullptr;
+  f.loadError = f.loaded ? "" : why != nullptr ? why : "dlopen failed";
+  if (here >= 0 && fchdir(here) == 0) close(here);
+  json entries = json::array();
+#define ACS_ENTRY_LOOKUP(Name, Code, Label, Calling, Params, Args)                                  \
+  {                                                                                                 \
+    bool found = handle != nullptr && dlsym(handle, ZORVAN_BACKEND_SYMBOL(Name)) != nullptr;        \
+    if (f.loaded && !found) f.missing.push_back(ZORVAN_BACKEND_SYMBOL(Name));                      \
+    entries.push_back({{"symbol", ZORVAN_BACKEND_SYMBOL(Name)}, {"resolved", found}});            \
+  }
+#define ACS_INITIALIZE_ENTRY ACS_ENTRY_LOOKUP
+#define ACS_FORWARDER_ENTRY ACS_ENTRY_LOOKUP
+#include "zorvan/entry_points.def"
+#undef ACS_ENTRY_LOOKUP
+  json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0},
+               {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
+               {"entry_points", entries}, {"signal", nullptr}};
+  if (!f.loaded) load["error"] = f.loadError;
+  return {{"load", load}, {"problems", problemsJson(explainLoad(f, context))}};
+}
+
+void send(const json &part) {
+  writeAll(kReportFd, part.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+}
+
+}  // namespace
+
+void runChecker(const char *requestText) {
+  zorvanSetTraceSink(discard, nullptr);
+  json request = json::parse(requestText, nullptr, false);
+  if (request.is_discarded()) _exit(2);
+  json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
+  std::string cwd = request.value("cwd", "");
+  if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+    report["cwd_error"] = cwd + ": " + strerror(errno);
+  report["identity"] = identity();
+  cwd = report["identity"]["cwd"].get<std::string>();
+
+  // Discovery once, as db2ACSInitialize makes it: the registry fixed, then
+  // GetZorvanBaseDir with DB2's control block.
+  ControlBlock cb(request.value("vm_name", ""), request.value("vm_name_given", false));
+  std::vector<std::string> trace;
+  char base[ZORVAN_PATH_MAX] = {};
+  fixRegistryDir();
+  zorvanSetTraceSink(collect, &trace);
+  int result = GetZorvanBaseDir(base, sizeof base, cb.get());
+  zorvanSetTraceSink(discard, nullptr);
+
+  Facts f = interpret(trace);
+  f.registry = qxReg;
+  f.instancesDir = f.registry + "/Zorvan";
+  if ((result == 0) != (f.stage == Stage::Bound)) f.stage = Stage::Other;
+  makeAbsolute(f, cwd);
+
+  const char *qxreg = getenv("QXREG");
+  Context context;
+  context.live = true;
+  context.user = userName(getuid());
+  context.uid = getuid();
+  context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0';
+  context.registryOrigin = request["origins"].value("QXREG", "");
+  if (!context.registryFromVariable) context.registryOrigin = "the default; QXREG " + context.registryOrigin;
+  else context.registryOrigin = "QXREG " + context.registryOrigin;
+  // Root checking as itself is not DB2: its own login files are no fix.
+  if (request.value("source", "") != "self" || getuid() != 0) context.login = loginFilesOf(getuid());
+
+  std::vector<Problem> problems = explainDiscovery(f, context);
+  json tmp = inspectTmp(problems);
+  report["discovery"] = {{"result", stageName(f.stage)},
+                         {"found", f.stage == Stage::Bound},
+                         {"registry", {{"path", f.registry}, {"origin", context.registryFromVariable ? "QXREG" : "default"}}},
+                         {"instance", {{"name", f.instanceOrigin.empty() ? json() : json(f.instance)},
+                                       {"origin", f.instanceOrigin.empty() ? json() : json(f.instanceOrigin)}}},
+                         {"scan", scanJson(f)},
+                         {"properties", f.propertiesPath},
+                         {"home", f.home},
+                         {"base_dir", f.baseDir},
+                         {"backend", {{"path", f.libraryPath}, {"executable", f.stage == Stage::Bound}}},
+                         {"trace", trace}};
+  // Every path from the registry to the back end, absolute, for checks of
+  // who may change them.
+  report["paths"] = {{"registry", f.registry},
+                     {"instance_dir", f.instance.empty() ? "" : f.instancesDir + "/" + f.instance},
+                     {"instance_base", f.instance.empty() ? "" : f.instancesDir + "/" + f.instance + "/Base"},
+                     {"properties", f.propertiesPath},
+                     {"home", f.home},
+                     {"base_dir", f.baseDir},
+                     {"library", f.libraryPath}};
+  report["trace_file"] = tmp["trace_file"];
+  report["markers"] = tmp["markers"];
+  report["problems"] = problemsJson(problems);
+  report["findings"] = json::array();  // further ERROR findings: each turns "binds" into exit 1
+  send(report);
+
+  if (request.value("load", false) && !f.libraryPath.empty()) {
+    // A back end that kills the process is the finding; its core is not.
+    struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    send(loadBackend(f, context));
+  }
+  _exit(0);
+}
+
+}  // namespace doctor
