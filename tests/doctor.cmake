@@ -22,6 +22,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
 
   zorvan_add_test(doctor_test
     SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
+            doctor/doctor_trust_test.cpp
             doctor/doctor_fixture.cpp)
   target_include_directories(doctor_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor)
   target_link_libraries(doctor_test PRIVATE nlohmann_json::nlohmann_json)

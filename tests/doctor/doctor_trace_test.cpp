@@ -146,7 +146,7 @@ TEST(DoctorTrace, OnlyDb2sEndOfListingCodeEndsAListing) {
                std::to_string(std::string(tag) == "db2ACSBeginQuery()" ? 0 : rc) + "--------\n";
     return lines;
   };
-  testsupport::writeFile(kTracePath, listing(6));
+  testsupport::writeFile(kTracePath, listing(14));
   DoctorResult end = runDoctor({"--trace", kTracePath});
   EXPECT_EQ(end.status, kNoFailure) << end.out;
   EXPECT_CONTAINS(end.out, "ok (end of the listing)");

@@ -133,7 +133,8 @@ void judge(json &r) {
   else if (found && loadOk && !waits.empty())
     headline = "DB2 would bind, but " + waits + who + ".";
   else if (found && loadOk)
-    headline = "DB2 would bind the back end, but " + r["findings"][0]["cause"].get<std::string>() + who;
+    headline = "DB2 would bind, but " + r["trust"]["who"].get<std::string>() + " can change what it runs" +
+               who + ".";
   else
     headline = "DB2 would NOT bind the back end" + who + ".";
   r["binds"] = binds;
@@ -151,7 +152,8 @@ int checkInstallation(const Options &o) {
   json origins = json::object();
   for (const SteeringVariable &v : subject.variables) origins[v.name] = v.origin;
   json request = {{"cwd", subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
-                  {"load", o.load}, {"origins", origins}};
+                  {"load", o.load}, {"origins", origins},
+                  {"acs_library", subject.pid != 0 ? mappedLibrary(subject.pid) : ""}};
   json report;
   std::string error;
   if (!runCheckingProcess(subject, request, report, error)) return refuse(error);
@@ -161,7 +163,6 @@ int checkInstallation(const Options &o) {
       id["gid"].get<gid_t>() != subject.gid)
     return refuse("the checking process ran as uid " + std::to_string(id["uid"].get<uid_t>()) +
                   ", not as " + subject.user + " (uid " + std::to_string(subject.uid) + ")");
-  if (subject.pid != 0) report["paths"]["acs_library"] = mappedLibrary(subject.pid);
 
   json &load = report["load"];
   if (!load.is_null() && load.value("died", false)) {

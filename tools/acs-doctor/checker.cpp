@@ -21,6 +21,7 @@
 #include "interpret.h"
 #include "json_out.h"
 #include "tmp_state.h"
+#include "trust_report.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_sink.h"
@@ -176,7 +177,9 @@ void runChecker(const char *requestText) {
                          {"trace", trace}};
   // Every path from the registry to the back end, absolute, for checks of
   // who may change them.
-  report["paths"] = {{"registry", f.registry},
+  report["paths"] = {{"acs_library", request.value("acs_library", "")},
+                     {"registry", f.registry},
+                     {"instances", f.instancesDir},
                      {"instance_dir", f.instance.empty() ? "" : f.instancesDir + "/" + f.instance},
                      {"instance_base", f.instance.empty() ? "" : f.instancesDir + "/" + f.instance + "/Base"},
                      {"properties", f.propertiesPath},
@@ -186,7 +189,12 @@ void runChecker(const char *requestText) {
   report["trace_file"] = tmp["trace_file"];
   report["markers"] = tmp["markers"];
   report["problems"] = problemsJson(problems);
-  report["findings"] = json::array();  // further ERROR findings: each turns "binds" into exit 1
+  // Who else can change any of them: each such path is an ERROR that
+  // turns "binds" into exit 1.
+  json trusted = trustReport(report["paths"], getuid(), context.user);
+  report["findings"] = trusted["findings"];
+  trusted.erase("findings");
+  report["trust"] = trusted;
   send(report);
 
   if (request.value("load", false) && !f.libraryPath.empty()) {

@@ -55,7 +55,7 @@ void judge(TracedCall &call) {
     call.outcome = CallOutcome::Failed;
   } else if (call.rc == DB2ACS_RC_OK) {
     call.outcome = CallOutcome::Ok;
-  } else if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_OBJ_NOT_FOUND) {
+  } else if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA) {
     // DB2's contract: no further object matches the query.
     call.outcome = CallOutcome::EndOfListing;
   } else {

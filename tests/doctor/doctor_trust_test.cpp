@@ -1,0 +1,156 @@
+// acs-doctor's trust check: an installation that someone besides root and
+// the instance owner can change is an error with a fix that pastes, even
+// when DB2 would bind it. The doctor runs as nobody, the instance owner
+// here, checking itself; giving files away needs root.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "doctor_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+using doctortest::DoctorResult;
+using doctortest::Installation;
+using doctortest::kBinds;
+using doctortest::kDoesNotBind;
+using doctortest::runDoctor;
+using doctortest::TemporaryUser;
+using testsupport::kNobody;
+
+struct OwnedInstallation : Installation {
+  OwnedInstallation() {
+    addHealthyInstance();
+    installBackend(GOOD_BACKEND);
+  }
+  void giveTo(uid_t uid, gid_t gid) const {
+    std::string command = "chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" +
+                          registry() + "' '" + home() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+};
+
+nlohmann::json checkAsNobody(const std::vector<std::string> &args = {"--json"}) {
+  DoctorResult r = runDoctor(args, kNobody, kNobody);
+  nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+  EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
+  if (!doc.is_discarded()) {
+    EXPECT_EQ(doc.value("exit_code", -1), r.status);
+  }
+  return doc;
+}
+
+#define NEEDS_ROOT() \
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files away and to drop to nobody"
+
+TEST(DoctorTrust, RootOwnedAndInstanceOwnerOwnedInstallationsAreTrusted) {
+  NEEDS_ROOT();
+  OwnedInstallation inst;
+  nlohmann::json rootOwned = checkAsNobody();
+  EXPECT_EQ(rootOwned.value("exit_code", -1), kBinds) << rootOwned.dump(1);
+  EXPECT_TRUE(rootOwned.at("findings").empty());
+  // The chain reaches from / to the back end, every path once.
+  bool sawBackend = false, sawRoot = false;
+  for (const auto &e : rootOwned.at("trust").at("chain")) {
+    sawBackend |= e.at("path") == inst.backendPath();
+    sawRoot |= e.at("path") == "/";
+  }
+  EXPECT_TRUE(sawBackend && sawRoot) << rootOwned.at("trust").dump(1);
+
+  inst.giveTo(kNobody, kNobody);
+  nlohmann::json ownerOwned = checkAsNobody();
+  EXPECT_EQ(ownerOwned.value("exit_code", -1), kBinds) << ownerOwned.dump(1);
+  EXPECT_TRUE(ownerOwned.at("findings").empty());
+}
+
+// Each way someone else can change what DB2 runs; the fix, pasted into a
+// shell, makes the installation trusted again.
+TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
+  NEEDS_ROOT();
+  TemporaryUser other("");
+  ASSERT_TRUE(other.created());
+  struct Case {
+    const char *what;
+    std::function<std::string(OwnedInstallation &)> spoil;  // returns the spoilt path
+    std::string who;
+  } cases[] = {
+      {"world-writable .properties",
+       [](OwnedInstallation &i) {
+         chmod(i.propertiesPath("Instance001").c_str(), 0666);
+         return i.propertiesPath("Instance001");
+       },
+       "everyone"},
+      // nogroup is the other user's primary group: a member besides nobody.
+      {"Base writable by a group with other members",
+       [](OwnedInstallation &i) {
+         std::string base = i.home() + "/Base";
+         EXPECT_EQ(chown(base.c_str(), 0, kNobody), 0);
+         chmod(base.c_str(), 0775);
+         return base;
+       },
+       other.name()},
+      {"back end owned by an unrelated user",
+       [&other](OwnedInstallation &i) {
+         EXPECT_EQ(chown(i.backendPath().c_str(), other.uid(), other.gid()), 0);
+         return i.backendPath();
+       },
+       other.name()},
+      {"world-writable directory above the registry",
+       [](OwnedInstallation &i) {
+         std::string open = testsupport::makeTempDir("open");
+         chmod(open.c_str(), 0777);
+         std::string moved = open + "/registry";
+         EXPECT_EQ(rename(i.registry().c_str(), moved.c_str()), 0);
+         testsupport::setEnv("QXREG", moved);
+         return open;
+       },
+       "everyone"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    OwnedInstallation inst;
+    std::string spoilt = c.spoil(inst);
+    nlohmann::json doc = checkAsNobody();
+    EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind);
+    EXPECT_TRUE(doc.at("discovery").at("found").get<bool>()) << "the binding itself is fine";
+    std::string headline = doc.value("headline", "");
+    EXPECT_CONTAINS(headline, "DB2 would bind, but ");
+    EXPECT_CONTAINS(headline, "can change what it runs");
+    EXPECT_CONTAINS(doc.at("trust").value("who", ""), c.who);
+    ASSERT_FALSE(doc.at("findings").empty()) << doc.dump(1);
+    const nlohmann::json &finding = doc.at("findings")[0];
+    EXPECT_EQ(finding.value("severity", ""), "error");
+    EXPECT_CONTAINS(finding.value("cause", ""), spoilt);
+    EXPECT_CONTAINS(finding.value("cause", ""), c.who);
+
+    DoctorResult brief = runDoctor({"--brief"}, kNobody, kNobody);
+    EXPECT_EQ(brief.status, kDoesNotBind);
+    EXPECT_CONTAINS(brief.out, "can change what it runs");
+    EXPECT_EQ(brief.out.find('\n'), brief.out.size() - 1) << brief.out;
+
+    for (const auto &f : doc.at("findings"))
+      EXPECT_EQ(std::system(f.value("fix", "false").c_str()), 0) << f.dump();
+    nlohmann::json fixed = checkAsNobody();
+    EXPECT_EQ(fixed.value("exit_code", -1), kBinds) << fixed.dump(1);
+  }
+}
+
+TEST(DoctorTrust, VerboseShowsTheWholeChain) {
+  NEEDS_ROOT();
+  OwnedInstallation inst;
+  DoctorResult r = runDoctor({"--verbose"}, kNobody, kNobody);
+  EXPECT_EQ(r.status, kBinds) << r.out << r.err;
+  EXPECT_CONTAINS(r.out, "can change what DB2 runs, path by path:");
+  EXPECT_CONTAINS(r.out, inst.backendPath());
+  EXPECT_CONTAINS(r.out, inst.propertiesPath("Instance001"));
+}
+
+}  // namespace
