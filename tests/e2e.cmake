@@ -1,9 +1,14 @@
-# End to end through acs-host, which exists only when the tools are built.
+# End to end through acs-host, which exists only when the tools are built:
+# the reference back end, and a strict back end written from DB2's
+# published protocol alone, each through the library and called directly.
 if(TARGET acs-host AND TARGET qxacsint_example)
-  zorvan_add_test(test_e2e SOURCES e2e/acs_host_test.cpp)
-  target_include_directories(test_e2e PRIVATE ${PROJECT_SOURCE_DIR}/examples/backend)
-  target_compile_definitions(test_e2e PRIVATE
-    ACS_HOST_PATH="$<TARGET_FILE:acs-host>"
-    BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>")
+  add_library(e2e_host_run STATIC e2e/host_run.cpp)
+  target_link_libraries(e2e_host_run PUBLIC zorvan_test_support)
+  target_compile_definitions(e2e_host_run PRIVATE ACS_HOST_PATH="$<TARGET_FILE:acs-host>")
+
+  zorvan_add_test(test_e2e SOURCES e2e/acs_host_test.cpp LIBS e2e_host_run acs_tool_headers)
+  target_include_directories(test_e2e PRIVATE ${PROJECT_SOURCE_DIR}/examples/backend
+                             ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+  target_compile_definitions(test_e2e PRIVATE BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>")
   add_dependencies(test_e2e acs-host qxacsint_example)
 endif()

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "acs_return_codes.h"
 #include "doctor_fixture.h"
 #include "qxacs_example.h"
 #include "test_support.h"
@@ -116,10 +117,10 @@ TEST(DoctorTrace, FailedInitializeNamesTheDiscoveryOrLoaderCause) {
 TEST(DoctorTrace, BackEndErrorIsTheBackEndsWithItsCode) {
   Traced t;
   t.healthy();
-  t.host("delete", {"--object", "obj-missing"});
+  t.host("delete", {"--object", "999"});
   DoctorResult r = runDoctor({"--trace", kTracePath});
   EXPECT_EQ(r.status, kFailed) << r.out;
-  EXPECT_CONTAINS(r.out, "db2ACSDelete returned " + std::to_string(QXACS_ERR_NOT_FOUND) +
+  EXPECT_CONTAINS(r.out, "db2ACSDelete returned " + std::to_string(DB2ACS_RC_OBJ_NOT_FOUND) +
                              ": the error came from the back end (db2ACSDeletepp)");
 }
 
