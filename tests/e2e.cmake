@@ -12,3 +12,21 @@ if(TARGET acs-host AND TARGET qxacsint_example)
   target_compile_definitions(test_e2e PRIVATE BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>")
   add_dependencies(test_e2e acs-host qxacsint_example)
 endif()
+
+# The strict back end, as libqxacsint.so in a directory of its own.
+if(TARGET acs-host AND TARGET qxacsint_example)
+  add_library(strict_backend SHARED e2e/strict_backend.cpp)
+  target_link_libraries(strict_backend PRIVATE acs_tool_headers)
+  set_target_properties(strict_backend PROPERTIES
+    OUTPUT_NAME qxacsint
+    LIBRARY_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/strict-backend"
+    CXX_VISIBILITY_PRESET hidden)
+
+  zorvan_add_test(test_strict_backend SOURCES e2e/strict_backend_test.cpp
+                  LIBS e2e_host_run acs_tool_headers ${CMAKE_DL_LIBS})
+  target_include_directories(test_strict_backend PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+  target_compile_definitions(test_strict_backend PRIVATE
+    STRICT_BACKEND="$<TARGET_FILE:strict_backend>"
+    BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>")
+  add_dependencies(test_strict_backend acs-host strict_backend qxacsint_example)
+endif()
