@@ -30,3 +30,8 @@ if(TARGET acs-host AND TARGET qxacsint_example)
     BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>")
   add_dependencies(test_strict_backend acs-host strict_backend qxacsint_example)
 endif()
+
+zorvan_add_test(test_man_codes SOURCES e2e/man_codes_test.cpp)
+target_include_directories(test_man_codes PRIVATE ${PROJECT_SOURCE_DIR}/tools/common)
+target_compile_definitions(test_man_codes PRIVATE
+  ACS_HOST_MAN_PAGE="${PROJECT_SOURCE_DIR}/docs/man/acs-host.1")
