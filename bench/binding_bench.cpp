@@ -23,8 +23,10 @@ int initializeInChild() {
   if (symbol == nullptr || handle == nullptr) return 11;
   db2ACSInitialize_fn initialize;
   memcpy(&initialize, &symbol, sizeof initialize);
-  db2ACS_ReturnCode rc{-1};
-  db2ACS_RC result = initialize(reinterpret_cast<db2ACS_CB *>(gControlBlock), &rc);
+  // DB2's whole record (1,036 bytes): the reference back end fills all of it.
+  alignas(8) unsigned char rc[1036] = {};
+  db2ACS_RC result = initialize(reinterpret_cast<db2ACS_CB *>(gControlBlock),
+                                reinterpret_cast<db2ACS_ReturnCode *>(rc));
   return result == 0 && *static_cast<void **>(handle) != nullptr ? 0 : 12;
 }
 

@@ -124,7 +124,7 @@ run() {
     failed+=("$1 (no \"$2\")")
   fi
 }
-run backup "created: obj-"
+run backup "created: snapshot image "
 run query "1 object$"
 run restore "as backed up$"
 run delete "db2ACSDelete .* ok$"

@@ -17,6 +17,7 @@ zorvan_backend_variant(binding_backend_undefined_call ${_binding_backends}/undef
 
 function(zorvan_binding_backends target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/examples/backend
+                                                ${PROJECT_SOURCE_DIR}/tools/common
                                                 ${PROJECT_SOURCE_DIR}/tests/binding)
   target_compile_definitions(${target} PRIVATE
     BACKEND_FULL="$<TARGET_FILE:binding_backend_full>"

@@ -41,7 +41,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     SOURCES doctor/doctor_trace_test.cpp doctor/doctor_crosscheck_test.cpp doctor/doctor_fixture.cpp)
   target_include_directories(doctor_trace_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor
                              ${PROJECT_SOURCE_DIR}/examples/backend)
-  target_link_libraries(doctor_trace_test PRIVATE nlohmann_json::nlohmann_json)
+  target_link_libraries(doctor_trace_test PRIVATE nlohmann_json::nlohmann_json acs_tool_headers)
   target_compile_definitions(doctor_trace_test PRIVATE
     ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
     ACS_HOST_PATH="$<TARGET_FILE:acs-host>"

@@ -26,7 +26,9 @@ function(zorvan_backend_variant target output_dir)
   set(src "${CMAKE_CURRENT_FUNCTION_LIST_DIR}")
 
   add_library(${target} SHARED "${src}/entry_points.cpp" "${src}/storage.cpp")
-  target_include_directories(${target} PRIVATE "${src}")
+  # DB2's records and codes, declared once for every program that speaks
+  # the protocol.
+  target_include_directories(${target} PRIVATE "${src}" "${src}/../../tools/common")
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME qxacsint
     LIBRARY_OUTPUT_DIRECTORY "${output_dir}"

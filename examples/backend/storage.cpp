@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,26 +28,15 @@ bool path_of(char *out, const char *name) {
   return n > 0 && (size_t)n < kPathMax;
 }
 
-/* <dir>/<subdir>/<id>, for an id already known to be plain. */
-bool entry_path(char *out, const char *subdir, const char *id) {
-  char name[QXACS_ID_MAX + 32];
-  snprintf(name, sizeof name, "%s/%s", subdir, id);
+/* <dir>/<subdir>/<id>. */
+bool entry_path(char *out, const char *subdir, db2acs::ObjectId id) {
+  char name[64];
+  snprintf(name, sizeof name, "%s/%" PRIu64, subdir, id);
   return path_of(out, name);
 }
 
-bool object_path(char *out, const char *id) { return entry_path(out, QXACS_OBJECTS_SUBDIR, id); }
-
-/* An id must be a plain file name inside objects/: no "..", no "/". */
-bool id_is_plain(const char *id) {
-  size_t len = strnlen(id, QXACS_ID_MAX);
-  if (len == 0 || len >= QXACS_ID_MAX || id[0] == '.') return false;
-  for (size_t i = 0; i < len; ++i) {
-    char c = id[i];
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '.' || c == '_' || c == '-';
-    if (!ok) return false;
-  }
-  return true;
+bool object_path(char *out, db2acs::ObjectId id) {
+  return entry_path(out, QXACS_OBJECTS_SUBDIR, id);
 }
 
 /* mkdir -p: every missing component of path is created. */
@@ -65,44 +55,69 @@ bool make_directories(const char *path) {
   return true;
 }
 
-bool write_all(int fd, const char *data, size_t size) {
+bool write_all(int fd, const void *data, size_t size) {
+  const char *bytes = static_cast<const char *>(data);
   while (size > 0) {
-    ssize_t n = write(fd, data, size);
+    ssize_t n = write(fd, bytes, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    data += n;
+    bytes += n;
     size -= (size_t)n;
   }
   return true;
 }
 
 /* The counter of the next id to hand out; 1 when there is none yet. */
-unsigned read_next_id() {
+db2acs::ObjectId read_next_id() {
   char path[kPathMax];
   if (!path_of(path, QXACS_NEXT_ID_FILE)) return 1;
   FILE *f = fopen(path, "r");
   if (!f) return 1;
-  unsigned next = 1;
-  if (fscanf(f, "%u", &next) != 1 || next == 0) next = 1;
+  db2acs::ObjectId next = 1;
+  if (fscanf(f, "%" SCNu64, &next) != 1 || next == 0) next = 1;
   fclose(f);
   return next;
 }
 
-void write_next_id(unsigned next) {
+void write_next_id(db2acs::ObjectId next) {
   char path[kPathMax];
   if (!path_of(path, QXACS_NEXT_ID_FILE)) return;
   FILE *f = fopen(path, "w");
   if (!f) return;
-  fprintf(f, "%u\n", next);
+  fprintf(f, "%" PRIu64 "\n", next);
   fclose(f);
 }
 
-int plain_entry(const dirent *entry) { return id_is_plain(entry->d_name); }
+/* An object's file name is its id in decimal, nothing else. */
+bool id_of_name(const char *name, db2acs::ObjectId *id) {
+  if (!*name || *name == '0') return false;
+  for (const char *c = name; *c; ++c)
+    if (*c < '0' || *c > '9') return false;
+  errno = 0;
+  *id = strtoull(name, nullptr, 10);
+  return errno == 0;
+}
+
+int numbered_entry(const dirent *entry) {
+  db2acs::ObjectId id;
+  return id_of_name(entry->d_name, &id);
+}
 
 /* Ids grow with time, so descending order lists the newest first. */
-int newest_first(const dirent **a, const dirent **b) { return strcmp((*b)->d_name, (*a)->d_name); }
+int newest_first(const dirent **a, const dirent **b) {
+  db2acs::ObjectId x = strtoull((*a)->d_name, nullptr, 10), y = strtoull((*b)->d_name, nullptr, 10);
+  return x < y ? 1 : x > y ? -1 : 0;
+}
 
-int32_t errno_result() { return errno == ENOENT ? QXACS_ERR_NOT_FOUND : QXACS_ERR_STORAGE; }
+int32_t missing_or_io() { return errno == ENOENT ? DB2ACS_RC_OBJ_NOT_FOUND : DB2ACS_RC_IO_ERROR; }
+
+/* One "key value" line of a snapshot record into a fixed field. */
+void copy_value(char *field, size_t size, const char *value) {
+  size_t len = strcspn(value, "\n");
+  if (len >= size) len = size - 1;
+  memcpy(field, value, len);
+  field[len] = '\0';
+}
 
 }  // namespace
 
@@ -110,13 +125,14 @@ int32_t storage_prepare(void) {
   char objects[kPathMax];
   char snapshots[kPathMax];
   if (!path_of(objects, QXACS_OBJECTS_SUBDIR) || !path_of(snapshots, QXACS_SNAPSHOTS_SUBDIR))
-    return QXACS_ERR_STORAGE;
-  return make_directories(objects) && make_directories(snapshots) ? QXACS_OK : QXACS_ERR_STORAGE;
+    return DB2ACS_RC_IO_ERROR;
+  return make_directories(objects) && make_directories(snapshots) ? DB2ACS_RC_OK
+                                                                  : DB2ACS_RC_IO_ERROR;
 }
 
 void journal_append(const char *line) {
   char path[kPathMax];
-  if (storage_prepare() != QXACS_OK || !path_of(path, QXACS_JOURNAL_FILE)) return;
+  if (storage_prepare() != DB2ACS_RC_OK || !path_of(path, QXACS_JOURNAL_FILE)) return;
   int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
   /* One write per line, so lines of concurrent writers never interleave. */
@@ -126,128 +142,139 @@ void journal_append(const char *line) {
   close(fd);
 }
 
-int32_t object_create(const char *text, char *id, size_t id_size) {
-  if (storage_prepare() != QXACS_OK) return QXACS_ERR_STORAGE;
-  unsigned next = read_next_id();
+int32_t object_create(db2acs::ObjectId *id) {
+  if (storage_prepare() != DB2ACS_RC_OK) return DB2ACS_RC_IO_ERROR;
+  db2acs::ObjectId next = read_next_id();
   /* O_EXCL skips ids taken behind the counter's back; bounded so a broken
    * directory cannot loop forever. */
   for (int attempt = 0; attempt < 1000; ++attempt, ++next) {
-    char candidate[QXACS_ID_MAX];
     char path[kPathMax];
-    snprintf(candidate, sizeof candidate, "obj-%06u", next);
-    if (!object_path(path, candidate)) return QXACS_ERR_STORAGE;
+    if (!object_path(path, next)) return DB2ACS_RC_IO_ERROR;
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) return QXACS_ERR_STORAGE;
-    bool written = write_all(fd, text, strlen(text));
+    if (fd < 0) return DB2ACS_RC_IO_ERROR;
     close(fd);
-    if (!written) return QXACS_ERR_STORAGE;
     write_next_id(next + 1);
-    snprintf(id, id_size, "%s", candidate);
-    return QXACS_OK;
+    *id = next;
+    return DB2ACS_RC_OK;
   }
-  return QXACS_ERR_STORAGE;
+  return DB2ACS_RC_IO_ERROR;
 }
 
-int32_t object_check(const char *id) {
+int32_t object_check(db2acs::ObjectId id) {
   char path[kPathMax];
   struct stat st;
-  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
-  if (!object_path(path, id)) return QXACS_ERR_STORAGE;
-  if (stat(path, &st) != 0) return errno_result();
-  return S_ISREG(st.st_mode) ? QXACS_OK : QXACS_ERR_NOT_FOUND;
+  if (!object_path(path, id)) return DB2ACS_RC_IO_ERROR;
+  if (stat(path, &st) != 0) return missing_or_io();
+  return S_ISREG(st.st_mode) ? DB2ACS_RC_OK : DB2ACS_RC_OBJ_NOT_FOUND;
 }
 
-int32_t object_write(const char *id, const char *data, size_t size) {
+int32_t object_size(db2acs::ObjectId id, uint64_t *size) {
   char path[kPathMax];
-  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
-  if (!object_path(path, id)) return QXACS_ERR_STORAGE;
+  struct stat st;
+  if (!object_path(path, id)) return DB2ACS_RC_IO_ERROR;
+  if (stat(path, &st) != 0) return missing_or_io();
+  *size = (uint64_t)st.st_size;
+  return DB2ACS_RC_OK;
+}
+
+int32_t object_write(db2acs::ObjectId id, const void *data, size_t size) {
+  char path[kPathMax];
+  if (!object_path(path, id)) return DB2ACS_RC_IO_ERROR;
   /* No O_CREAT: metadata belongs to an object a backup created. */
   int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) return errno_result();
+  if (fd < 0) return missing_or_io();
   bool written = write_all(fd, data, size);
   close(fd);
-  return written ? QXACS_OK : QXACS_ERR_STORAGE;
+  return written ? DB2ACS_RC_OK : DB2ACS_RC_IO_ERROR;
 }
 
-int32_t object_read(const char *id, char *data, size_t capacity, size_t *size) {
+int32_t object_read(db2acs::ObjectId id, void *data, size_t capacity, size_t *size) {
+  uint64_t length = 0;
+  int32_t result = object_size(id, &length);
+  if (result != DB2ACS_RC_OK) return result;
+  *size = (size_t)length;
+  if (length > capacity) return DB2ACS_RC_BUFF_SIZE;
   char path[kPathMax];
-  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
-  if (!object_path(path, id)) return QXACS_ERR_STORAGE;
+  if (!object_path(path, id)) return DB2ACS_RC_IO_ERROR;
   int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno_result();
+  if (fd < 0) return missing_or_io();
   size_t used = 0;
-  int32_t result = QXACS_OK;
-  for (;;) {
-    char extra;
-    /* One byte past capacity tells a full buffer from a too-big file. */
-    ssize_t n = used < capacity ? read(fd, data + used, capacity - used) : read(fd, &extra, 1);
+  while (used < length) {
+    ssize_t n = read(fd, static_cast<char *>(data) + used, (size_t)length - used);
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0) break;
-    if (n < 0 || used == capacity) {
-      result = QXACS_ERR_STORAGE;
-      break;
-    }
+    if (n <= 0) break;
     used += (size_t)n;
   }
   close(fd);
-  if (result == QXACS_OK) *size = used;
-  return result;
+  return used == length ? DB2ACS_RC_OK : DB2ACS_RC_IO_ERROR;
 }
 
-int32_t object_remove(const char *id) {
+int32_t object_remove(db2acs::ObjectId id) {
   char path[kPathMax];
   char record[kPathMax];
-  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
   if (!object_path(path, id) || !entry_path(record, QXACS_SNAPSHOTS_SUBDIR, id))
-    return QXACS_ERR_STORAGE;
-  if (unlink(path) != 0) return errno_result();
-  /* Objects made before records were kept have none. */
-  return unlink(record) == 0 || errno == ENOENT ? QXACS_OK : QXACS_ERR_STORAGE;
+    return DB2ACS_RC_IO_ERROR;
+  if (unlink(path) != 0) return errno == ENOENT ? DB2ACS_RC_OBJ_NOT_FOUND : DB2ACS_RC_DELETE_FAILED;
+  return unlink(record) == 0 || errno == ENOENT ? DB2ACS_RC_OK : DB2ACS_RC_DELETE_FAILED;
 }
 
-int32_t snapshot_record(const char *id, const char *text) {
+int32_t snapshot_write(db2acs::ObjectId id, const SnapshotRecord &r) {
   char path[kPathMax];
-  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
-  if (storage_prepare() != QXACS_OK || !entry_path(path, QXACS_SNAPSHOTS_SUBDIR, id))
-    return QXACS_ERR_STORAGE;
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return QXACS_ERR_STORAGE;
-  bool written = write_all(fd, text, strlen(text));
-  close(fd);
-  return written ? QXACS_OK : QXACS_ERR_STORAGE;
+  if (storage_prepare() != DB2ACS_RC_OK || !entry_path(path, QXACS_SNAPSHOTS_SUBDIR, id))
+    return DB2ACS_RC_IO_ERROR;
+  FILE *f = fopen(path, "w");
+  if (!f) return DB2ACS_RC_IO_ERROR;
+  const db2acs::ObjectInfo &o = r.object;
+  fprintf(f, "type %" PRIu32 "\npartition %d\ndb %.*s\ninstance %.*s\nhost %.*s\nowner %.*s\n"
+             "image %.*s\nlog %" PRIu32 ".%" PRIu32 "\ncreated %" PRIu64 "\n",
+          o.type, o.dbPartitionNum, (int)sizeof o.db, o.db, (int)sizeof o.instance, o.instance,
+          (int)sizeof o.host, o.host, (int)sizeof o.owner, o.owner,
+          (int)sizeof o.details.snapshot.imageTimestamp, o.details.snapshot.imageTimestamp,
+          r.post.firstActiveLog.fileID, r.post.firstActiveLog.chainID, r.created);
+  return fclose(f) == 0 ? DB2ACS_RC_OK : DB2ACS_RC_IO_ERROR;
 }
 
-int32_t snapshot_matches(const char *id, const char *text) {
+int32_t snapshot_read(db2acs::ObjectId id, SnapshotRecord &r) {
   char path[kPathMax];
-  if (!id_is_plain(id)) return QXACS_ERR_ARGUMENT;
-  if (!entry_path(path, QXACS_SNAPSHOTS_SUBDIR, id)) return QXACS_ERR_STORAGE;
+  if (!entry_path(path, QXACS_SNAPSHOTS_SUBDIR, id)) return DB2ACS_RC_IO_ERROR;
   FILE *f = fopen(path, "r");
-  if (!f) return errno_result();
-  /* One byte more than text: a record that only begins with it differs. */
-  size_t length = strlen(text);
-  char kept[QXACS_HOST_MAX + 128];
-  size_t got = length < sizeof kept ? fread(kept, 1, length + 1, f) : 0;
+  if (!f) return missing_or_io();
+  memset(&r, 0, sizeof r);
+  db2acs::ObjectInfo &o = r.object;
+  char line[512];
+  int seen = 0;
+  while (fgets(line, sizeof line, f)) {
+    char *value = strchr(line, ' ');
+    if (!value) continue;
+    *value++ = '\0';
+    ++seen;
+    if (!strcmp(line, "type")) o.type = (uint32_t)strtoul(value, nullptr, 10);
+    else if (!strcmp(line, "partition")) o.dbPartitionNum = (int16_t)atoi(value);
+    else if (!strcmp(line, "db")) copy_value(o.db, sizeof o.db, value);
+    else if (!strcmp(line, "instance")) copy_value(o.instance, sizeof o.instance, value);
+    else if (!strcmp(line, "host")) copy_value(o.host, sizeof o.host, value);
+    else if (!strcmp(line, "owner")) copy_value(o.owner, sizeof o.owner, value);
+    else if (!strcmp(line, "image"))
+      copy_value(o.details.snapshot.imageTimestamp, sizeof o.details.snapshot.imageTimestamp, value);
+    else if (!strcmp(line, "log"))
+      sscanf(value, "%" SCNu32 ".%" SCNu32, &r.post.firstActiveLog.fileID,
+             &r.post.firstActiveLog.chainID);
+    else if (!strcmp(line, "created")) r.created = strtoull(value, nullptr, 10);
+    else --seen;
+  }
   fclose(f);
-  return got == length && memcmp(kept, text, length) == 0 ? QXACS_OK : QXACS_ERR_MISMATCH;
+  return seen == 9 ? DB2ACS_RC_OK : DB2ACS_RC_IO_ERROR;
 }
 
-int32_t object_at(const char *only_id, uint32_t position, char *id, size_t id_size) {
+int32_t object_at(uint32_t position, db2acs::ObjectId *id) {
   char path[kPathMax];
   dirent **entries = nullptr;
-  if (!path_of(path, QXACS_OBJECTS_SUBDIR)) return QXACS_ERR_STORAGE;
-  int count = scandir(path, &entries, plain_entry, newest_first);
-  if (count < 0) return errno == ENOENT ? QXACS_NO_MORE_OBJECTS : QXACS_ERR_STORAGE;
-  int32_t result = QXACS_NO_MORE_OBJECTS;
-  uint32_t seen = 0;
-  for (int i = 0; i < count; ++i) {
-    const char *name = entries[i]->d_name;
-    if (*only_id && strcmp(name, only_id) != 0) continue;
-    if (result == QXACS_NO_MORE_OBJECTS && seen++ == position) {
-      snprintf(id, id_size, "%s", name);
-      result = QXACS_OK;
-    }
-  }
+  if (!path_of(path, QXACS_OBJECTS_SUBDIR)) return DB2ACS_RC_IO_ERROR;
+  int count = scandir(path, &entries, numbered_entry, newest_first);
+  if (count < 0) return errno == ENOENT ? DB2ACS_RC_END_OF_DATA : DB2ACS_RC_IO_ERROR;
+  int32_t result = DB2ACS_RC_END_OF_DATA;
+  if (position < (uint32_t)count && id_of_name(entries[position]->d_name, id)) result = DB2ACS_RC_OK;
   for (int i = 0; i < count; ++i) free(entries[i]);
   free(entries);
   return result;

@@ -28,10 +28,10 @@ namespace {
 const char kInit[] = "db2ACSInitialize()";
 const char kLoad[] = "initializeFptrs()";
 
-// The host's records: only the first field is the callee's.
+// The host's records: DB2's size; the library writes only the first field.
 struct Record {
   int32_t returnCode;
-  unsigned char rest[60];
+  unsigned char rest[sizeof(db2acs::ReturnCode) - sizeof(int32_t)];
 };
 
 struct ControlBlock {
@@ -91,6 +91,9 @@ std::string emptyRegistry() {
 
 db2ACS_CB *asBlock(ControlBlock &cb) { return reinterpret_cast<db2ACS_CB *>(cb.bytes); }
 db2ACS_ReturnCode *asRecord(Record &r) { return reinterpret_cast<db2ACS_ReturnCode *>(&r); }
+const db2acs::ControlBlock *protocolBlock(const ControlBlock &cb) {
+  return reinterpret_cast<const db2acs::ControlBlock *>(cb.bytes);
+}
 
 // The messages of the given tags, in order, each still "tag: text".
 std::vector<std::string> messagesOf(std::initializer_list<const char *> tags) {
@@ -148,7 +151,7 @@ void *variableValue(const LoadedLibrary &lib, const char *name) {
 
 std::string journalOfInitialize(const ControlBlock &cb, const Record &rc, int32_t result) {
   char line[QXACS_JOURNAL_LINE_MAX];
-  qxacs_journal_initialize(line, sizeof line, cb.bytes, &rc, result);
+  qxacs_journal_initialize(line, sizeof line, protocolBlock(cb), &rc, result);
   return line;
 }
 
@@ -193,14 +196,13 @@ TEST(Initialize, BackEndBindsLazily) {
   EXPECT_EQ(variableValue(lib, "db2ACS_handle"), binding::loadedHandle(in.library));
   EXPECT_NE(variableValue(lib, "f_db2ACSVerify"), nullptr);
 
-  qxacs_operation op;
-  qxacs_operation_init(&op, "lazy");
+  const uint32_t query = DB2ACS_OP_READ | DB2ACS_OBJTYPE_SNAPSHOT;
   Record begun = freshRecord();
-  EXPECT_EQ(lib.fn<db2ACSBeginOperation_fn>("db2ACSBeginOperation")(QXACS_OP_QUERY, &op,
+  EXPECT_EQ(lib.fn<db2ACSBeginOperation_fn>("db2ACSBeginOperation")(query, asBlock(cb),
                                                                      asRecord(begun)),
             0);
   char line[QXACS_JOURNAL_LINE_MAX];
-  qxacs_journal_begin_operation(line, sizeof line, QXACS_OP_QUERY, &op, &begun, 0);
+  qxacs_journal_begin_operation(line, sizeof line, query, protocolBlock(cb), &begun, 0);
   EXPECT_EQ(binding::fileLines(in.journal),
             (std::vector<std::string>{journalOfInitialize(cb, r, 0), line}));
 }
@@ -216,7 +218,6 @@ TEST(Initialize, FirstCallBindsTheBackEndAndForwardsToIt) {
   EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 0);
 
   EXPECT_EQ(r.returnCode, 0);
-  expectRestUntouched(r);
   void *handle = variableValue(lib, "db2ACS_handle");
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(handle, binding::loadedHandle(in.library));
@@ -383,28 +384,26 @@ TEST(InitializePartlyBound, BackEndWithoutVerifyStaysBoundAndOnlyVerifyFails) {
   std::vector<std::string> journal{journalOfInitialize(cb, r, 0)};
 
   // Verify alone fails; its neighbours reach the back end.
-  qxacs_operation op;
-  qxacs_operation_init(&op, "binding");
-  qxacs_object obj;
-  qxacs_object_init(&obj, "obj-000001");
+  const uint32_t backup = DB2ACS_OP_CREATE | DB2ACS_OBJTYPE_SNAPSHOT;
+  db2acs::PostObjectInfo post{};
   r = freshRecord();
-  EXPECT_EQ(lib.fn<db2ACSBeginOperation_fn>("db2ACSBeginOperation")(QXACS_OP_BACKUP, &op,
+  EXPECT_EQ(lib.fn<db2ACSBeginOperation_fn>("db2ACSBeginOperation")(backup, asBlock(cb),
                                                                      asRecord(r)),
             0);
   char line[QXACS_JOURNAL_LINE_MAX];
-  qxacs_journal_begin_operation(line, sizeof line, QXACS_OP_BACKUP, &op, &r, 0);
+  qxacs_journal_begin_operation(line, sizeof line, backup, protocolBlock(cb), &r, 0);
   journal.push_back(line);
 
   r = freshRecord();
-  EXPECT_EQ(lib.fn<db2ACSVerify_fn>("db2ACSVerify")(&op, &obj, asRecord(r)), 4);
+  EXPECT_EQ(lib.fn<db2ACSVerify_fn>("db2ACSVerify")(&post, asBlock(cb), asRecord(r)), 4);
   EXPECT_EQ(r.returnCode, 4);
   expectRestUntouched(r);
   EXPECT_EQ(traceMessagesOf("db2ACSVerify()")[2],
             "db2ACS_handle or function pointer is NULL. Returning error");
 
   r = freshRecord();
-  EXPECT_EQ(lib.fn<db2ACSTerminate_fn>("db2ACSTerminate")(&op, asRecord(r)), 0);
-  qxacs_journal_terminate(line, sizeof line, &op, &r, 0);
+  EXPECT_EQ(lib.fn<db2ACSTerminate_fn>("db2ACSTerminate")(asBlock(cb), asRecord(r)), 0);
+  qxacs_journal_terminate(line, sizeof line, protocolBlock(cb), &r, 0);
   journal.push_back(line);
 
   EXPECT_EQ(binding::fileLines(in.journal), journal);

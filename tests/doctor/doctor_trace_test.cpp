@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "acs_return_codes.h"
 #include "doctor_fixture.h"
 #include "qxacs_example.h"
 #include "test_support.h"
@@ -115,7 +116,7 @@ TEST(DoctorTrace, FailedInitializeNamesTheDiscoveryOrLoaderCause) {
 TEST(DoctorTrace, BackEndErrorIsTheBackEndsWithItsCode) {
   Traced t;
   t.healthy();
-  t.host("delete", {"--object", "obj-missing"});
+  t.host("delete", {"--object", "999"});
   DoctorResult r = runDoctor({"--trace", kTracePath, "--json"});
   EXPECT_EQ(r.status, kFailed) << r.out;
   nlohmann::json process = nlohmann::json::parse(r.out).at("processes")[0];
@@ -123,7 +124,7 @@ TEST(DoctorTrace, BackEndErrorIsTheBackEndsWithItsCode) {
   for (const nlohmann::json &call : process.at("calls"))
     if (call.at("function") == "db2ACSDelete") {
       deleteSeen = true;
-      EXPECT_EQ(call.at("rc"), QXACS_ERR_NOT_FOUND);
+      EXPECT_EQ(call.at("rc"), DB2ACS_RC_OBJ_NOT_FOUND);
       EXPECT_EQ(call.at("from"), "back end");
       EXPECT_EQ(call.at("outcome"), "FAILED");
     }
@@ -131,12 +132,12 @@ TEST(DoctorTrace, BackEndErrorIsTheBackEndsWithItsCode) {
   // The first failure is named by DB2's published code, with no meaning
   // taken from the reference back end.
   std::string cause = process.at("problems")[0].at("cause");
-  EXPECT_CONTAINS(cause, " (DB2ACS_RC_");
+  EXPECT_CONTAINS(cause, "6 (DB2ACS_RC_OBJ_NOT_FOUND)");
   EXPECT_CONTAINS(cause, "the error came from the back end (db2ACS");
 }
 
-// A listing ends when db2ACSGetNextObject answers DB2's "no more objects"
-// code; any other code from the back end is its own failure.
+// A listing ends when db2ACSGetNextObject answers DB2's END_OF_DATA; any
+// other code from the back end is its own failure.
 TEST(DoctorTrace, OnlyDb2sEndOfListingCodeEndsAListing) {
   const std::string head = "LIBDB2ACS-42: 12/09/26 01:02:03 ";
   auto listing = [&](int rc) {

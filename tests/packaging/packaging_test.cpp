@@ -139,7 +139,7 @@ void expectBackupWorks(const std::string &prefix) {
             std::string::npos) << backup.text;
   Output query = run(builtProgram({host, "--lib", lib, "--sequence", "query"}));
   EXPECT_EQ(query.status, 0) << query.text;
-  EXPECT_NE(query.text.find("object: obj-"), std::string::npos) << query.text;
+  EXPECT_NE(query.text.find("object: 1, snapshot image "), std::string::npos) << query.text;
 
   Output doctor = run(builtProgram({prefix + "/bin/acs-doctor", "--load"}));
   EXPECT_EQ(doctor.status, 0) << doctor.text;

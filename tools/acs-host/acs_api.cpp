@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <cstring>
 
 std::string AcsApi::symbolOf(const char *apiName) const {
   return direct ? std::string(apiName) + "pp" : std::string(apiName);
@@ -11,19 +10,11 @@ std::string AcsApi::symbolOf(const char *apiName) const {
 
 namespace {
 
-// dlsym hands back an object pointer; memcpy turns it into a function
-// pointer without a cast ISO C++ frowns upon.
-template <typename Fn>
-bool resolve(AcsApi &api, const std::string &path, const char *apiName, Fn &out) {
+bool resolve(AcsApi &api, const std::string &path, const char *apiName, void *&out) {
   std::string symbol = api.symbolOf(apiName);
-  void *address = dlsym(api.handle, symbol.c_str());
-  if (!address) {
-    std::fprintf(stderr, "acs-host: %s has no %s\n", path.c_str(), symbol.c_str());
-    return false;
-  }
-  static_assert(sizeof(Fn) == sizeof(void *), "function pointers are pointer-sized");
-  std::memcpy(&out, &address, sizeof out);
-  return true;
+  out = dlsym(api.handle, symbol.c_str());
+  if (!out) std::fprintf(stderr, "acs-host: %s has no %s\n", path.c_str(), symbol.c_str());
+  return out != nullptr;
 }
 
 }  // namespace
@@ -39,21 +30,17 @@ bool loadAcsApi(const std::string &path, bool direct, AcsApi &api) {
   api.direct = direct;
   // Every function is looked up, so one run names all that are missing.
   bool ok = true;
-  if (!direct) ok &= resolve(api, path, "db2ACSQueryApiVersion", api.queryApiVersion);
-  ok &= resolve(api, path, "db2ACSInitialize", api.initialize);
-  ok &= resolve(api, path, "db2ACSTerminate", api.terminate);
-  ok &= resolve(api, path, "db2ACSBeginOperation", api.beginOperation);
-  ok &= resolve(api, path, "db2ACSEndOperation", api.endOperation);
-  ok &= resolve(api, path, "db2ACSPrepare", api.prepare);
-  ok &= resolve(api, path, "db2ACSPartition", api.partition);
-  ok &= resolve(api, path, "db2ACSBeginQuery", api.beginQuery);
-  ok &= resolve(api, path, "db2ACSGetNextObject", api.getNextObject);
-  ok &= resolve(api, path, "db2ACSEndQuery", api.endQuery);
-  ok &= resolve(api, path, "db2ACSSnapshot", api.snapshot);
-  ok &= resolve(api, path, "db2ACSVerify", api.verify);
-  ok &= resolve(api, path, "db2ACSDelete", api.deleteObject);
-  ok &= resolve(api, path, "db2ACSStoreMetaData", api.storeMetaData);
-  ok &= resolve(api, path, "db2ACSRetrieveMetaData", api.retrieveMetaData);
+  if (!direct) {
+    void *version = nullptr;
+    ok &= resolve(api, path, "db2ACSQueryApiVersion", version);
+    std::memcpy(&api.queryApiVersion, &version, sizeof version);
+  }
+  const char *names[] = {
+#define ACS_HOST_CALL_NAME(Name, Journal, Params) "db2ACS" #Name,
+      ACS_HOST_CALLS(ACS_HOST_CALL_NAME)
+#undef ACS_HOST_CALL_NAME
+  };
+  for (std::size_t i = 0; i < kAcsCallCount; ++i) ok &= resolve(api, path, names[i], api.entries[i]);
   if (!ok) unloadAcsApi(api);
   return ok;
 }

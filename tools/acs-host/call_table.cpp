@@ -2,49 +2,50 @@
 
 #include <cstdio>
 
-#include "host_blocks.h"
-#include "qxacs_example.h"
+#include "acs_return_codes.h"
 
 namespace {
 
 const char *outcomeText(const CallRow &row) {
   switch (row.outcome) {
     case Outcome::Ok: return "ok";
-    case Outcome::EndOfList: return "ok (no more objects)";
+    case Outcome::EndOfList: return "ok (end of the listing)";
     case Outcome::Failed: return "FAILED";
   }
   return "?";
 }
 
+// Every code by its published name; a number outside the table says so.
+const char *codeName(const CallRow &row) {
+  if (!row.isCode) return "(version)";
+  const char *name = acsReturnCodeName(row.rc);
+  return name ? name : "(no published name)";
+}
+
 std::string recordText(const CallRow &row) {
-  if (!row.hasRecord) return "-";
-  if (row.recordField == kRecordSentinel) return "unset";
-  return std::to_string(row.recordField);
+  if (!row.isCode) return "-";
+  return row.returnCodeSet ? std::to_string(row.recordField) : "unset";
 }
 
 }  // namespace
 
-const char *resultMeaning(const std::string &function, bool hasRecord, int32_t rc) {
-  if (!hasRecord || rc == 0) return nullptr;
-  if (rc == 11 && function == "db2ACSInitialize") return "the library could not bind its back end";
-  if (rc == 4) return "no back end bound for this call (the library's own failure)";
-  return qxacs_result_text(rc);
-}
-
 void printTableHeader(const std::string &library, bool direct, const char *sequence) {
   std::printf("acs-host: sequence %s, %s %s\n", sequence, direct ? "back end" : "library",
               library.c_str());
-  std::printf("%3s  %-26s %6s %8s %10s  %s\n", "#", "function", "rc", "record", "usec",
-              "outcome");
+  std::printf("%3s  %-24s %-16s %4s %-28s %6s %6s %9s  %s\n", "#", "function", "argument", "rc",
+              "code", "record", "reason", "usec", "outcome");
   std::fflush(stdout);
 }
 
 void printRow(const CallRow &row) {
-  std::printf("%3d  %-26s %6d %8s %10.1f  %s", row.index, row.function.c_str(), row.rc,
-              recordText(row).c_str(), row.micros, outcomeText(row));
-  if (row.why) std::printf(": %s", row.why);
-  if (row.meaning) std::printf("  [%s]", row.meaning);
+  std::string reason = row.restWritten ? std::to_string(row.reason) : "-";
+  std::printf("%3d  %-24s %-16s %4d %-28s %6s %6s %9.1f  %s", row.index, row.function.c_str(),
+              row.argument.empty() ? "-" : row.argument.c_str(), row.rc, codeName(row),
+              recordText(row).c_str(), reason.c_str(), row.micros, outcomeText(row));
+  if (!row.why.empty()) std::printf(": %s", row.why.c_str());
   std::printf("\n");
+  if (!row.meaning.empty()) printNote(row.meaning);
+  if (!row.description.empty()) printNote("description: " + row.description);
   std::fflush(stdout);
 }
 

@@ -11,19 +11,19 @@ enum class Outcome { Ok, EndOfList, Failed };
 struct CallRow {
   int index = 0;
   std::string function;
+  std::string argument;  // what the call is about, e.g. "CREATE|SNAPSHOT"
   int32_t rc = 0;
-  bool hasRecord = true;  // db2ACSQueryApiVersion takes none
+  bool isCode = true;  // false for db2ACSQueryApiVersion, which answers a version
+  bool returnCodeSet = false;
   int32_t recordField = 0;
-  bool tailIntact = true;
+  bool restWritten = false;  // reason and description are the callee's
+  int32_t reason = 0;
+  std::string description;
   double micros = 0;
   Outcome outcome = Outcome::Ok;
-  const char *why = nullptr;  // with Failed, when the rc alone is not why
-  const char *meaning = nullptr;  // the rc in words, when it has a known meaning
+  std::string why;      // with Failed, when the rc alone is not why
+  std::string meaning;  // what acs-host can say about where the code came from
 };
-
-// The front end's own failure codes and the reference back end's codes in
-// words; null for 0 and for codes neither side defines.
-const char *resultMeaning(const std::string &function, bool hasRecord, int32_t rc);
 
 struct CallTotals {
   int calls = 0;
@@ -33,8 +33,9 @@ struct CallTotals {
 };
 
 void printTableHeader(const std::string &library, bool direct, const char *sequence);
+// The row, and under it the callee's description when it wrote one.
 void printRow(const CallRow &row);
-// An indented line under the row it belongs to, e.g. "object: obj-000001".
+// An indented line under the row it belongs to, e.g. "object: 3".
 void printNote(const std::string &text);
 void printSummary(const CallTotals &totals, int exitStatus);
 

@@ -26,20 +26,12 @@ void putField(VendorOptions &options, Field field, const std::string &text) {
   std::memcpy(options.bytes + field.offset, text.data(), len);
 }
 
+}  // namespace
+
 std::string hostName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return "localhost";
   return name;
-}
-
-}  // namespace
-
-void clearControlBlock(ControlBlock &cb) { std::memset(cb.bytes, 0, sizeof cb.bytes); }
-
-void attachOptions(ControlBlock &cb, uint32_t size, const void *data) {
-  // memcpy: the offsets are DB2's layout, not a struct of ours.
-  std::memcpy(cb.bytes + kOptionsSizeOffset, &size, sizeof size);
-  std::memcpy(cb.bytes + kOptionsDataOffset, &data, sizeof data);
 }
 
 void fillVendorOptions(VendorOptions &options, const std::string &vmName) {
@@ -54,14 +46,19 @@ void fillVendorOptions(VendorOptions &options, const std::string &vmName) {
   putField(options, kDbInstanceName, "db2inst1");
 }
 
-void resetRecord(HostRecord &record) {
+void resetRecord(db2acs::ReturnCode &record) {
   record.returnCode = kRecordSentinel;
-  std::memset(record.hostOwned, kRecordFill, sizeof record.hostOwned);
+  record.reasonCode = kRecordSentinel;
+  std::memset(record.description, kRecordFill, sizeof record.description);
 }
 
-bool recordTailIntact(const HostRecord &record) {
-  for (unsigned char byte : record.hostOwned) {
-    if (byte != kRecordFill) return false;
-  }
-  return true;
+RecordState inspectRecord(const db2acs::ReturnCode &record) {
+  RecordState state;
+  state.returnCodeSet = record.returnCode != kRecordSentinel;
+  bool untouched = record.reasonCode == kRecordSentinel;
+  for (unsigned char byte : record.description) untouched = untouched && byte == kRecordFill;
+  state.restWritten = !untouched;
+  state.terminated = !state.restWritten ||
+                     std::memchr(record.description, '\0', sizeof record.description) != nullptr;
+  return state;
 }

@@ -1,5 +1,7 @@
-// The memory a DB2 server hands an ACS library: the control block, the
-// vendor-options record it may point at, and the return-code record.
+// The memory a DB2 server hands an ACS library beside its records: the
+// vendor-options record the control block may point at, and the
+// return-code record, prepared so that acs-host can tell afterwards what
+// the callee wrote into it.
 #ifndef ACS_HOST_HOST_BLOCKS_H
 #define ACS_HOST_HOST_BLOCKS_H
 
@@ -7,42 +9,42 @@
 #include <cstdint>
 #include <string>
 
-#include "acs_api.h"
+#include "db2acs_protocol.h"
 
-// Control-block layout on 64-bit hosts: opaque except these two items.
-constexpr std::size_t kControlBlockSize = 2048;
-constexpr std::size_t kOptionsSizeOffset = 1736;
-constexpr std::size_t kOptionsDataOffset = 1744;
-
-// Vendor-options record: 344 bytes of fixed-width character fields.
+// Vendor-options record (Db2VendorOptions_t): 344 bytes of fixed-width
+// character fields.
 constexpr uint32_t kVendorOptionsSize = 344;
-
-// Set in the record's first field before every call, so a callee that
-// never wrote it shows as "unset"; the bytes after it hold kRecordFill so
-// a callee that wrote beyond the first field shows too.
-constexpr int32_t kRecordSentinel = -12345;
-constexpr unsigned char kRecordFill = 0xA5;
-
-struct ControlBlock {
-  alignas(8) unsigned char bytes[kControlBlockSize];
-};
 
 struct VendorOptions {
   alignas(8) unsigned char bytes[kVendorOptionsSize];
 };
 
-// Zero-filled block with no options.
-void clearControlBlock(ControlBlock &cb);
-
-// Points the block's options at data, with options.size = size.
-void attachOptions(ControlBlock &cb, uint32_t size, const void *data);
-
 // A plausible record whose vmName is vmName cut to 17 characters.
 void fillVendorOptions(VendorOptions &options, const std::string &vmName);
 
-void resetRecord(HostRecord &record);
+// Set in the record's two numbers before every call, so a callee that
+// never wrote them shows as "unset"; the description holds kRecordFill.
+constexpr int32_t kRecordSentinel = -12345;
+constexpr unsigned char kRecordFill = 0xA5;
 
-// True when nothing after the first field changed since resetRecord.
-bool recordTailIntact(const HostRecord &record);
+void resetRecord(db2acs::ReturnCode &record);
+
+// What the callee did to the record.
+struct RecordState {
+  bool returnCodeSet = false;
+  bool restWritten = false;   // reason code or description: a back end's doing
+  bool terminated = true;     // the description holds its terminating byte
+};
+RecordState inspectRecord(const db2acs::ReturnCode &record);
+
+// Copies text into a fixed field, cut to fit and always terminated.
+template <std::size_t N>
+void putText(char (&field)[N], const std::string &text) {
+  std::size_t len = text.size() < N - 1 ? text.size() : N - 1;
+  text.copy(field, len);
+  field[len] = '\0';
+}
+
+std::string hostName();
 
 #endif

@@ -8,8 +8,11 @@
 
 #include <unistd.h>
 
+#include <climits>
+#include <sys/stat.h>
+
+#include "db2acs_protocol.h"
 #include "host_blocks.h"
-#include "qxacs_example.h"
 
 namespace {
 
@@ -52,6 +55,26 @@ bool parseU32(const std::string &text, uint32_t &out) {
   return true;
 }
 
+bool parseU64(const std::string &text, uint64_t &out) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  char *end = nullptr;
+  errno = 0;
+  unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  out = value;
+  return true;
+}
+
+// A database path as DB2 passes it: absolute, of a directory that exists.
+bool absoluteDirectory(const std::string &text, std::string &out) {
+  char resolved[PATH_MAX];
+  struct stat st;
+  if (!realpath(text.c_str(), resolved) || stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode))
+    return false;
+  out = resolved;
+  return out.size() < db2acs::kPathLen;
+}
+
 int usageError(const char *program, const char *what, const std::string &detail) {
   std::fprintf(stderr, "acs-host: %s%s\nTry '%s --help'.\n", what, detail.c_str(), program);
   return kExitUsage;
@@ -76,8 +99,12 @@ void printUsage(const char *program) {
     "  --options-size N       options.size to put in the control block; the\n"
     "                         vendor-options record is attached (default 344\n"
     "                         with --vm-name, else no options at all)\n"
-    "  --object ID            restore/delete: only object ID; delete calls\n"
-    "                         Delete for ID even when the query lists nothing\n"
+    "  --object ID            restore/delete: only object ID (a number); delete\n"
+    "                         calls Delete for ID at once, without a query\n"
+    "  --db NAME              the database the session names (default SAMPLE)\n"
+    "  --path DIR             backup: a database path for the path list, as an\n"
+    "                         absolute path (repeatable; default: the working\n"
+    "                         directory)\n"
     "  --keep-going           make every call of the sequence even after a\n"
     "                         failure (DB2 stops at a failing Initialize and\n"
     "                         otherwise skips to EndOperation and Terminate)\n"
@@ -142,9 +169,18 @@ int parseOptions(int argc, char **argv, HostOptions &out) {
         return usageError(program, "--options-size takes a number, not ", v);
       haveOptionsSize = true;
     } else if (arg == "--object") {
-      if (!takeValue(out.objectId) || out.objectId.empty() ||
-          out.objectId.size() >= QXACS_ID_MAX)
-        return usageError(program, "--object takes an id of 1 to 63 characters", "");
+      if (!takeValue(v) || !parseU64(v, out.objectId))
+        return usageError(program, "--object takes an object id (a number), not ", v);
+      out.haveObject = true;
+    } else if (arg == "--db") {
+      if (!takeValue(out.database) || out.database.empty() ||
+          out.database.size() >= db2acs::kDbNameLen)
+        return usageError(program, "--db takes a name of 1 to 8 characters", "");
+    } else if (arg == "--path") {
+      std::string path;
+      if (!takeValue(v) || !absoluteDirectory(v, path))
+        return usageError(program, "--path takes an existing directory, not ", v);
+      out.paths.push_back(path);
     } else if (arg == "--args-log") {
       if (!takeValue(out.argsLogPath) || out.argsLogPath.empty())
         return usageError(program, "missing file after ", arg);
@@ -159,6 +195,12 @@ int parseOptions(int argc, char **argv, HostOptions &out) {
     if (out.libraryPath.empty()) return usageError(program, "--lib PATH is required", "");
   }
   out.backendDirect = haveDirect;
+  std::string here;
+  if (out.paths.empty()) {
+    if (!absoluteDirectory(".", here))
+      return usageError(program, "the working directory cannot be a database path; give --path", "");
+    out.paths.push_back(here);
+  }
   out.withVendorOptions = haveVmName || haveOptionsSize;
   if (!haveOptionsSize) out.optionsSize = kVendorOptionsSize;
   return 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class Sequence { Backup, Restore, Delete, Query };
 
@@ -14,7 +15,10 @@ struct HostOptions {
   bool withVendorOptions = false;  // --vm-name or --options-size given
   std::string vmName;
   uint32_t optionsSize = 0;
-  std::string objectId;
+  bool haveObject = false;  // --object given
+  uint64_t objectId = 0;
+  std::string database = "SAMPLE";
+  std::vector<std::string> paths;  // absolute; the working directory by default
   bool keepGoing = false;
   std::string argsLogPath;
   bool help = false;

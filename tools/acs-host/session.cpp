@@ -1,23 +1,54 @@
 #include "session.h"
 
-#include <chrono>
+#include <pwd.h>
+#include <unistd.h>
 
-#include "qxacs_journal.h"
+#include "acs_return_codes.h"
+#include "zorvan/tmp_rules.h"
 
 namespace {
 
-// The only API version this host speaks.
-constexpr int32_t kApiVersion = 1;
+// The user acs-host runs as, by name when it has one.
+std::string userName() {
+  const passwd *pw = getpwuid(getuid());
+  return pw && pw->pw_name ? pw->pw_name : std::to_string(getuid());
+}
 
-double microsSince(std::chrono::steady_clock::time_point start) {
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  return std::chrono::duration<double, std::micro>(elapsed).count();
+// The description as one printable line.
+std::string printable(const char *text) {
+  std::string out(text);
+  for (char &c : out)
+    if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = ' ';
+  return out;
+}
+
+// Where a failure code came from, as far as acs-host can tell: the library
+// writes only the record's first field, a back end fills the whole record.
+std::string originOf(const CallRow &row, bool direct) {
+  if (row.rc == DB2ACS_RC_INV_ACTION) {
+    if (direct) return "4 is DB2ACS_RC_INV_ACTION from the back end (with --backend-direct it is never the library's)";
+    if (row.restWritten) return "4 is DB2ACS_RC_INV_ACTION from the back end, which filled the record";
+    return "4 is DB2ACS_RC_INV_ACTION from a back end, and also the library's own code when no back "
+           "end is bound; only the record's first field was written, as the library writes it";
+  }
+  if (row.rc == DB2ACS_RC_INIT_FAILED && row.function == "db2ACSInitialize" && !direct) {
+    if (row.restWritten) return "11 is DB2ACS_RC_INIT_FAILED from the back end, which filled the record";
+    return "the library found no usable back end (only the record's first field was written, as "
+           "the library writes it); ask acs-doctor why: acs-doctor --as-user " + userName() +
+           " --load, or with tracing on acs-doctor --trace /tmp/db2acstrace.log";
+  }
+  return "";
 }
 
 }  // namespace
 
 Session::Session(const AcsApi &api, bool keepGoing, std::FILE *argsLog)
     : api_(api), keepGoing_(keepGoing), argsLog_(argsLog) {}
+
+double Session::microsSince(std::chrono::steady_clock::time_point start) {
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  return std::chrono::duration<double, std::micro>(elapsed).count();
+}
 
 void Session::problem(const std::string &text) {
   printNote("problem: " + text);
@@ -35,188 +66,72 @@ void Session::count(CallRow &row) {
   printRow(row);
 }
 
-template <typename Invoke, typename Describe>
-int32_t Session::call(const char *apiName, Invoke invoke, Describe describe, bool listing) {
+// The library holds a call while its marker holds by the library's own
+// rule; a held call would otherwise look like a hang. A back end called
+// directly is never held.
+void Session::announceHold(const char *apiName) const {
+  if (api_.direct) return;
+  bool versionQuery = std::string(apiName) == "db2ACSQueryApiVersion";
+  std::string marker = std::string("/tmp/") + apiName + (versionQuery ? "1" : "Debug");
+  if (!zorvan::markerHolds(marker.c_str(), getuid())) return;
+  std::printf("waiting: %s exists (debug hold); remove it to go on\n", marker.c_str());
+  std::fflush(stdout);
+}
+
+CallRow Session::startRow(const char *apiName, const std::string &argument) {
   CallRow row;
   row.index = ++totals_.calls;
   row.function = api_.symbolOf(apiName);
+  row.argument = argument;
+  announceHold(apiName);
   resetRecord(record_);
-  auto start = std::chrono::steady_clock::now();
-  int32_t rc = invoke();
-  row.micros = microsSince(start);
-  row.rc = rc;
-  row.recordField = record_.returnCode;
-  row.tailIntact = recordTailIntact(record_);
-  if (!row.tailIntact) {
-    row.outcome = Outcome::Failed;
-    row.why = "record changed beyond its first field";
-  } else if (rc == QXACS_OK) {
-    row.outcome = Outcome::Ok;
-  } else if (listing && rc == QXACS_NO_MORE_OBJECTS) {
-    row.outcome = Outcome::EndOfList;
-  } else {
-    row.outcome = Outcome::Failed;
-  }
-  row.meaning = resultMeaning(row.function, row.hasRecord, rc);
-  count(row);
-  if (argsLog_) {
-    char line[QXACS_JOURNAL_LINE_MAX];
-    describe(line, sizeof line, rc);
-    std::fprintf(argsLog_, "%s\n", line);
-    std::fflush(argsLog_);
-  }
-  return rc;
+  return row;
 }
 
-int32_t Session::queryApiVersion() {
-  CallRow row;
-  row.index = ++totals_.calls;
-  row.function = "db2ACSQueryApiVersion";
-  row.hasRecord = false;
+void Session::judge(CallRow &row, db2acs::RC rc, bool listing) {
+  row.rc = rc;
+  RecordState state = inspectRecord(record_);
+  row.returnCodeSet = state.returnCodeSet;
+  row.recordField = record_.returnCode;
+  row.restWritten = state.restWritten;
+  if (state.restWritten) row.reason = record_.reasonCode;
+  if (state.restWritten && state.terminated) row.description = printable(record_.description);
+
+  if (rc == DB2ACS_RC_OK) row.outcome = Outcome::Ok;
+  else if (listing && rc == DB2ACS_RC_END_OF_DATA) row.outcome = Outcome::EndOfList;
+  else row.outcome = Outcome::Failed;
+  // DB2 reads the record as well as the result: they must agree.
+  if (!state.terminated) {
+    row.why = "the description has no terminating byte";
+  } else if (!state.returnCodeSet) {
+    row.why = "the record's return code was left unset";
+  } else if (record_.returnCode != rc) {
+    const char *name = acsReturnCodeName(record_.returnCode);
+    row.why = "the record says " + std::to_string(record_.returnCode) + (name ? std::string(" ") + name : "");
+  }
+  if (!row.why.empty()) row.outcome = Outcome::Failed;
+  if (row.outcome == Outcome::Failed) row.meaning = originOf(row, api_.direct);
+  count(row);
+}
+
+void Session::logArguments(const char *line) {
+  std::fprintf(argsLog_, "%s\n", line);
+  std::fflush(argsLog_);
+}
+
+uint32_t Session::queryApiVersion() {
+  CallRow row = startRow("db2ACSQueryApiVersion", "");
+  row.isCode = false;
   auto start = std::chrono::steady_clock::now();
-  int32_t version = api_.queryApiVersion();
+  uint32_t version = api_.queryApiVersion();
   row.micros = microsSince(start);
-  row.rc = version;
-  if (version != kApiVersion) {
+  row.rc = static_cast<int32_t>(version);
+  if (version != db2acs::kApiVersion) {
     row.outcome = Outcome::Failed;
     row.why = "not API version 1";
   }
   count(row);
   return version;
-}
-
-int32_t Session::initialize(ControlBlock &cb) {
-  HostRecord *rc = &record_;
-  int32_t result = call(
-      "db2ACSInitialize", [&] { return api_.initialize(cb.bytes, rc); },
-      [&](char *line, std::size_t size, int32_t code) {
-        qxacs_journal_initialize(line, size, cb.bytes, rc, code);
-      });
-  // 11 is the front end's "could not bind": the doctor explains why.
-  if (result == 11 && hasQueryApiVersion())
-    printNote("the library found no usable back end; ask acs-doctor why: acs-doctor --as-user "
-              "<instance owner>, or with tracing on acs-doctor --trace /tmp/db2acstrace.log");
-  return result;
-}
-
-int32_t Session::terminate(qxacs_operation &op) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSTerminate", [&] { return api_.terminate(&op, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_terminate(line, size, &op, rc, result);
-      });
-}
-
-int32_t Session::beginOperation(uint32_t code, qxacs_operation &op) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSBeginOperation", [&] { return api_.beginOperation(code, &op, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_begin_operation(line, size, code, &op, rc, result);
-      });
-}
-
-int32_t Session::endOperation(uint32_t end, qxacs_operation &op) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSEndOperation", [&] { return api_.endOperation(end, &op, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_end_operation(line, size, end, &op, rc, result);
-      });
-}
-
-int32_t Session::prepare(qxacs_operation &op, qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSPrepare", [&] { return api_.prepare(&op, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_prepare(line, size, &op, &obj, rc, result);
-      });
-}
-
-int32_t Session::partition(qxacs_operation &op, qxacs_partition &part, qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSPartition", [&] { return api_.partition(&op, &part, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_partition(line, size, &op, &part, &obj, rc, result);
-      });
-}
-
-int32_t Session::beginQuery(qxacs_operation &op, qxacs_query &query) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSBeginQuery", [&] { return api_.beginQuery(&op, &query, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_begin_query(line, size, &op, &query, rc, result);
-      });
-}
-
-int32_t Session::getNextObject(qxacs_query &query, qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSGetNextObject", [&] { return api_.getNextObject(&query, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_get_next_object(line, size, &query, &obj, rc, result);
-      },
-      true);
-}
-
-int32_t Session::endQuery(qxacs_query &query) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSEndQuery", [&] { return api_.endQuery(&query, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_end_query(line, size, &query, rc, result);
-      });
-}
-
-int32_t Session::snapshot(uint32_t action, qxacs_operation &op, qxacs_partition &part,
-                          qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSSnapshot", [&] { return api_.snapshot(action, &op, &part, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_snapshot(line, size, action, &op, &part, &obj, rc, result);
-      });
-}
-
-int32_t Session::verify(qxacs_operation &op, qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSVerify", [&] { return api_.verify(&op, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_verify(line, size, &op, &obj, rc, result);
-      });
-}
-
-int32_t Session::deleteObject(qxacs_operation &op, qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSDelete", [&] { return api_.deleteObject(&op, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_delete(line, size, &op, &obj, rc, result);
-      });
-}
-
-int32_t Session::storeMetaData(qxacs_operation &op, qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSStoreMetaData", [&] { return api_.storeMetaData(&op, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_store_metadata(line, size, &op, &obj, rc, result);
-      });
-}
-
-int32_t Session::retrieveMetaData(qxacs_operation &op, qxacs_partition &part,
-                                  qxacs_object &obj) {
-  HostRecord *rc = &record_;
-  return call(
-      "db2ACSRetrieveMetaData", [&] { return api_.retrieveMetaData(&op, &part, &obj, rc); },
-      [&](char *line, std::size_t size, int32_t result) {
-        qxacs_journal_retrieve_metadata(line, size, &op, &part, &obj, rc, result);
-      });
 }
 
 int Session::finish() {

@@ -4,6 +4,7 @@
 #ifndef ACS_HOST_SESSION_H
 #define ACS_HOST_SESSION_H
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -11,7 +12,6 @@
 #include "acs_api.h"
 #include "call_table.h"
 #include "host_blocks.h"
-#include "qxacs_example.h"
 
 class Session {
  public:
@@ -29,37 +29,44 @@ class Session {
 
   // False when the library has no such function (a back end, direct).
   bool hasQueryApiVersion() const { return api_.queryApiVersion != nullptr; }
-  int32_t queryApiVersion();
-  int32_t initialize(ControlBlock &cb);
-  int32_t terminate(qxacs_operation &op);
-  int32_t beginOperation(uint32_t code, qxacs_operation &op);
-  int32_t endOperation(uint32_t end, qxacs_operation &op);
-  int32_t prepare(qxacs_operation &op, qxacs_object &obj);
-  int32_t partition(qxacs_operation &op, qxacs_partition &part, qxacs_object &obj);
-  int32_t beginQuery(qxacs_operation &op, qxacs_query &query);
-  int32_t getNextObject(qxacs_query &query, qxacs_object &obj);
-  int32_t endQuery(qxacs_query &query);
-  int32_t snapshot(uint32_t action, qxacs_operation &op, qxacs_partition &part,
-                   qxacs_object &obj);
-  int32_t verify(qxacs_operation &op, qxacs_object &obj);
-  int32_t deleteObject(qxacs_operation &op, qxacs_object &obj);
-  int32_t storeMetaData(qxacs_operation &op, qxacs_object &obj);
-  int32_t retrieveMetaData(qxacs_operation &op, qxacs_partition &part, qxacs_object &obj);
+  uint32_t queryApiVersion();
+
+  // Makes call C with args and the session's record, e.g.
+  //   call<AcsCall::Delete>("object 3", id, &cb);
+  // argument is what the row shows the call is about.
+  template <AcsCall C, typename... Args>
+  db2acs::RC call(const std::string &argument, Args... args) {
+    CallRow row = startRow(CallOf<C>::name, argument);
+    auto start = std::chrono::steady_clock::now();
+    db2acs::RC rc = api_.entry<C>()(args..., &record_);
+    row.micros = microsSince(start);
+    judge(row, rc, C == AcsCall::GetNextObject);
+    if (argsLog_) {
+      char line[QXACS_JOURNAL_LINE_MAX];
+      CallOf<C>::journal(line, sizeof line, args..., &record_, rc);
+      logArguments(line);
+    }
+    return rc;
+  }
 
   // Prints the summary; returns the exit status (0, or 1 after a failure).
   int finish();
 
  private:
-  // invoke() makes the call; describe(line, size, rc) formats its journal
-  // line. listing: QXACS_NO_MORE_OBJECTS is a normal end, not a failure.
-  template <typename Invoke, typename Describe>
-  int32_t call(const char *apiName, Invoke invoke, Describe describe, bool listing = false);
+  // The row of the call about to be made; prints the hold line first when
+  // the library's debug marker would hold the call.
+  CallRow startRow(const char *apiName, const std::string &argument);
+  // Outcome and words for the row; listing: END_OF_DATA is a normal end.
+  void judge(CallRow &row, db2acs::RC rc, bool listing);
   void count(CallRow &row);
+  void logArguments(const char *line);
+  void announceHold(const char *apiName) const;
+  static double microsSince(std::chrono::steady_clock::time_point start);
 
   const AcsApi &api_;
   bool keepGoing_;
   std::FILE *argsLog_;
-  HostRecord record_{};
+  db2acs::ReturnCode record_{};
   CallTotals totals_;
   bool failed_ = false;
 };
