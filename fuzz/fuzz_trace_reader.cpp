@@ -5,6 +5,7 @@
 // index points at a failed call.
 #include <stddef.h>
 #include <stdint.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ++prefixes;
   if (trace.records.size() > prefixes) fuzzsupport::fail("a record without the line prefix");
 
-  for (const doctor::TracedProcess &p : doctor::tracedProcesses(trace)) {
+  for (const doctor::TracedProcess &p : doctor::tracedProcesses(trace, getuid())) {
     if (p.firstFailure >= static_cast<int>(p.calls.size())) fuzzsupport::fail("failure index out of range");
     if (p.firstFailure >= 0 &&
         p.calls[static_cast<size_t>(p.firstFailure)].outcome != doctor::CallOutcome::Failed)

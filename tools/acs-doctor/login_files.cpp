@@ -1,11 +1,19 @@
 #include "login_files.h"
 
+#include "findings.h"
+
 #include <pwd.h>
 #include <sys/stat.h>
 
 #include <fstream>
 
 namespace doctor {
+
+// The one lookup of a user's name, for every text that names one.
+std::string userName(uid_t uid) {
+  const struct passwd *pw = getpwuid(uid);
+  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
+}
 
 namespace {
 

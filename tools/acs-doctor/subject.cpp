@@ -74,11 +74,6 @@ bool firstId(const std::string &line, const char *head, unsigned long &out) {
 
 }  // namespace
 
-std::string userName(uid_t uid) {
-  const struct passwd *pw = getpwuid(uid);
-  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
-}
-
 Subject subjectFromSelf() {
   Subject s;
   s.source = "self";
