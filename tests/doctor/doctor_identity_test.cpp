@@ -26,9 +26,6 @@ using doctortest::kBinds;
 using doctortest::kDoesNotBind;
 using doctortest::kUsage;
 
-#define SKIP_UNLESS_ROOT(why) \
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why
-
 struct Healthy : Installation {
   Healthy() {
     addHealthyInstance();

@@ -25,9 +25,6 @@ using doctortest::kBinds;
 using doctortest::kDoesNotBind;
 using doctortest::kUsage;
 
-#define SKIP_UNLESS_ROOT(why) \
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why
-
 std::string firstFix(const DoctorResult &r) {
   std::size_t at = r.out.find("fix: ");
   return at == std::string::npos ? "" : r.out.substr(at + 5, r.out.find('\n', at) - at - 5);

@@ -48,11 +48,8 @@ nlohmann::json checkAsNobody(const std::vector<std::string> &args = {"--json"}) 
   return doc;
 }
 
-#define NEEDS_ROOT() \
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files away and to drop to nobody"
-
 TEST(DoctorTrust, RootOwnedAndInstanceOwnerOwnedInstallationsAreTrusted) {
-  NEEDS_ROOT();
+  SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
   OwnedInstallation inst;
   nlohmann::json rootOwned = checkAsNobody();
   EXPECT_EQ(rootOwned.value("exit_code", -1), kBinds) << rootOwned.dump(1);
@@ -74,7 +71,7 @@ TEST(DoctorTrust, RootOwnedAndInstanceOwnerOwnedInstallationsAreTrusted) {
 // Each way someone else can change what DB2 runs; the fix, pasted into a
 // shell, makes the installation trusted again.
 TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
-  NEEDS_ROOT();
+  SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
   TemporaryUser other("");
   ASSERT_TRUE(other.created());
   struct Case {
@@ -144,7 +141,7 @@ TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
 }
 
 TEST(DoctorTrust, VerboseShowsTheWholeChain) {
-  NEEDS_ROOT();
+  SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
   OwnedInstallation inst;
   DoctorResult r = runDoctor({"--verbose"}, kNobody, kNobody);
   EXPECT_EQ(r.status, kBinds) << r.out << r.err;
