@@ -10,9 +10,10 @@
 #   - entries in sorted order (a .deb's md5sums too), not the directory's;
 #   - gzip without a name or time stamp.
 # The .rpm needs none of this: rpmbuild takes its build time from
-# SOURCE_DATE_EPOCH and the spec's install step sets every file's time
-# (cmake/Packaging.cmake); rpm sorts and numbers the files itself. Runs inside the build root, as root,
-# with the build root's GNU tar and dpkg-deb.
+# SOURCE_DATE_EPOCH, the package's %install step sets every file's time
+# (cmake/Packaging.cmake), and rpm sorts and numbers the files itself.
+# Runs inside the build root, as root, with the build root's GNU tar and
+# dpkg-deb.
 #   scripts/repack-reproducibly.sh <package.tar.gz | package.deb>...
 set -euo pipefail
 : "${SOURCE_DATE_EPOCH:?must be set, to the time of the last commit}"
