@@ -81,7 +81,8 @@ TEST(StrictBackEnd, ADeviationFailsLoudly) {
     std::strcpy(block->session.instance, "db2inst1");
     std::strcpy(block->session.host, "h");
     std::strcpy(block->session.user, "u");
-    block->session.db2ID = {11, 5, 9, "SQL11059"};
+    block->session.db2ID.version = 11;
+    std::strcpy(block->session.db2ID.signature, "SQL11059");
   }
   db2acs::ReturnCode rc{};
   ASSERT_EQ(init(&cb, &rc), DB2ACS_RC_OK) << rc.description;

@@ -89,7 +89,10 @@ void describeObject(db2acs::ObjectInfo &o, const db2acs::SessionInfo &s, const s
 void prepareArguments(Arguments &args, const HostOptions &options) {
   db2acs::ControlBlock &cb = args.cb;
   db2acs::SessionInfo &s = cb.session;
-  s.db2ID = {11, 5, 9, "SQL11059"};
+  s.db2ID.version = 11;
+  s.db2ID.release = 5;
+  s.db2ID.level = 9;
+  putText(s.db2ID.signature, "SQL11059");
   s.dbPartitionNum = kPartitionNumber;
   const char *instance = std::getenv("DB2INSTANCE");
   std::string user = userName();
