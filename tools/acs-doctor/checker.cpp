@@ -20,8 +20,6 @@
 #include "explain.h"
 #include "interpret.h"
 #include "json_out.h"
-#include "tmp_state.h"
-#include "trust_report.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_sink.h"
@@ -64,9 +62,7 @@ void makeAbsolute(Facts &f, const std::string &cwd) {
 }
 
 json identity() {
-  int count = getgroups(0, nullptr);
-  std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
-  if (count > 0) groups.resize(static_cast<std::size_t>(std::max(0, getgroups(count, groups.data()))));
+  std::vector<gid_t> groups = ownGroups();
   char cwd[4096];
   const char *libraryPath = getenv("LD_LIBRARY_PATH");
   return {{"ld_library_path", libraryPath != nullptr ? json(libraryPath) : json()},
@@ -156,9 +152,8 @@ void runChecker(const char *requestText) {
   context.user = userName(getuid());
   context.uid = getuid();
   context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0';
-  context.registryOrigin = request["origins"].value("QXREG", "");
-  if (!context.registryFromVariable) context.registryOrigin = "the default; QXREG " + context.registryOrigin;
-  else context.registryOrigin = "QXREG " + context.registryOrigin;
+  context.registryOrigin = (context.registryFromVariable ? "QXREG " : "the default; QXREG ") +
+                           request["origins"].value("QXREG", "");
   // Root checking as itself is not DB2: its own login files are no fix.
   if (request.value("source", "") != "self" || getuid() != 0) context.login = loginFilesOf(getuid());
 

@@ -39,11 +39,6 @@ std::vector<std::string> directoriesIn(const std::string &dir) {
   return names;
 }
 
-std::string lower(std::string text) {
-  for (char &ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return text;
-}
-
 CauseValues valuesOf(const Facts &f, const Context &c) {
   return {{"registry", f.registry},       {"origin", c.registryOrigin},
           {"user", c.user},               {"instances", f.registry + "/Zorvan"},
@@ -278,7 +273,6 @@ PropertiesReading readProperties(const std::string &path) {
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return r;
   std::ifstream in(path, std::ios::binary);
   if (!in) return r;
-  r.readable = true;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::size_t start = line.find_first_not_of(" \t");

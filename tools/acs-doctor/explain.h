@@ -31,7 +31,6 @@ std::vector<Problem> explainLoad(const Facts &facts, const Context &context);
 // What the properties file says about dZORVANHOME, read the way the
 // library reads it.
 struct PropertiesReading {
-  bool readable = false;
   int keyLine = 0;  // 1-based line of the first key line, 0 when none
   bool hasValue = false;
   NearMiss nearMiss;  // the first line that almost is the key line

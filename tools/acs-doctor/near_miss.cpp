@@ -11,12 +11,12 @@ namespace {
 const char kKey[] = "dZORVANHOME";
 const char kBlanks[] = " \t\r\n";
 
+}  // namespace
+
 std::string lower(std::string text) {
   for (char &ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   return text;
 }
-
-}  // namespace
 
 std::size_t editDistance(const std::string &a, const std::string &b, std::size_t limit) {
   std::size_t gap = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();

@@ -9,6 +9,8 @@
 
 namespace doctor {
 
+std::string lower(std::string text);
+
 // Levenshtein distance, giving up (returning limit + 1) beyond limit.
 std::size_t editDistance(const std::string &a, const std::string &b, std::size_t limit);
 

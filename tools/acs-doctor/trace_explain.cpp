@@ -10,7 +10,6 @@
 #include "options.h"
 #include "render.h"
 #include "trace_calls.h"
-#include "trace_parse.h"
 
 namespace doctor {
 
