@@ -1,4 +1,4 @@
-#include "check.h"
+#include "options.h"
 
 #include <dirent.h>
 #include <errno.h>

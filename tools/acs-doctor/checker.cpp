@@ -18,7 +18,6 @@
 
 #include "child_io.h"
 #include "explain.h"
-#include "interpret.h"
 #include "json_out.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"

@@ -1,4 +1,4 @@
-#include "interpret.h"
+#include "explain.h"
 
 #include <cerrno>
 #include <cstdlib>

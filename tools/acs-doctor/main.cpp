@@ -7,10 +7,8 @@
 // environment are left alone.
 #include <cstring>
 
-#include "check.h"
 #include "checker.h"
 #include "options.h"
-#include "trace_explain.h"
 #include "zorvan/trace_sink.h"
 
 namespace {

@@ -7,7 +7,6 @@
 
 #include "acs_return_codes.h"
 #include "explain.h"
-#include "interpret.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_texts.h"
 
