@@ -190,8 +190,8 @@ bool runCheckingProcess(const Subject &subject, const json &request, json &repor
                       {"complete", false}, {"entry_points", json::array()},
                       {"signal", signal != 0 ? json(signal) : json()},
                       {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}, {"error", died}};
-    Problem death = signal == 0 ? describe(Cause::BackendLoadFailed, {{"lib", lib}, {"error", died}})
-                                : describe(Cause::BackendKilledTheProcess,
+    Problem death = signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
+                                : describe("backend-killed-the-process",
                                            {{"lib", lib}, {"signal", std::to_string(signal)},
                                             {"signalName", strsignal(signal)}});
     // The death comes first.

@@ -183,7 +183,7 @@ bool explainBlocked(const Context &c, CauseValues v, const std::string &target,
     v["dir"] = dir;
     v["dirOwner"] = userName(st.st_uid);
     v["dirMode"] = modeText(st.st_mode);
-    out.push_back(describe(Cause::DirectoryNotSearchable, v));
+    out.push_back(describe("directory-not-searchable", v));
     return true;
   }
   return false;
@@ -211,14 +211,14 @@ bool explainRegistryMissing(const Facts &f, const Context &c, CauseValues v,
   if (c.registryFromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY &&
       isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "");
-    out.push_back(describe(Cause::RegistryMissingDefaultExists, v));
+    out.push_back(describe("registry-mistyped/default", v));
   } else if (c.registryFromVariable && !similar.empty()) {
     v["similar"] = similar;
     v["qxregFix"] = setVariableFix(c.login, "QXREG", similar);
-    out.push_back(describe(Cause::RegistryMissingSimilarExists, v));
+    out.push_back(describe("registry-mistyped/similar", v));
   } else {
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
-    out.push_back(describe(Cause::RegistryMissing, v));
+    out.push_back(describe("registry-missing", v));
   }
   return true;
 }
@@ -229,10 +229,10 @@ void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &o
   if (!f.scanOpened) {
     if (f.scanOpenErrno == ENOENT) {
       v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
-      out.push_back(describe(Cause::InstancesDirMissing, v));
+      out.push_back(describe("instances-directory-missing", v));
     } else if (!explainBlocked(c, v, f.registry + "/Zorvan/", out)) {
       v["error"] = strerror(f.scanOpenErrno);
-      out.push_back(describe(Cause::InstancesDirUnreadable, v));
+      out.push_back(describe("instances-directory-unreadable", v));
     }
     return;
   }
@@ -246,7 +246,7 @@ void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &o
   v["scanned"] = f.scan.empty() ? " and " + f.registry + "/Zorvan holds no other entry"
                                 : ", and none of the " + std::to_string(f.scan.size()) +
                                       " entries scanned is a directory holding Db2Agent";
-  out.push_back(describe(Cause::NoAgent, v));
+  out.push_back(describe("no-instance-with-agent", v));
 }
 
 void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
@@ -263,7 +263,7 @@ void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
   v["registered"] = list.empty() ? "none" : list;
   v["nearMiss"] = nearMiss;
   v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", best);
-  out.push_back(describe(Cause::InstanceNotRegisteredByVariable, v));
+  out.push_back(describe("instance-not-registered/variable", v));
 }
 
 void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> &out) {
@@ -271,7 +271,7 @@ void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> 
   if (explainRegistryMissing(f, c, v, out)) return;
   if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
     v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", "");
-    out.push_back(describe(Cause::EmptyInstanceVariable, v));
+    out.push_back(describe("instance-variable-empty", v));
     return;
   }
   FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
@@ -285,15 +285,15 @@ void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> 
     if (f.instanceOrigin == "ZORVAN_INST")
       explainUnregistered(f, c, v, out);
     else
-      out.push_back(describe(f.instanceOrigin == "vendor options" ? Cause::InstanceNotRegisteredByVendorOptions
-                                                                  : Cause::InstanceNotRegistered, v));
+      out.push_back(describe(f.instanceOrigin == "vendor options" ? "instance-not-registered/vendor-options"
+                                                                  : "instance-not-registered", v));
   } else if (stat(f.propertiesPath.c_str(), &st) != 0 && errno == ENOENT) {
-    out.push_back(describe(Cause::PropertiesMissing, v));
+    out.push_back(describe("properties-missing", v));
   } else if (c.live) {
     v["error"] = strerror(error != 0 ? error : EACCES);
-    out.push_back(describe(Cause::PropertiesUnreadable, v));
+    out.push_back(describe("properties-unreadable", v));
   } else {
-    out.push_back(describe(Cause::PropertiesNotOpened, v));
+    out.push_back(describe("properties-not-opened", v));
   }
 }
 
@@ -301,28 +301,28 @@ Problem explainKeyLine(const Facts &f, CauseValues v) {
   PropertiesReading p = readProperties(f.propertiesPath);
   if (p.keyLine != 0 && !p.hasValue) {
     v["line"] = std::to_string(p.keyLine);
-    return describe(Cause::KeyWithoutValue, v);
+    return describe("key-without-value", v);
   }
   if (p.nearMiss.line != 0) {
     v["line"] = std::to_string(p.nearMiss.line);
     v["text"] = visible(p.nearMiss.text);
     v["why"] = p.nearMiss.why;
     v["value"] = p.nearMiss.value;
-    return describe(Cause::KeyNearMiss, v);
+    return describe("key-near-miss", v);
   }
   if (p.hasValue)  // only a trace can show a file that has changed since
     return {Severity::Note,
             f.propertiesPath + " gave no home directory when the trace was written, but has a "
             "dZORVANHOME line now: it was changed since.",
             "Check the installation as it is now: acs-doctor --as-user " + v["user"]};
-  return describe(Cause::KeyMissing, v);
+  return describe("key-missing", v);
 }
 
 void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem> &out) {
   const std::string &lib = f.libraryPath;
   CauseValues v = valuesOf(f, c);
   if (lib.find('\r') != std::string::npos) {
-    out.push_back(describe(Cause::CrLfLineEnds, v));
+    out.push_back(describe("crlf-line-ends", v));
     return;
   }
   int error = c.live && access(lib.c_str(), X_OK) != 0 ? errno : 0;
@@ -336,17 +336,17 @@ void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem>
   }
   v["error"] = strerror(error != 0 ? error : statError != 0 ? statError : EACCES);
   if (!present && statError == ENOENT)
-    out.push_back(describe(isDirectory(f.home) ? Cause::BackendMissing : Cause::HomeMissing, v));
+    out.push_back(describe(isDirectory(f.home) ? "backend-missing" : "home-missing", v));
   else if (present && !S_ISREG(st.st_mode))
-    out.push_back(describe(Cause::BackendNotRegular, v));
+    out.push_back(describe("backend-not-a-file", v));
   else if (present && (st.st_mode & 0111) == 0)
-    out.push_back(describe(Cause::BackendNotExecutable, v));
+    out.push_back(describe("backend-not-executable", v));
   else if (!c.live && (c.uid == 0 || mayExecute(c, lib, st)))
-    out.push_back(describe(Cause::BackendNotAccessible, v));
+    out.push_back(describe("backend-not-accessible", v));
   else if (present && (error == EACCES || !c.live))
-    out.push_back(describe(Cause::BackendNotExecutableForUser, v));
+    out.push_back(describe("backend-not-executable-for-user", v));
   else
-    out.push_back(describe(Cause::BackendFailsTest, v));
+    out.push_back(describe("backend-fails-test", v));
 }
 
 }  // namespace
@@ -373,18 +373,18 @@ std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
   if (!c.live && f.stage != Stage::Bound && !f.registry.empty() && f.registry[0] != '/') {
     CauseValues v = valuesOf(f, c);
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
-    out.push_back(describe(Cause::RegistryRelative, v));
+    out.push_back(describe("registry-relative", v));
     return out;
   }
   switch (f.stage) {
     case Stage::Bound: break;
     case Stage::NoInstance: explainNoInstance(f, c, out); break;
     case Stage::NoProperties: explainNoProperties(f, c, out); break;
-    case Stage::PathTooLong: out.push_back(describe(Cause::PropertiesPathTooLong, valuesOf(f, c))); break;
+    case Stage::PathTooLong: out.push_back(describe("properties-path-too-long", valuesOf(f, c))); break;
     case Stage::NoHome: out.push_back(explainKeyLine(f, valuesOf(f, c))); break;
-    case Stage::HomeTooLong: out.push_back(describe(Cause::HomeTooLong, valuesOf(f, c))); break;
+    case Stage::HomeTooLong: out.push_back(describe("home-too-long", valuesOf(f, c))); break;
     case Stage::NotAccessible: explainNotAccessible(f, c, out); break;
-    case Stage::Other: out.push_back(describe(Cause::DiscoveryUnexpected, valuesOf(f, c))); break;
+    case Stage::Other: out.push_back(describe("discovery-failed", valuesOf(f, c))); break;
   }
   return out;
 }
@@ -397,11 +397,11 @@ std::vector<Problem> explainLoad(const Facts &f, const Context &c) {
   if (!f.loadTried) return out;
   struct stat st;
   if (!f.loaded && c.live && stat(f.libraryPath.c_str(), &st) != 0)
-    out.push_back(describe(Cause::BackendMissing, v));
+    out.push_back(describe("backend-missing", v));
   else if (!f.loaded)
-    out.push_back(describe(Cause::BackendLoadFailed, v));
+    out.push_back(describe("backend-load-failed", v));
   else if (!f.missing.empty())
-    out.push_back(describe(Cause::BackendLacksEntryPoints, v));
+    out.push_back(describe("backend-lacks-entry-points", v));
   return out;
 }
 

@@ -85,7 +85,7 @@ void explainFailure(TracedProcess &p, const std::string &registry, const Context
     Context c = base;
     c.registryFromVariable = registry != ZORVAN_DEFAULT_REGISTRY;
     p.problems = f.stage == Stage::Bound ? explainLoad(f, c) : explainDiscovery(f, c);
-    if (p.problems.empty()) p.problems.push_back(describe(Cause::DiscoveryUnexpected, {}));
+    if (p.problems.empty()) p.problems.push_back(describe("discovery-failed", {}));
     return;
   }
   if (call.notBound) {
