@@ -141,20 +141,18 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
 // (request) to check; the checking process enters the subject's working
 // directory itself. report gets the discovery part, with "load" and its
 // problems merged in; a checking process killed by a signal during --load
-// leaves load.signal set. False with error set when no report came.
-bool runCheckingProcess(const Subject &subject, const json &request, json &report, std::string &error) {
+// leaves load.signal set. Returns why no report came, "" when one did.
+std::string runCheckingProcess(const Subject &subject, const json &request, json &report) {
   // Opened as the doctor: the build or install directory need not be
   // searchable for the subject to run the program in it.
   int exe = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  if (exe < 0) {
-    error = std::string("/proc/self/exe: ") + strerror(errno);
-    return false;
-  }
+  if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
   int fds[2];
   pid_t pid = 0;
+  std::string error;
   if (!forkWithPipe(fds, pid, error)) {
     close(exe);
-    return false;
+    return error;
   }
   if (pid == 0) startChecker(exe, fds[1], subject, request.dump());
   close(exe);
@@ -167,16 +165,11 @@ bool runCheckingProcess(const Subject &subject, const json &request, json &repor
     json part = json::parse(line, nullptr, false);
     if (!part.is_discarded()) parts.push_back(part);
   }
-  if (!parts.empty() && parts[0].contains("error")) {
-    error = parts[0]["error"].get<std::string>();
-    return false;
-  }
+  if (!parts.empty() && parts[0].contains("error")) return parts[0]["error"].get<std::string>();
   std::string ended = WIFSIGNALED(status) ? "was killed by signal " + std::to_string(WTERMSIG(status))
                                           : "ended with status " + std::to_string(WEXITSTATUS(status));
-  if (parts.empty() || !parts[0].contains("discovery")) {
-    error = "the checking process as " + subject.user + " " + ended + " without a report";
-    return false;
-  }
+  if (parts.empty() || !parts[0].contains("discovery"))
+    return "the checking process as " + subject.user + " " + ended + " without a report";
   report = parts[0];
   report["load"] = nullptr;
   if (parts.size() > 1) {
@@ -197,9 +190,8 @@ bool runCheckingProcess(const Subject &subject, const json &request, json &repor
     // The death comes first.
     report["problems"].insert(report["problems"].begin(), problemsJson({death})[0]);
   }
-  return true;
+  return "";
 }
-
 
 json subjectJson(const Subject &s) {
   json variables = json::object();
@@ -256,8 +248,8 @@ int checkInstallation(const Options &o) {
                   {"load", o.load}, {"origins", origins},
                   {"acs_library", subject.pid != 0 ? mappedLibrary(subject.pid) : ""}};
   json report;
-  std::string error;
-  if (!runCheckingProcess(subject, request, report, error)) return refuse(error);
+  std::string error = runCheckingProcess(subject, request, report);
+  if (!error.empty()) return refuse(error);
   // The check counts only when it ran as the identity asked for.
   const json &id = report["identity"];
   if (id["uid"].get<uid_t>() != subject.uid || id["euid"].get<uid_t>() != subject.uid ||
