@@ -162,12 +162,8 @@ std::string fill(const char *text, const CauseValues &values) {
 }  // namespace
 
 const char *severityName(Severity severity) {
-  switch (severity) {
-    case Severity::Error: return "error";
-    case Severity::Warning: return "warning";
-    case Severity::Note: return "note";
-  }
-  return "note";
+  static const char *const kNames[] = {"error", "warning", "note"};  // in the order of Severity
+  return kNames[static_cast<int>(severity)];
 }
 
 Problem describe(const std::string &key, const CauseValues &values) {

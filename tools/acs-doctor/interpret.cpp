@@ -195,17 +195,11 @@ Facts interpret(const std::vector<std::string> &messages) {
 }
 
 const char *stageName(Stage stage) {
-  switch (stage) {
-    case Stage::Bound: return "bound";
-    case Stage::NoInstance: return "no-instance";
-    case Stage::PathTooLong: return "properties-path-too-long";
-    case Stage::NoProperties: return "properties-not-opened";
-    case Stage::NoHome: return "no-home-directory";
-    case Stage::HomeTooLong: return "home-too-long";
-    case Stage::NotAccessible: return "backend-not-accessible";
-    case Stage::Other: return "unexpected";
-  }
-  return "unexpected";
+  // In the order of Stage.
+  static const char *const kNames[] = {"bound", "no-instance", "properties-path-too-long",
+                                       "properties-not-opened", "no-home-directory", "home-too-long",
+                                       "backend-not-accessible", "unexpected"};
+  return kNames[static_cast<int>(stage)];
 }
 
 }  // namespace doctor

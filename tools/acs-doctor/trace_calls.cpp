@@ -157,13 +157,9 @@ ParsedTrace parseTrace(const std::string &bytes) {
 }
 
 const char *outcomeName(CallOutcome outcome) {
-  switch (outcome) {
-    case CallOutcome::Ok: return "ok";
-    case CallOutcome::EndOfListing: return "ok (end of the listing)";
-    case CallOutcome::Failed: return "FAILED";
-    case CallOutcome::Unfinished: return "unfinished (no leaving line)";
-  }
-  return "?";
+  // In the order of CallOutcome.
+  static const char *const kNames[] = {"ok", "ok (end of the listing)", "FAILED", "unfinished (no leaving line)"};
+  return kNames[static_cast<int>(outcome)];
 }
 
 std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner) {
