@@ -154,12 +154,9 @@ CauseValues valuesOf(const Facts &f, const Context &c) {
 // trace, whose writer cannot be asked.
 bool modeAllows(const struct stat &st, uid_t uid, unsigned bit) {
   if (st.st_uid == uid) return (st.st_mode & (bit << 6)) != 0;
-  const struct passwd *pw = getpwuid(uid);
-  int count = 256;
-  std::vector<gid_t> groups(256);
-  if (pw != nullptr && getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) >= 0)
-    for (int i = 0; i < count; ++i)
-      if (groups[static_cast<std::size_t>(i)] == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
+  if (const struct passwd *pw = getpwuid(uid))
+    for (gid_t group : groupsOf(pw))
+      if (group == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
   return (st.st_mode & bit) != 0;
 }
 

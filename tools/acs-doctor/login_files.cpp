@@ -2,6 +2,7 @@
 
 #include "findings.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 
@@ -13,6 +14,17 @@ namespace doctor {
 std::string userName(uid_t uid) {
   const struct passwd *pw = getpwuid(uid);
   return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
+}
+
+std::vector<gid_t> groupsOf(const struct passwd *pw) {
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) count = 0;
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  return groups;
 }
 
 namespace {

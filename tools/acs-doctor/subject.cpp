@@ -1,6 +1,5 @@
 #include "subject.h"
 
-#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <sstream>
 
 #include "child_io.h"
+#include "login_files.h"
 
 namespace doctor {
 
@@ -34,17 +34,6 @@ void takeEnvironment(const std::string &block, const std::string &where, Subject
     v.origin = (v.set ? "from " : "unset in ") + where;
     s.variables.push_back(v);
   }
-}
-
-std::vector<gid_t> groupsOf(const struct passwd *pw) {
-  int count = 64;
-  std::vector<gid_t> groups(static_cast<std::size_t>(count));
-  if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) {
-    groups.resize(static_cast<std::size_t>(count));
-    if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) count = 0;
-  }
-  groups.resize(static_cast<std::size_t>(count));
-  return groups;
 }
 
 }  // namespace
