@@ -61,12 +61,11 @@ void makeAbsolute(Facts &f, const std::string &cwd) {
 }
 
 json identity() {
-  std::vector<gid_t> groups = ownGroups();
   char cwd[4096];
   const char *libraryPath = getenv("LD_LIBRARY_PATH");
   return {{"ld_library_path", libraryPath != nullptr ? json(libraryPath) : json()},
           {"user", userName(getuid())}, {"uid", getuid()}, {"euid", geteuid()}, {"gid", getgid()},
-          {"groups", groups}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
+          {"groups", ownGroups()}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
 }
 
 json scanJson(const Facts &f) {

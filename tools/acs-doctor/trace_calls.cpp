@@ -58,22 +58,17 @@ std::string codeText(int rc) {
   return std::to_string(rc) + (name != nullptr ? std::string(" (") + name + ")" : " (no published name)");
 }
 
-void judge(TracedCall &call) {
-  if (!call.finished) {
-    call.outcome = CallOutcome::Unfinished;
-  } else if (call.function == "db2ACSQueryApiVersion") {
+CallOutcome outcomeOf(TracedCall &call) {
+  if (!call.finished) return CallOutcome::Unfinished;
+  if (call.function == "db2ACSQueryApiVersion") {
     call.rc = 1;  // it answers 1 and writes no leaving line
-    call.outcome = CallOutcome::Ok;
-  } else if (call.notBound || call.bindingFailed) {
-    call.outcome = CallOutcome::Failed;
-  } else if (call.rc == DB2ACS_RC_OK) {
-    call.outcome = CallOutcome::Ok;
-  } else if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA) {
-    // DB2's contract: no further object matches the query.
-    call.outcome = CallOutcome::EndOfListing;
-  } else {
-    call.outcome = CallOutcome::Failed;
+    return CallOutcome::Ok;
   }
+  if (call.notBound || call.bindingFailed) return CallOutcome::Failed;
+  if (call.rc == DB2ACS_RC_OK) return CallOutcome::Ok;
+  // DB2's contract: no further object matches the query.
+  if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA) return CallOutcome::EndOfListing;
+  return CallOutcome::Failed;
 }
 
 void explainFailure(TracedProcess &p, const std::string &registry, const Context &base) {
@@ -217,7 +212,7 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner
     if (!p.calls.empty() && p.calls.back().function == "db2ACSQueryApiVersion")
       p.calls.back().finished = true;
     for (std::size_t i = 0; i < p.calls.size(); ++i) {
-      judge(p.calls[i]);
+      p.calls[i].outcome = outcomeOf(p.calls[i]);
       if (p.firstFailure < 0 && p.calls[i].outcome == CallOutcome::Failed)
         p.firstFailure = static_cast<int>(i);
     }
