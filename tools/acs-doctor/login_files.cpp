@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace doctor {
@@ -55,9 +56,7 @@ std::string expand(std::string path, const std::string &home) {
 
 void readWithSources(const std::string &file, const std::string &home, std::vector<std::string> &out,
                      int depth) {
-  for (const std::string &seen : out)
-    if (seen == file) return;
-  if (depth > 8 || !isFile(file)) return;
+  if (std::find(out.begin(), out.end(), file) != out.end() || depth > 8 || !isFile(file)) return;
   out.push_back(file);
   std::ifstream in(file);
   std::string line;
