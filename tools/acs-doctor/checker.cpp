@@ -33,7 +33,6 @@ using nlohmann::json;
 void collect(const char *message, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(message);
 }
-void discard(const char *, void *) {}
 
 // DB2's control block, zero-filled; with a vmName it carries a
 // vendor-options record, as when DB2 is driven with vendor options.
@@ -117,8 +116,9 @@ void send(const json &part) {
 
 }  // namespace
 
+void discardTrace(const char *, void *) {}
+
 void runChecker(const char *requestText) {
-  zorvanSetTraceSink(discard, nullptr);
   json request = json::parse(requestText, nullptr, false);
   if (request.is_discarded()) _exit(2);
   json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
@@ -136,7 +136,7 @@ void runChecker(const char *requestText) {
   fixRegistryDir();
   zorvanSetTraceSink(collect, &trace);
   int result = GetZorvanBaseDir(base, sizeof base, cb.get());
-  zorvanSetTraceSink(discard, nullptr);
+  zorvanSetTraceSink(discardTrace, nullptr);
 
   Facts f = interpret(trace);
   f.registry = qxReg;

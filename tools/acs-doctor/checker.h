@@ -24,7 +24,11 @@ namespace doctor {
 constexpr const char kCheckerFlag[] = "--checking-process";
 constexpr int kReportFd = 3;
 
-// The checking process's main; never returns.
+// A trace sink that drops every line: nothing acs-doctor calls may write
+// the trace file.
+void discardTrace(const char *message, void *context);
+
+// The checking process's main (main has set discardTrace); never returns.
 [[noreturn]] void runChecker(const char *request);
 
 // The fixed /tmp paths that silently change a DB2 call: the debug markers
