@@ -88,13 +88,13 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
       return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
     s = subjectFromLogin(pw);
     s.switchUser = root;
-    std::string engines = s.loginError.empty() ? "" : enginesRunning();
-    if (!s.loginError.empty())
-      notes.push_back({Severity::Warning,
-                       "Could not read " + s.user + "'s login environment (" + s.loginError +
-                           "); checked with an empty environment, which DB2's may not be.",
-                       "Check a running DB2 engine process instead: " +
-                           (engines.empty() ? "none is running" : engines)});
+    if (s.loginError.empty()) return 0;
+    std::string engines = enginesRunning();
+    notes.push_back({Severity::Warning,
+                     "Could not read " + s.user + "'s login environment (" + s.loginError +
+                         "); checked with an empty environment, which DB2's may not be.",
+                     "Check a running DB2 engine process instead: " +
+                         (engines.empty() ? "none is running" : engines)});
     return 0;
   }
   s = subjectFromSelf();

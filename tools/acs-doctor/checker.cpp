@@ -179,8 +179,7 @@ void runChecker(const char *requestText) {
                      {"home", f.home},
                      {"base_dir", f.baseDir},
                      {"library", f.libraryPath}};
-  report["trace_file"] = tmp["trace_file"];
-  report["markers"] = tmp["markers"];
+  report.update(tmp);  // "trace_file" and "markers"
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
