@@ -178,7 +178,8 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
   } else if (request.value("load", false) && !report["paths"]["library"].get<std::string>().empty()) {
     // It died between the report and the load's result: in the back end.
     int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    std::string lib = report["paths"]["library"], died = "the checking process " + ended + " while loading it";
+    std::string lib = report["paths"]["library"];
+    std::string died = "the checking process " + ended + " while loading it";
     report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", true},
                       {"complete", false}, {"entry_points", json::array()},
                       {"signal", signal != 0 ? json(signal) : json()},

@@ -67,7 +67,8 @@ CallOutcome outcomeOf(TracedCall &call) {
   if (call.notBound || call.bindingFailed) return CallOutcome::Failed;
   if (call.rc == DB2ACS_RC_OK) return CallOutcome::Ok;
   // DB2's contract: no further object matches the query.
-  if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA) return CallOutcome::EndOfListing;
+  if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA)
+    return CallOutcome::EndOfListing;
   return CallOutcome::Failed;
 }
 
@@ -153,7 +154,8 @@ ParsedTrace parseTrace(const std::string &bytes) {
 
 const char *outcomeName(CallOutcome outcome) {
   // In the order of CallOutcome.
-  static const char *const kNames[] = {"ok", "ok (end of the listing)", "FAILED", "unfinished (no leaving line)"};
+  static const char *const kNames[] = {"ok", "ok (end of the listing)", "FAILED",
+                                       "unfinished (no leaving line)"};
   return kNames[static_cast<int>(outcome)];
 }
 
