@@ -20,7 +20,6 @@
 #include "causes.h"
 #include "checker.h"
 #include "child_io.h"
-#include "json_out.h"
 #include "render.h"
 #include "subject.h"
 #include "zorvan/trace_texts.h"

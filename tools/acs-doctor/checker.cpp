@@ -18,7 +18,7 @@
 
 #include "child_io.h"
 #include "explain.h"
-#include "json_out.h"
+#include "render.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_sink.h"

@@ -6,7 +6,6 @@
 
 #include "child_io.h"
 #include "explain.h"
-#include "json_out.h"
 #include "render.h"
 #include "trace_calls.h"
 
