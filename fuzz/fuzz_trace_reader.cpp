@@ -11,7 +11,6 @@
 
 #include "fuzz_support.h"
 #include "trace_calls.h"
-#include "trace_parse.h"
 #include "zorvan/trace_texts.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {

@@ -7,136 +7,135 @@ namespace doctor {
 namespace {
 
 struct Row {
-  Cause cause;
-  const char *name;
+  const char *key;  // the cause's stable name, and for a variant "/" and what it differs by
   const char *text;
   const char *fix;
 };
 
 // Fixes are commands for whoever reads them; those that need root say so.
 const Row kRows[] = {
-    {Cause::RegistryMissing, "registry-missing",
+    {"registry-missing",
      "The registry directory {registry} ({origin}) does not exist, so no instance can be found.",
      "{qxregFix} Or as root: mkdir -p {registry}/Zorvan and register the instance there."},
-    {Cause::RegistryRelative, "registry-relative",
+    {"registry-relative",
      "QXREG is the relative path '{registry}': the process looked it up in its working directory, "
      "which a trace does not show, so the files it read cannot be found from here.",
      "Check the process itself: acs-doctor --pid <pid of a DB2 engine process of {user}>; and give "
      "QXREG an absolute path: {qxregFix}"},
-    {Cause::RegistryMissingDefaultExists, "registry-mistyped",
+    {"registry-mistyped/default",
      "QXREG names {registry}, which does not exist ({origin}); the default registry "
      ZORVAN_DEFAULT_REGISTRY " does exist.",
      "{qxregFix}"},
-    {Cause::RegistryMissingSimilarExists, "registry-mistyped",
+    {"registry-mistyped/similar",
      "QXREG names {registry}, which does not exist ({origin}); {similar} does, with a similar name.",
      "{qxregFix}"},
-    {Cause::InstancesDirMissing, "instances-directory-missing",
+    {"instances-directory-missing",
      "The registry {registry} has no Zorvan directory ({instances} is missing), so no instance "
      "can be found.",
      "QXREG names the directory that holds Zorvan/: {qxregFix} Or as root: mkdir {instances} and "
      "register the instance there."},
-    {Cause::InstancesDirUnreadable, "instances-directory-unreadable",
+    {"instances-directory-unreadable",
      "The instances directory {instances} cannot be read by {user}: {error}.",
      "As root: chmod 755 {instances}"},
-    {Cause::DirectoryNotSearchable, "directory-not-searchable",
+    {"directory-not-searchable",
      "{user} cannot reach {target}: the directory {dir} (owner {dirOwner}, mode {dirMode}) is not "
      "searchable for {user}.",
      "As root: chmod o+x {dir} (or chgrp a group of {user} and chmod g+x {dir})"},
-    {Cause::NoAgent, "no-instance-with-agent",
+    {"no-instance-with-agent",
      "No registered instance has the DB2 agent installed: ZORVAN_INST is unset, "
      "{instances}/Instance001/Db2Agent does not exist{scanned}.",
      "As root: touch {instances}/{example}/Db2Agent (or name the instance: {instFix})"},
-    {Cause::InstanceNotRegisteredByVariable, "instance-not-registered",
+    {"instance-not-registered/variable",
      "Instance '{instance}' (from ZORVAN_INST) is not registered: {instanceDir} does "
      "not exist; registered under {instances}: {registered}.{nearMiss}",
      "{instFix}"},
-    {Cause::InstanceNotRegisteredByVendorOptions, "instance-not-registered",
+    {"instance-not-registered/vendor-options",
      "Instance '{instance}' (from vendor options) is not registered: {instanceDir} does not exist.",
      "Correct the vmName in the options DB2 passes to the library, or register instance "
      "{instance} under {registry}/Zorvan."},
-    {Cause::InstanceNotRegistered, "instance-not-registered",
+    {"instance-not-registered",
      "Instance '{instance}' is not registered: {instanceDir} does not exist.",
      "Register instance {instance} under {registry}/Zorvan."},
-    {Cause::EmptyInstanceVariable, "instance-variable-empty",
+    {"instance-variable-empty",
      "ZORVAN_INST is set but empty; an empty value still counts, so no instance is scanned for "
      "and the properties path becomes {properties}.",
      "{instFix}"},
-    {Cause::PropertiesMissing, "properties-missing",
+    {"properties-missing",
      "The instance's properties file {properties} does not exist.",
      "As root: echo 'dZORVANHOME <home directory>' > {properties} (the directory holding "
      "Base/" ZORVAN_BACKEND_LIBRARY ")."},
-    {Cause::PropertiesUnreadable, "properties-unreadable",
+    {"properties-unreadable",
      "The properties file {properties} cannot be opened by {user}: {error}.",
      "As root: chmod 644 {properties}"},
-    {Cause::PropertiesNotOpened, "properties-not-opened",
+    {"properties-not-opened",
      "The properties file {properties} could not be opened (missing, or not readable for the "
      "DB2 instance owner).",
      "Check as the instance owner: acs-doctor --as-user {user} (the file must be readable for "
      "{user}; as root: chmod 644 {properties})."},
-    {Cause::PropertiesPathTooLong, "properties-path-too-long",
+    {"properties-path-too-long",
      "The properties path for instance '{instance}' under {registry} is longer than {limit} bytes.",
      "Use a shorter registry path (QXREG) or instance name."},
-    {Cause::KeyWithoutValue, "key-without-value",
+    {"key-without-value",
      "The first dZORVANHOME line of {properties} (line {line}) has no value; it decides, later "
      "lines are not read.",
      "As root: sed -i '{line}s|.*|dZORVANHOME <home directory>|' {properties}"},
-    {Cause::KeyNearMiss, "key-near-miss",
+    {"key-near-miss",
      "{properties} line {line} reads '{text}': {why}, so no home directory is known.",
      "As root: sed -i '{line}s|.*|dZORVANHOME {value}|' {properties}"},
-    {Cause::KeyMissing, "key-missing",
+    {"key-missing",
      "{properties} has no line starting with dZORVANHOME, so no home directory is known.",
      "As root: echo 'dZORVANHOME <home directory>' >> {properties} (the directory holding "
      "Base/" ZORVAN_BACKEND_LIBRARY ")."},
-    {Cause::CrLfLineEnds, "crlf-line-ends",
+    {"crlf-line-ends",
      "{properties} has Windows (CR LF) line endings: the home read is '{home}', so the back end "
      "is looked for at '{lib}'.",
      "Strip the carriage returns: sed -i 's/\\r$//' {properties}"},
-    {Cause::HomeMissing, "home-missing",
+    {"home-missing",
      "The home directory {home} named by dZORVANHOME in {properties} does not exist.",
      "As root: sed -i 's|^dZORVANHOME .*|dZORVANHOME <home directory>|' {properties} (or "
      "install the product at {home})."},
-    {Cause::HomeTooLong, "home-too-long",
+    {"home-too-long",
      "dZORVANHOME in {properties} is longer than the 1003 characters the library takes.",
      "Install the product under a shorter home directory."},
-    {Cause::BackendMissing, "backend-missing", "The back end {lib} does not exist.",
+    {"backend-missing", "The back end {lib} does not exist.",
      "As root: install -m 755 <back end> {lib}"},
-    {Cause::BackendNotRegular, "backend-not-a-file", "The back end {lib} is not a regular file.",
+    {"backend-not-a-file", "The back end {lib} is not a regular file.",
      "As root: install -m 755 <back end> {lib}"},
-    {Cause::BackendNotExecutable, "backend-not-executable",
+    {"backend-not-executable",
      "The back end {lib} is not executable (mode {mode}); the library insists on an executable "
      "back end.",
      "As root: chmod 755 {lib}"},
-    {Cause::BackendNotExecutableForUser, "backend-not-executable-for-user",
+    {"backend-not-executable-for-user",
      "The back end {lib} fails the execute test for {user} (mode {mode}, owner {owner}): it must "
      "be executable for {user}.",
      "As root: chmod 755 {lib}"},
-    {Cause::BackendFailsTest, "backend-fails-test",
+    {"backend-fails-test",
      "The back end {lib} fails the execute test for {user}: {error}.",
      "As root: install -m 755 <back end> {lib}"},
-    {Cause::BackendNotAccessible, "backend-not-accessible",
+    {"backend-not-accessible",
      "The back end {lib} failed the execute test (missing, not executable, or a directory above "
      "it not searchable for the DB2 instance owner).",
      "Check as the instance owner: acs-doctor --as-user {user}"},
-    {Cause::BackendLoadFailed, "backend-load-failed",
+    {"backend-load-failed",
      "The back end {lib} was found but failed to load: {error}",
      "Install the back end's missing libraries, or a back end built for this platform (check: "
      "ldd {lib})."},
-    {Cause::BackendLacksEntryPoints, "backend-lacks-entry-points",
+    {"backend-lacks-entry-points",
      "The back end {lib} lacks {missing}: db2ACSInitialize would return 11.",
      "Install a back end that exports all fourteen db2ACS*pp entry points (check: nm -D {lib})."},
-    {Cause::BackendKilledTheProcess, "backend-killed-the-process",
+    {"backend-killed-the-process",
      "Loading the back end {lib} killed the checking process with signal {signal} ({signalName}): "
      "DB2's process would die here.",
      "Keep DB2 from loading it until its vendor has fixed its initialisation (as root: chmod a-x "
      "{lib}, so that db2ACSInitialize returns 11 instead), and look at it with: ldd {lib}"},
-    {Cause::DiscoveryUnexpected, "discovery-failed",
+    {"discovery-failed",
      "Discovery failed in an unexpected way (run with --verbose for the library's trace).",
      "Read the trace lines of GetZorvanBaseDir in the operator's guide's troubleshooting table."},
 };
 
-const Row &rowOf(Cause cause) {
+const Row &rowOf(const std::string &key) {
   for (const Row &row : kRows)
-    if (row.cause == cause) return row;
+    if (key == row.key) return row;
   return kRows[sizeof kRows / sizeof kRows[0] - 1];
 }
 
@@ -163,17 +162,14 @@ std::string fill(const char *text, const CauseValues &values) {
 }  // namespace
 
 const char *severityName(Severity severity) {
-  switch (severity) {
-    case Severity::Error: return "error";
-    case Severity::Warning: return "warning";
-    case Severity::Note: return "note";
-  }
-  return "note";
+  static const char *const kNames[] = {"error", "warning", "note"};  // in the order of Severity
+  return kNames[static_cast<int>(severity)];
 }
 
-Problem describe(Cause cause, const CauseValues &values) {
-  const Row &row = rowOf(cause);
-  return {Severity::Error, fill(row.text, values), fill(row.fix, values), row.name};
+Problem describe(const std::string &key, const CauseValues &values) {
+  const Row &row = rowOf(key);
+  std::string id = row.key;
+  return {Severity::Error, fill(row.text, values), fill(row.fix, values), id.substr(0, id.find('/'))};
 }
 
 }  // namespace doctor

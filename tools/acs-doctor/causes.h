@@ -12,47 +12,13 @@
 
 namespace doctor {
 
-enum class Cause {
-  RegistryMissing,
-  RegistryRelative,
-  RegistryMissingDefaultExists,
-  RegistryMissingSimilarExists,
-  InstancesDirMissing,
-  InstancesDirUnreadable,
-  DirectoryNotSearchable,
-  NoAgent,
-  InstanceNotRegisteredByVariable,
-  InstanceNotRegisteredByVendorOptions,
-  InstanceNotRegistered,
-  EmptyInstanceVariable,
-  PropertiesMissing,
-  PropertiesUnreadable,
-  PropertiesNotOpened,
-  PropertiesPathTooLong,
-  KeyWithoutValue,
-  KeyNearMiss,
-  KeyMissing,
-  CrLfLineEnds,
-  HomeMissing,
-  HomeTooLong,
-  BackendMissing,
-  BackendNotRegular,
-  BackendNotExecutable,
-  BackendNotExecutableForUser,
-  BackendFailsTest,
-  BackendNotAccessible,
-  BackendLoadFailed,
-  BackendLacksEntryPoints,
-  BackendKilledTheProcess,
-  DiscoveryUnexpected,
-};
-
 // Values for the row's {placeholders}: {registry}, {user}, {path}, ...
 using CauseValues = std::map<std::string, std::string>;
 
-// The row, filled in, with the row's stable name ("registry-missing") as
-// the problem's id; a placeholder without a value stays visible.
-Problem describe(Cause cause, const CauseValues &values);
+// The row of that key ("registry-missing", "registry-mistyped/default"),
+// filled in, with the cause's stable name as the problem's id; a
+// placeholder without a value stays visible.
+Problem describe(const std::string &key, const CauseValues &values);
 
 }  // namespace doctor
 

@@ -1,18 +1,26 @@
-#include "check.h"
+#include "options.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "causes.h"
-#include "json_out.h"
+#include "checker.h"
+#include "child_io.h"
 #include "render.h"
-#include "spawn.h"
 #include "subject.h"
 #include "zorvan/trace_texts.h"
 
@@ -77,14 +85,15 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     if (pw == nullptr) return refuse("--as-user " + o.asUser + ": no such user");
     if (!root && pw->pw_uid != getuid())
       return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
-    if (!subjectFromLogin(pw->pw_name, s, error)) return refuse("--as-user " + o.asUser + ": " + error);
+    s = subjectFromLogin(pw);
     s.switchUser = root;
-    if (!s.loginError.empty())
-      notes.push_back({Severity::Warning,
-                       "Could not read " + s.user + "'s login environment (" + s.loginError +
-                           "); checked with an empty environment, which DB2's may not be.",
-                       "Check a running DB2 engine process instead: " +
-                           (enginesRunning().empty() ? "none is running" : enginesRunning())});
+    if (s.loginError.empty()) return 0;
+    std::string engines = enginesRunning();
+    notes.push_back({Severity::Warning,
+                     "Could not read " + s.user + "'s login environment (" + s.loginError +
+                         "); checked with an empty environment, which DB2's may not be.",
+                     "Check a running DB2 engine process instead: " +
+                         (engines.empty() ? "none is running" : engines)});
     return 0;
   }
   s = subjectFromSelf();
@@ -98,6 +107,90 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
                                      : "Check as DB2 runs: " + engines});
   }
   return 0;
+}
+
+[[noreturn]] void startChecker(int exe, int fd, const Subject &s, const std::string &request) {
+  // The report goes to its own descriptor; whatever the back end prints
+  // to stdout goes to the doctor's stderr.
+  if (fd != kReportFd && (dup2(fd, kReportFd) < 0 || close(fd) != 0)) _exit(126);
+  if (dup2(2, 1) < 0) _exit(126);
+  int in = open("/dev/null", O_RDONLY);
+  if (in >= 0 && in != 0) dup2(in, 0);
+  std::string why;
+  if (s.switchUser && (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
+                       setgid(s.gid) != 0 || setuid(s.uid) != 0))
+    why = "cannot become " + s.user + ": " + strerror(errno);
+  if (why.empty()) {
+    std::vector<char *> envp;
+    for (const std::string &e : s.environment) envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    char name[] = "acs-doctor";
+    char flag[sizeof kCheckerFlag];
+    memcpy(flag, kCheckerFlag, sizeof flag);
+    char *argv[] = {name, flag, const_cast<char *>(request.c_str()), nullptr};
+    fexecve(exe, argv, envp.data());
+    why = std::string("cannot start the checking process: ") + strerror(errno);
+  }
+  writeAll(kReportFd, json({{"error", why}}).dump() + "\n");
+  _exit(127);
+}
+
+// Runs acs-doctor again (/proc/self/exe) after initgroups, setgid and
+// setuid to the subject, with the subject's whole environment, asking it
+// (request) to check; the checking process enters the subject's working
+// directory itself. report gets the discovery part, with "load" and its
+// problems merged in; a checking process killed by a signal during --load
+// leaves load.signal set. Returns why no report came, "" when one did.
+std::string runCheckingProcess(const Subject &subject, const json &request, json &report) {
+  // Opened as the doctor: the build or install directory need not be
+  // searchable for the subject to run the program in it.
+  int exe = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
+  int fds[2];
+  pid_t pid = 0;
+  std::string error;
+  if (!forkWithPipe(fds, pid, error)) {
+    close(exe);
+    return error;
+  }
+  if (pid == 0) startChecker(exe, fds[1], subject, request.dump());
+  close(exe);
+  std::string bytes = readAll(fds[0]);
+  close(fds[0]);
+  int status = waitFor(pid);
+  std::vector<json> parts;
+  std::istringstream lines(bytes);
+  for (std::string line; std::getline(lines, line);) {
+    json part = json::parse(line, nullptr, false);
+    if (!part.is_discarded()) parts.push_back(part);
+  }
+  if (!parts.empty() && parts[0].contains("error")) return parts[0]["error"].get<std::string>();
+  std::string ended = WIFSIGNALED(status) ? "was killed by signal " + std::to_string(WTERMSIG(status))
+                                          : "ended with status " + std::to_string(WEXITSTATUS(status));
+  if (parts.empty() || !parts[0].contains("discovery"))
+    return "the checking process as " + subject.user + " " + ended + " without a report";
+  report = parts[0];
+  report["load"] = nullptr;
+  if (parts.size() > 1) {
+    report["load"] = parts[1]["load"];
+    for (const json &p : parts[1]["problems"]) report["problems"].push_back(p);
+  } else if (request.value("load", false) && !report["paths"]["library"].get<std::string>().empty()) {
+    // It died between the report and the load's result: in the back end.
+    int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    std::string lib = report["paths"]["library"];
+    std::string died = "the checking process " + ended + " while loading it";
+    report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", true},
+                      {"complete", false}, {"entry_points", json::array()},
+                      {"signal", signal != 0 ? json(signal) : json()},
+                      {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}, {"error", died}};
+    Problem death = signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
+                                : describe("backend-killed-the-process",
+                                           {{"lib", lib}, {"signal", std::to_string(signal)},
+                                            {"signalName", strsignal(signal)}});
+    // The death comes first.
+    report["problems"].insert(report["problems"].begin(), problemsJson({death})[0]);
+  }
+  return "";
 }
 
 json subjectJson(const Subject &s) {
@@ -155,8 +248,8 @@ int checkInstallation(const Options &o) {
                   {"load", o.load}, {"origins", origins},
                   {"acs_library", subject.pid != 0 ? mappedLibrary(subject.pid) : ""}};
   json report;
-  std::string error;
-  if (!runCheckingProcess(subject, request, report, error)) return refuse(error);
+  std::string error = runCheckingProcess(subject, request, report);
+  if (!error.empty()) return refuse(error);
   // The check counts only when it ran as the identity asked for.
   const json &id = report["identity"];
   if (id["uid"].get<uid_t>() != subject.uid || id["euid"].get<uid_t>() != subject.uid ||
@@ -164,17 +257,6 @@ int checkInstallation(const Options &o) {
     return refuse("the checking process ran as uid " + std::to_string(id["uid"].get<uid_t>()) +
                   ", not as " + subject.user + " (uid " + std::to_string(subject.uid) + ")");
 
-  json &load = report["load"];
-  if (!load.is_null() && load.value("died", false)) {
-    Problem death = load["signal"].is_null()
-                        ? describe(Cause::BackendLoadFailed, {{"lib", load["path"].get<std::string>()},
-                                                               {"error", load["error"].get<std::string>()}})
-                        : describe(Cause::BackendKilledTheProcess,
-                                   {{"lib", load["path"].get<std::string>()},
-                                    {"signal", std::to_string(load["signal"].get<int>())},
-                                    {"signalName", load["signal_name"].get<std::string>()}});
-    report["problems"][0] = problemsJson({death})[0];
-  }
   for (const json &f : report["findings"]) report["problems"].push_back(f);
   if (!report["cwd_error"].is_null())
     notes.push_back({Severity::Note,

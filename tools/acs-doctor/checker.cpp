@@ -18,10 +18,7 @@
 
 #include "child_io.h"
 #include "explain.h"
-#include "interpret.h"
-#include "json_out.h"
-#include "tmp_state.h"
-#include "trust_report.h"
+#include "render.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_sink.h"
@@ -36,7 +33,6 @@ using nlohmann::json;
 void collect(const char *message, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(message);
 }
-void discard(const char *, void *) {}
 
 // DB2's control block, zero-filled; with a vmName it carries a
 // vendor-options record, as when DB2 is driven with vendor options.
@@ -64,14 +60,11 @@ void makeAbsolute(Facts &f, const std::string &cwd) {
 }
 
 json identity() {
-  int count = getgroups(0, nullptr);
-  std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
-  if (count > 0) groups.resize(static_cast<std::size_t>(std::max(0, getgroups(count, groups.data()))));
   char cwd[4096];
   const char *libraryPath = getenv("LD_LIBRARY_PATH");
   return {{"ld_library_path", libraryPath != nullptr ? json(libraryPath) : json()},
           {"user", userName(getuid())}, {"uid", getuid()}, {"euid", geteuid()}, {"gid", getgid()},
-          {"groups", groups}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
+          {"groups", ownGroups()}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
 }
 
 json scanJson(const Facts &f) {
@@ -123,8 +116,9 @@ void send(const json &part) {
 
 }  // namespace
 
+void discardTrace(const char *, void *) {}
+
 void runChecker(const char *requestText) {
-  zorvanSetTraceSink(discard, nullptr);
   json request = json::parse(requestText, nullptr, false);
   if (request.is_discarded()) _exit(2);
   json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
@@ -142,7 +136,7 @@ void runChecker(const char *requestText) {
   fixRegistryDir();
   zorvanSetTraceSink(collect, &trace);
   int result = GetZorvanBaseDir(base, sizeof base, cb.get());
-  zorvanSetTraceSink(discard, nullptr);
+  zorvanSetTraceSink(discardTrace, nullptr);
 
   Facts f = interpret(trace);
   f.registry = qxReg;
@@ -156,9 +150,8 @@ void runChecker(const char *requestText) {
   context.user = userName(getuid());
   context.uid = getuid();
   context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0';
-  context.registryOrigin = request["origins"].value("QXREG", "");
-  if (!context.registryFromVariable) context.registryOrigin = "the default; QXREG " + context.registryOrigin;
-  else context.registryOrigin = "QXREG " + context.registryOrigin;
+  context.registryOrigin = (context.registryFromVariable ? "QXREG " : "the default; QXREG ") +
+                           request["origins"].value("QXREG", "");
   // Root checking as itself is not DB2: its own login files are no fix.
   if (request.value("source", "") != "self" || getuid() != 0) context.login = loginFilesOf(getuid());
 
@@ -186,8 +179,7 @@ void runChecker(const char *requestText) {
                      {"home", f.home},
                      {"base_dir", f.baseDir},
                      {"library", f.libraryPath}};
-  report["trace_file"] = tmp["trace_file"];
-  report["markers"] = tmp["markers"];
+  report.update(tmp);  // "trace_file" and "markers"
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.

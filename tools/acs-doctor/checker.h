@@ -9,14 +9,43 @@
 #ifndef ACS_DOCTOR_CHECKER_H
 #define ACS_DOCTOR_CHECKER_H
 
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "findings.h"
+
 namespace doctor {
 
 // argv[1] of the checking process; argv[2] is its request (JSON).
 constexpr const char kCheckerFlag[] = "--checking-process";
 constexpr int kReportFd = 3;
 
-// The checking process's main; never returns.
+// A trace sink that drops every line: nothing acs-doctor calls may write
+// the trace file.
+void discardTrace(const char *message, void *context);
+
+// The checking process's main (main has set discardTrace); never returns.
 [[noreturn]] void runChecker(const char *request);
+
+// The fixed /tmp paths that silently change a DB2 call: the debug markers
+// that hold an entry point and the trace file that switches tracing on,
+// judged with the library's own rules (zorvan/tmp_rules.h) for the user
+// the checking process is.
+// {"trace_file": {"state", "detail"}, "markers": [{"path", "entry_point",
+// "owner", "holds"}]}, and a problem for each marker and for tracing.
+nlohmann::json inspectTmp(std::vector<Problem> &problems);
+
+// Who besides root and the instance owner can change what DB2 runs: the
+// trust chain of the paths discovery reached, as the report carries it.
+// paths: the report's "paths" (absolute; an empty one was not reached).
+// Returns {"who": ..., "chain": [...], "findings": [problem, ...]}, each
+// finding an error naming the path, its owner, its mode and who can
+// write it, with the chown/chmod that takes that away.
+nlohmann::json trustReport(const nlohmann::json &paths, uid_t owner, const std::string &ownerName);
 
 }  // namespace doctor
 

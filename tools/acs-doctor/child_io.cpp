@@ -11,6 +11,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace doctor {
 
 void writeAll(int fd, const std::string &bytes) {
@@ -23,31 +25,20 @@ void writeAll(int fd, const std::string &bytes) {
   }
 }
 
-std::string readAll(int fd) {
-  std::string bytes;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  return bytes;
-}
-
 namespace {
 
 constexpr int kLoginShellSeconds = 20;
 
-// Reads to end of file; false when that did not come within the time.
+// Reads to end of file; false when that did not come within the time
+// (seconds < 0: no limit).
 bool readUntil(int fd, std::string &bytes, int seconds) {
   time_t deadline = time(nullptr) + seconds;
   char buffer[4096];
   for (;;) {
     long left = static_cast<long>(deadline - time(nullptr));
-    if (left <= 0) return false;
+    if (seconds >= 0 && left <= 0) return false;
     struct pollfd p = {fd, POLLIN, 0};
-    int ready = poll(&p, 1, static_cast<int>(left * 1000));
+    int ready = poll(&p, 1, seconds < 0 ? -1 : static_cast<int>(left * 1000));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
     ssize_t n = read(fd, buffer, sizeof buffer);
@@ -58,6 +49,26 @@ bool readUntil(int fd, std::string &bytes, int seconds) {
 }
 
 }  // namespace
+
+std::string readAll(int fd) {
+  std::string bytes;
+  readUntil(fd, bytes, -1);
+  return bytes;
+}
+
+int waitFor(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+std::vector<gid_t> ownGroups() {
+  int count = getgroups(0, nullptr);
+  std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+  if (count > 0) groups.resize(static_cast<std::size_t>(std::max(0, getgroups(count, groups.data()))));
+  return groups;
+}
 
 std::string readFileBytes(const std::string &path, std::string &error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -126,9 +137,7 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
   bool timedOut = !readUntil(fds[0], output, kLoginShellSeconds);
   close(fds[0]);
   if (timedOut) kill(pid, SIGKILL);
-  int raw = 0;
-  while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-  }
+  int raw = waitFor(pid);
   if (timedOut) {
     error = "the login shell did not finish within " + std::to_string(kLoginShellSeconds) + " s";
     return false;

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace doctor {
 
@@ -16,6 +17,10 @@ bool forkWithPipe(int fds[2], pid_t &pid, std::string &error);
 
 void writeAll(int fd, const std::string &bytes);
 std::string readAll(int fd);
+// waitpid's status, EINTR retried.
+int waitFor(pid_t pid);
+// This process's supplementary groups.
+std::vector<gid_t> ownGroups();
 
 // The whole file; error set (strerror) when it cannot be read.
 std::string readFileBytes(const std::string &path, std::string &error);

@@ -20,6 +20,108 @@ namespace doctor {
 namespace {
 
 const char kKey[] = "dZORVANHOME";
+const char kBlanks[] = " \t\r\n";
+
+std::string lower(std::string text) {
+  for (char &ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+// Levenshtein distance, giving up (returning limit + 1) beyond limit.
+std::size_t editDistance(const std::string &a, const std::string &b, std::size_t limit) {
+  std::size_t gap = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
+  if (gap > limit) return limit + 1;
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return std::min(row[b.size()], limit + 1);
+}
+
+// Key lines that almost read "dZORVANHOME <home>": the library matches the
+// key exactly, so a line that differs in case, by a character or two, or
+// joins key and value with '=' is silently skipped. Naming that line is
+// worth more than "add the line".
+struct NearMiss {
+  int line = 0;       // 1-based; 0 when no line comes close
+  std::string text;   // the line as written
+  std::string why;    // how it misses
+  std::string value;  // the home it meant, "<home directory>" when none
+};
+
+// Whether one line's first token nearly is the key; fills why and value.
+bool nearMissKey(const std::string &line, NearMiss &out) {
+  std::size_t start = line.find_first_not_of(kBlanks);
+  if (start == std::string::npos) return false;
+  std::size_t end = line.find_first_of(kBlanks, start);
+  std::string token = line.substr(start, end == std::string::npos ? end : end - start);
+  std::string value;
+  if (end != std::string::npos) {
+    std::size_t v = line.find_first_not_of(kBlanks, end);
+    if (v != std::string::npos) value = line.substr(v, line.find_first_of(kBlanks, v) - v);
+  }
+  std::size_t equals = token.find('=');
+  if (equals != std::string::npos) {
+    std::string key = token.substr(0, equals);
+    if (editDistance(lower(key), lower(kKey), 2) > 2) return false;
+    out.why = "the key is joined to its value with '=', but only 'dZORVANHOME <home>' (key, "
+              "blank, value) is read";
+    value = token.substr(equals + 1);
+  } else if (token == kKey) {
+    return false;
+  } else if (lower(token) == lower(kKey)) {
+    out.why = "the key's case differs; the library reads only dZORVANHOME, case-sensitively";
+  } else if (editDistance(token, kKey, 2) <= 2) {
+    out.why = "the key is misspelt; the library reads only dZORVANHOME";
+  } else {
+    return false;
+  }
+  out.text = line;
+  while (!out.text.empty() && (out.text.back() == '\n' || out.text.back() == '\r'))
+    out.text.pop_back();
+  out.value = value.empty() ? "<home directory>" : value;
+  return true;
+}
+
+// What the properties file says about dZORVANHOME, read the way the
+// library reads it.
+struct PropertiesReading {
+  int keyLine = 0;  // 1-based line of the first key line, 0 when none
+  bool hasValue = false;
+  NearMiss nearMiss;  // the first line that almost is the key line
+};
+PropertiesReading readProperties(const std::string &path) {
+  PropertiesReading r;
+  // A path out of a trace may name anything; only a regular file is read.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return r;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return r;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) continue;
+    std::size_t end = line.find_first_of(" \t", start);
+    if (line.substr(start, end == std::string::npos ? end : end - start) == kKey) {
+      r.keyLine = number;
+      r.hasValue = end != std::string::npos && line.find_first_not_of(" \t", end) != std::string::npos;
+      return r;
+    }
+    NearMiss miss;
+    if (r.nearMiss.line == 0 && nearMissKey(line, miss)) {
+      miss.line = number;
+      r.nearMiss = miss;
+    }
+  }
+  return r;
+}
 
 bool isDirectory(const std::string &path) {
   struct stat st;
@@ -39,11 +141,6 @@ std::vector<std::string> directoriesIn(const std::string &dir) {
   return names;
 }
 
-std::string lower(std::string text) {
-  for (char &ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return text;
-}
-
 CauseValues valuesOf(const Facts &f, const Context &c) {
   return {{"registry", f.registry},       {"origin", c.registryOrigin},
           {"user", c.user},               {"instances", f.registry + "/Zorvan"},
@@ -57,12 +154,9 @@ CauseValues valuesOf(const Facts &f, const Context &c) {
 // trace, whose writer cannot be asked.
 bool modeAllows(const struct stat &st, uid_t uid, unsigned bit) {
   if (st.st_uid == uid) return (st.st_mode & (bit << 6)) != 0;
-  const struct passwd *pw = getpwuid(uid);
-  int count = 256;
-  std::vector<gid_t> groups(256);
-  if (pw != nullptr && getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) >= 0)
-    for (int i = 0; i < count; ++i)
-      if (groups[static_cast<std::size_t>(i)] == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
+  if (const struct passwd *pw = getpwuid(uid))
+    for (gid_t group : groupsOf(pw))
+      if (group == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
   return (st.st_mode & bit) != 0;
 }
 
@@ -86,7 +180,7 @@ bool explainBlocked(const Context &c, CauseValues v, const std::string &target,
     v["dir"] = dir;
     v["dirOwner"] = userName(st.st_uid);
     v["dirMode"] = modeText(st.st_mode);
-    out.push_back(describe(Cause::DirectoryNotSearchable, v));
+    out.push_back(describe("directory-not-searchable", v));
     return true;
   }
   return false;
@@ -114,14 +208,14 @@ bool explainRegistryMissing(const Facts &f, const Context &c, CauseValues v,
   if (c.registryFromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY &&
       isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "");
-    out.push_back(describe(Cause::RegistryMissingDefaultExists, v));
+    out.push_back(describe("registry-mistyped/default", v));
   } else if (c.registryFromVariable && !similar.empty()) {
     v["similar"] = similar;
     v["qxregFix"] = setVariableFix(c.login, "QXREG", similar);
-    out.push_back(describe(Cause::RegistryMissingSimilarExists, v));
+    out.push_back(describe("registry-mistyped/similar", v));
   } else {
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
-    out.push_back(describe(Cause::RegistryMissing, v));
+    out.push_back(describe("registry-missing", v));
   }
   return true;
 }
@@ -132,10 +226,10 @@ void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &o
   if (!f.scanOpened) {
     if (f.scanOpenErrno == ENOENT) {
       v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
-      out.push_back(describe(Cause::InstancesDirMissing, v));
+      out.push_back(describe("instances-directory-missing", v));
     } else if (!explainBlocked(c, v, f.registry + "/Zorvan/", out)) {
       v["error"] = strerror(f.scanOpenErrno);
-      out.push_back(describe(Cause::InstancesDirUnreadable, v));
+      out.push_back(describe("instances-directory-unreadable", v));
     }
     return;
   }
@@ -149,7 +243,7 @@ void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &o
   v["scanned"] = f.scan.empty() ? " and " + f.registry + "/Zorvan holds no other entry"
                                 : ", and none of the " + std::to_string(f.scan.size()) +
                                       " entries scanned is a directory holding Db2Agent";
-  out.push_back(describe(Cause::NoAgent, v));
+  out.push_back(describe("no-instance-with-agent", v));
 }
 
 void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
@@ -166,7 +260,7 @@ void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
   v["registered"] = list.empty() ? "none" : list;
   v["nearMiss"] = nearMiss;
   v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", best);
-  out.push_back(describe(Cause::InstanceNotRegisteredByVariable, v));
+  out.push_back(describe("instance-not-registered/variable", v));
 }
 
 void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> &out) {
@@ -174,7 +268,7 @@ void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> 
   if (explainRegistryMissing(f, c, v, out)) return;
   if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
     v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", "");
-    out.push_back(describe(Cause::EmptyInstanceVariable, v));
+    out.push_back(describe("instance-variable-empty", v));
     return;
   }
   FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
@@ -188,15 +282,15 @@ void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> 
     if (f.instanceOrigin == "ZORVAN_INST")
       explainUnregistered(f, c, v, out);
     else
-      out.push_back(describe(f.instanceOrigin == "vendor options" ? Cause::InstanceNotRegisteredByVendorOptions
-                                                                  : Cause::InstanceNotRegistered, v));
+      out.push_back(describe(f.instanceOrigin == "vendor options" ? "instance-not-registered/vendor-options"
+                                                                  : "instance-not-registered", v));
   } else if (stat(f.propertiesPath.c_str(), &st) != 0 && errno == ENOENT) {
-    out.push_back(describe(Cause::PropertiesMissing, v));
+    out.push_back(describe("properties-missing", v));
   } else if (c.live) {
     v["error"] = strerror(error != 0 ? error : EACCES);
-    out.push_back(describe(Cause::PropertiesUnreadable, v));
+    out.push_back(describe("properties-unreadable", v));
   } else {
-    out.push_back(describe(Cause::PropertiesNotOpened, v));
+    out.push_back(describe("properties-not-opened", v));
   }
 }
 
@@ -204,28 +298,28 @@ Problem explainKeyLine(const Facts &f, CauseValues v) {
   PropertiesReading p = readProperties(f.propertiesPath);
   if (p.keyLine != 0 && !p.hasValue) {
     v["line"] = std::to_string(p.keyLine);
-    return describe(Cause::KeyWithoutValue, v);
+    return describe("key-without-value", v);
   }
   if (p.nearMiss.line != 0) {
     v["line"] = std::to_string(p.nearMiss.line);
     v["text"] = visible(p.nearMiss.text);
     v["why"] = p.nearMiss.why;
     v["value"] = p.nearMiss.value;
-    return describe(Cause::KeyNearMiss, v);
+    return describe("key-near-miss", v);
   }
   if (p.hasValue)  // only a trace can show a file that has changed since
     return {Severity::Note,
             f.propertiesPath + " gave no home directory when the trace was written, but has a "
             "dZORVANHOME line now: it was changed since.",
             "Check the installation as it is now: acs-doctor --as-user " + v["user"]};
-  return describe(Cause::KeyMissing, v);
+  return describe("key-missing", v);
 }
 
 void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem> &out) {
   const std::string &lib = f.libraryPath;
   CauseValues v = valuesOf(f, c);
   if (lib.find('\r') != std::string::npos) {
-    out.push_back(describe(Cause::CrLfLineEnds, v));
+    out.push_back(describe("crlf-line-ends", v));
     return;
   }
   int error = c.live && access(lib.c_str(), X_OK) != 0 ? errno : 0;
@@ -239,17 +333,17 @@ void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem>
   }
   v["error"] = strerror(error != 0 ? error : statError != 0 ? statError : EACCES);
   if (!present && statError == ENOENT)
-    out.push_back(describe(isDirectory(f.home) ? Cause::BackendMissing : Cause::HomeMissing, v));
+    out.push_back(describe(isDirectory(f.home) ? "backend-missing" : "home-missing", v));
   else if (present && !S_ISREG(st.st_mode))
-    out.push_back(describe(Cause::BackendNotRegular, v));
+    out.push_back(describe("backend-not-a-file", v));
   else if (present && (st.st_mode & 0111) == 0)
-    out.push_back(describe(Cause::BackendNotExecutable, v));
+    out.push_back(describe("backend-not-executable", v));
   else if (!c.live && (c.uid == 0 || mayExecute(c, lib, st)))
-    out.push_back(describe(Cause::BackendNotAccessible, v));
+    out.push_back(describe("backend-not-accessible", v));
   else if (present && (error == EACCES || !c.live))
-    out.push_back(describe(Cause::BackendNotExecutableForUser, v));
+    out.push_back(describe("backend-not-executable-for-user", v));
   else
-    out.push_back(describe(Cause::BackendFailsTest, v));
+    out.push_back(describe("backend-fails-test", v));
 }
 
 }  // namespace
@@ -271,50 +365,23 @@ std::string visible(const std::string &text) {
   return out;
 }
 
-PropertiesReading readProperties(const std::string &path) {
-  PropertiesReading r;
-  // A path out of a trace may name anything; only a regular file is read.
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return r;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return r;
-  r.readable = true;
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    std::size_t end = line.find_first_of(" \t", start);
-    if (line.substr(start, end == std::string::npos ? end : end - start) == kKey) {
-      r.keyLine = number;
-      r.hasValue = end != std::string::npos && line.find_first_not_of(" \t", end) != std::string::npos;
-      return r;
-    }
-    NearMiss miss;
-    if (r.nearMiss.line == 0 && nearMissKey(line, miss)) {
-      miss.line = number;
-      r.nearMiss = miss;
-    }
-  }
-  return r;
-}
-
 std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
   std::vector<Problem> out;
   if (!c.live && f.stage != Stage::Bound && !f.registry.empty() && f.registry[0] != '/') {
     CauseValues v = valuesOf(f, c);
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
-    out.push_back(describe(Cause::RegistryRelative, v));
+    out.push_back(describe("registry-relative", v));
     return out;
   }
   switch (f.stage) {
     case Stage::Bound: break;
     case Stage::NoInstance: explainNoInstance(f, c, out); break;
     case Stage::NoProperties: explainNoProperties(f, c, out); break;
-    case Stage::PathTooLong: out.push_back(describe(Cause::PropertiesPathTooLong, valuesOf(f, c))); break;
+    case Stage::PathTooLong: out.push_back(describe("properties-path-too-long", valuesOf(f, c))); break;
     case Stage::NoHome: out.push_back(explainKeyLine(f, valuesOf(f, c))); break;
-    case Stage::HomeTooLong: out.push_back(describe(Cause::HomeTooLong, valuesOf(f, c))); break;
+    case Stage::HomeTooLong: out.push_back(describe("home-too-long", valuesOf(f, c))); break;
     case Stage::NotAccessible: explainNotAccessible(f, c, out); break;
-    case Stage::Other: out.push_back(describe(Cause::DiscoveryUnexpected, valuesOf(f, c))); break;
+    case Stage::Other: out.push_back(describe("discovery-failed", valuesOf(f, c))); break;
   }
   return out;
 }
@@ -327,11 +394,11 @@ std::vector<Problem> explainLoad(const Facts &f, const Context &c) {
   if (!f.loadTried) return out;
   struct stat st;
   if (!f.loaded && c.live && stat(f.libraryPath.c_str(), &st) != 0)
-    out.push_back(describe(Cause::BackendMissing, v));
+    out.push_back(describe("backend-missing", v));
   else if (!f.loaded)
-    out.push_back(describe(Cause::BackendLoadFailed, v));
+    out.push_back(describe("backend-load-failed", v));
   else if (!f.missing.empty())
-    out.push_back(describe(Cause::BackendLacksEntryPoints, v));
+    out.push_back(describe("backend-lacks-entry-points", v));
   return out;
 }
 

@@ -11,9 +11,18 @@
 #include "causes.h"
 #include "findings.h"
 #include "login_files.h"
-#include "near_miss.h"
 
 namespace doctor {
+
+// The one reader of what the library did: its trace messages ("tag:
+// message", texts from zorvan/trace_texts.h) read as facts and a stage.
+// The live check reads the lines of its own GetZorvanBaseDir call, the
+// trace explainer those of a db2ACSInitialize in a trace log.
+Facts interpret(const std::vector<std::string> &messages);
+
+// A format's fixed text before its first conversion.
+std::string textBefore(const char *format);
+bool startsWith(const std::string &text, const std::string &head);
 
 struct Context {
   bool live = false;  // probes run as the user discovery ran as
@@ -27,16 +36,6 @@ struct Context {
 std::vector<Problem> explainDiscovery(const Facts &facts, const Context &context);
 // The load's problems (none when it loaded whole).
 std::vector<Problem> explainLoad(const Facts &facts, const Context &context);
-
-// What the properties file says about dZORVANHOME, read the way the
-// library reads it.
-struct PropertiesReading {
-  bool readable = false;
-  int keyLine = 0;  // 1-based line of the first key line, 0 when none
-  bool hasValue = false;
-  NearMiss nearMiss;  // the first line that almost is the key line
-};
-PropertiesReading readProperties(const std::string &path);
 
 // "a\rb" shown as "a\\rb", control characters made visible.
 std::string visible(const std::string &text);

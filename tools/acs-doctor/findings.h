@@ -91,11 +91,6 @@ struct Subject {
   std::vector<std::string> environment;
   bool switchUser = false;  // the checking process takes uid, gid and groups
   std::string loginError;   // the login environment could not be read
-  const SteeringVariable *variable(const std::string &name) const {
-    for (const SteeringVariable &v : variables)
-      if (v.name == name) return &v;
-    return nullptr;
-  }
 };
 
 // The one user lookup: "db2inst1", or "uid 1234" for a uid without a name.

@@ -1,4 +1,4 @@
-#include "interpret.h"
+#include "explain.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -42,18 +42,12 @@ bool fields(const std::string &m, const char *format, std::vector<std::string> &
   return true;
 }
 
-bool between(const std::string &m, const char *format, std::string &out) {
+// The value of a format's one conversion, or (second given) of its two.
+bool between(const std::string &m, const char *format, std::string &first, std::string *second = nullptr) {
   std::vector<std::string> values;
-  if (!fields(m, format, values) || values.size() != 1) return false;
-  out = values[0];
-  return true;
-}
-
-bool splitTwo(const std::string &m, const char *format, std::string &first, std::string &second) {
-  std::vector<std::string> values;
-  if (!fields(m, format, values) || values.size() != 2) return false;
+  if (!fields(m, format, values) || values.size() != (second != nullptr ? 2u : 1u)) return false;
   first = values[0];
-  second = values[1];
+  if (second != nullptr) *second = values[1];
   return true;
 }
 
@@ -94,21 +88,21 @@ void readName(const std::string &m, Facts &f) {
 void readScan(const std::string &m, Facts &f, bool &probeMissed) {
   std::string text, value;
   f.scanRan = true;
-  if (splitTwo(m, ZORVAN_TEXT_SCAN_OPEN_FAILED, text, value)) {
+  if (between(m, ZORVAN_TEXT_SCAN_OPEN_FAILED, text, &value)) {
     f.scanOpened = false;
     f.scanOpenErrno = std::atoi(value.c_str());
   } else if (startsWith(m, textBefore(ZORVAN_TEXT_NO_DEFAULT_AGENT))) {
     probeMissed = true;
-  } else if (splitTwo(m, ZORVAN_TEXT_NO_AGENT, text, value)) {
+  } else if (between(m, ZORVAN_TEXT_NO_AGENT, text, &value)) {
     entryNamed(f, lastComponent(value)).reason = "no Db2Agent file in it";
-  } else if (splitTwo(m, ZORVAN_TEXT_ENTRY_STAT_FAILED, text, value)) {
+  } else if (between(m, ZORVAN_TEXT_ENTRY_STAT_FAILED, text, &value)) {
     int error = std::atoi(value.c_str());
     entryNamed(f, lastComponent(text)).reason =
         std::string("cannot be examined: ") + std::strerror(error) +
         (error == ENOENT ? " (a dangling symbolic link?)" : "");
   } else if (between(m, ZORVAN_TEXT_NOT_A_DIR, text)) {
     entryNamed(f, text).reason = "not a directory (only directories are instances)";
-  } else if (splitTwo(m, ZORVAN_TEXT_ENTRY_TOO_LONG, text, value)) {
+  } else if (between(m, ZORVAN_TEXT_ENTRY_TOO_LONG, text, &value)) {
     entryNamed(f, text).reason =
         "its path is longer than " + std::to_string(ZORVAN_PATH_MAX - 1) + " bytes";
   } else if (between(m, ZORVAN_TEXT_GOT_INSTANCE, text)) {
@@ -201,17 +195,11 @@ Facts interpret(const std::vector<std::string> &messages) {
 }
 
 const char *stageName(Stage stage) {
-  switch (stage) {
-    case Stage::Bound: return "bound";
-    case Stage::NoInstance: return "no-instance";
-    case Stage::PathTooLong: return "properties-path-too-long";
-    case Stage::NoProperties: return "properties-not-opened";
-    case Stage::NoHome: return "no-home-directory";
-    case Stage::HomeTooLong: return "home-too-long";
-    case Stage::NotAccessible: return "backend-not-accessible";
-    case Stage::Other: return "unexpected";
-  }
-  return "unexpected";
+  // In the order of Stage.
+  static const char *const kNames[] = {"bound", "no-instance", "properties-path-too-long",
+                                       "properties-not-opened", "no-home-directory", "home-too-long",
+                                       "backend-not-accessible", "unexpected"};
+  return kNames[static_cast<int>(stage)];
 }
 
 }  // namespace doctor

@@ -2,9 +2,11 @@
 
 #include "findings.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace doctor {
@@ -13,6 +15,17 @@ namespace doctor {
 std::string userName(uid_t uid) {
   const struct passwd *pw = getpwuid(uid);
   return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
+}
+
+std::vector<gid_t> groupsOf(const struct passwd *pw) {
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) count = 0;
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  return groups;
 }
 
 namespace {
@@ -43,9 +56,7 @@ std::string expand(std::string path, const std::string &home) {
 
 void readWithSources(const std::string &file, const std::string &home, std::vector<std::string> &out,
                      int depth) {
-  for (const std::string &seen : out)
-    if (seen == file) return;
-  if (depth > 8 || !isFile(file)) return;
+  if (std::find(out.begin(), out.end(), file) != out.end() || depth > 8 || !isFile(file)) return;
   out.push_back(file);
   std::ifstream in(file);
   std::string line;

@@ -4,6 +4,7 @@
 #ifndef ACS_DOCTOR_LOGIN_FILES_H
 #define ACS_DOCTOR_LOGIN_FILES_H
 
+#include <pwd.h>
 #include <sys/types.h>
 
 #include <string>
@@ -18,6 +19,9 @@ struct LoginFiles {
   std::string first;              // the file the shell reads first in the home directory
   std::string userprofile;        // <home>/sqllib/userprofile, when it exists
 };
+
+// The user's groups, its primary group included.
+std::vector<gid_t> groupsOf(const struct passwd *pw);
 
 // For the user with that uid (empty when it has no passwd entry).
 LoginFiles loginFilesOf(uid_t uid);

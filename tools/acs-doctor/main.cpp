@@ -7,22 +7,14 @@
 // environment are left alone.
 #include <cstring>
 
-#include "check.h"
 #include "checker.h"
 #include "options.h"
-#include "trace_explain.h"
 #include "zorvan/trace_sink.h"
-
-namespace {
-
-void discard(const char *, void *) {}
-
-}  // namespace
 
 int main(int argc, char **argv) {
   using namespace doctor;
   // Nothing acs-doctor calls may write the trace file.
-  zorvanSetTraceSink(discard, nullptr);
+  zorvanSetTraceSink(discardTrace, nullptr);
   if (argc == 3 && std::strcmp(argv[1], kCheckerFlag) == 0) runChecker(argv[2]);
   Options o;
   if (int status = parseOptions(argc, argv, o)) return status;

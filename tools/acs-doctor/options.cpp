@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace doctor {
 
@@ -72,33 +73,29 @@ int parseOptions(int argc, char **argv, Options &out) {
       value = argv[++i];
       return true;
     };
-    bool flag = !inlineValue;
-    if (arg == "--help" && flag) {
-      out.help = true;
-    } else if (arg == "--json" && flag) {
-      out.json = true;
-    } else if (arg == "--brief" && flag) {
-      out.brief = true;
-    } else if (arg == "--load" && flag) {
-      out.load = true;
-    } else if (arg == "--verbose" && flag) {
-      out.verbose = true;
-    } else if (arg == "--vm-name") {
+    const std::pair<const char *, bool *> flags[] = {{"--help", &out.help}, {"--json", &out.json},
+                                                     {"--brief", &out.brief}, {"--load", &out.load},
+                                                     {"--verbose", &out.verbose}};
+    const struct { const char *name, *needs; std::string *value; } named[] = {
+        {"--as-user", "a user", &out.asUser}, {"--pid", "a process id", &out.pid},
+        {"--trace", "a file", &out.traceFile}};
+    bool known = false;
+    for (const auto &f : flags)
+      if (arg == f.first && !inlineValue) known = *f.second = true;
+    for (const auto &n : named)
+      if (arg == n.name) {
+        if (!takeValue() || value.empty()) return usageError(program, arg + " needs " + n.needs);
+        *n.value = value;
+        known = true;
+      }
+    if (known) continue;
+    if (arg == "--vm-name") {
       if (!takeValue()) return usageError(program, "--vm-name needs a name");
       if (value.size() > kVmNameMax)
         return usageError(program, "--vm-name: the vmName field holds at most " +
                                        std::to_string(kVmNameMax) + " characters");
       out.vmName = value;
       out.haveVmName = true;
-    } else if (arg == "--as-user") {
-      if (!takeValue() || value.empty()) return usageError(program, "--as-user needs a user");
-      out.asUser = value;
-    } else if (arg == "--pid") {
-      if (!takeValue() || value.empty()) return usageError(program, "--pid needs a process id");
-      out.pid = value;
-    } else if (arg == "--trace") {
-      if (!takeValue() || value.empty()) return usageError(program, "--trace needs a file");
-      out.traceFile = value;
     } else {
       return usageError(program, "unknown argument " + std::string(argv[i]));
     }

@@ -2,6 +2,7 @@
 #ifndef ACS_DOCTOR_OPTIONS_H
 #define ACS_DOCTOR_OPTIONS_H
 
+#include <cstdio>
 #include <string>
 
 namespace doctor {
@@ -29,6 +30,18 @@ struct Options {
 // 0 on success, else kExitUsage after a message on stderr.
 int parseOptions(int argc, char **argv, Options &out);
 void printUsage(const char *program);
+
+// The installation check: whom to check as, the checking process, and the
+// verdict with its exit status. The report it renders is the checking
+// process's own JSON, with the verdict added.
+int checkInstallation(const Options &options);
+
+
+// acs-doctor --trace FILE: explains a captured trace log.
+// Prints each process's calls, the first failure and its cause. Returns
+// 0 when no call failed, 1 when one did, 2 when the file cannot be read or
+// holds no trace line.
+int explainTraceFile(const std::string &path, bool json, std::FILE *out, std::FILE *err);
 
 }  // namespace doctor
 

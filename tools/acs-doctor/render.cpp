@@ -75,11 +75,11 @@ void discoveryDetails(std::FILE *out, const json &r) {
   else
     row(out, "instance", "(none)", "ZORVAN_INST unset and the scan found none");
   scanDetails(out, d["scan"]);
-  for (const char *key : {"properties", "home", "base_dir"}) {
-    static const char *const labels[] = {"properties file", "home directory", "base directory"};
-    const char *label = labels[key[0] == 'p' ? 0 : key[0] == 'h' ? 1 : 2];
-    if (!text(d[key]).empty()) row(out, label, text(d[key]), key[0] == 'h' ? "dZORVANHOME" : "");
-  }
+  const char *const paths[][3] = {{"properties", "properties file", ""},
+                                  {"home", "home directory", "dZORVANHOME"},
+                                  {"base_dir", "base directory", ""}};
+  for (const auto &p : paths)
+    if (!text(d[p[0]]).empty()) row(out, p[1], text(d[p[0]]), p[2]);
   if (!text(d["backend"]["path"]).empty())
     row(out, "back end", text(d["backend"]["path"]),
         (found ? "passes the execute test for " : "fails the execute test for ") + user);

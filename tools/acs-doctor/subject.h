@@ -5,6 +5,8 @@
 #ifndef ACS_DOCTOR_SUBJECT_H
 #define ACS_DOCTOR_SUBJECT_H
 
+#include <pwd.h>
+
 #include <string>
 
 #include "findings.h"
@@ -19,11 +21,10 @@ Subject subjectFromSelf();
 // False with error set (one line) when the process cannot be read.
 bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
 
-// A user by name or uid, with the environment a login shell gives it
-// (what `su - USER` sees, profile included); the home directory as cwd.
-// Needs root, or to be USER. False with error set when the user or its login environment
-// cannot be had.
-bool subjectFromLogin(const std::string &user, Subject &out, std::string &error);
+// A user, with the environment a login shell gives it (what `su - USER`
+// sees, profile included); the home directory as cwd. Needs root, or to be
+// USER. An unreadable login environment is kept in loginError.
+Subject subjectFromLogin(const struct passwd *pw);
 
 }  // namespace doctor
 

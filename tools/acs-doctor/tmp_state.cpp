@@ -1,4 +1,4 @@
-#include "tmp_state.h"
+#include "checker.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,17 +1,30 @@
 #include "trace_calls.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "acs_return_codes.h"
 #include "explain.h"
-#include "interpret.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_texts.h"
 
 namespace doctor {
 
 namespace {
+
+// "mm/dd/yy hh:mm:ss": digits where the library writes %02d.
+bool isTimestamp(const std::string &text, std::size_t at) {
+  static const char kShape[] = "99/99/99 99:99:99";
+  if (text.size() < at + sizeof kShape - 1) return false;
+  for (std::size_t i = 0; i + 1 < sizeof kShape; ++i) {
+    char ch = text[at + i];
+    if (kShape[i] == '9' ? !std::isdigit(static_cast<unsigned char>(ch)) : ch != kShape[i])
+      return false;
+  }
+  return true;
+}
 
 struct EntryText {
   const char *function;
@@ -45,22 +58,18 @@ std::string codeText(int rc) {
   return std::to_string(rc) + (name != nullptr ? std::string(" (") + name + ")" : " (no published name)");
 }
 
-void judge(TracedCall &call) {
-  if (!call.finished) {
-    call.outcome = CallOutcome::Unfinished;
-  } else if (call.function == "db2ACSQueryApiVersion") {
+CallOutcome outcomeOf(TracedCall &call) {
+  if (!call.finished) return CallOutcome::Unfinished;
+  if (call.function == "db2ACSQueryApiVersion") {
     call.rc = 1;  // it answers 1 and writes no leaving line
-    call.outcome = CallOutcome::Ok;
-  } else if (call.notBound || call.bindingFailed) {
-    call.outcome = CallOutcome::Failed;
-  } else if (call.rc == DB2ACS_RC_OK) {
-    call.outcome = CallOutcome::Ok;
-  } else if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA) {
-    // DB2's contract: no further object matches the query.
-    call.outcome = CallOutcome::EndOfListing;
-  } else {
-    call.outcome = CallOutcome::Failed;
+    return CallOutcome::Ok;
   }
+  if (call.notBound || call.bindingFailed) return CallOutcome::Failed;
+  if (call.rc == DB2ACS_RC_OK) return CallOutcome::Ok;
+  // DB2's contract: no further object matches the query.
+  if (call.function == "db2ACSGetNextObject" && call.rc == DB2ACS_RC_END_OF_DATA)
+    return CallOutcome::EndOfListing;
+  return CallOutcome::Failed;
 }
 
 void explainFailure(TracedProcess &p, const std::string &registry, const Context &base) {
@@ -72,7 +81,7 @@ void explainFailure(TracedProcess &p, const std::string &registry, const Context
     Context c = base;
     c.registryFromVariable = registry != ZORVAN_DEFAULT_REGISTRY;
     p.problems = f.stage == Stage::Bound ? explainLoad(f, c) : explainDiscovery(f, c);
-    if (p.problems.empty()) p.problems.push_back(describe(Cause::DiscoveryUnexpected, {}));
+    if (p.problems.empty()) p.problems.push_back(describe("discovery-failed", {}));
     return;
   }
   if (call.notBound) {
@@ -91,16 +100,63 @@ void explainFailure(TracedProcess &p, const std::string &registry, const Context
                             " in the back end's documentation and its own log."});
 }
 
+// One line without its newline; false when it is no trace line.
+bool parseTraceLine(const std::string &line, TraceRecord &out) {
+  const std::size_t prefix = std::strlen(ZORVAN_TRACE_LINE_PREFIX);
+  if (line.compare(0, prefix, ZORVAN_TRACE_LINE_PREFIX) != 0) return false;
+  std::size_t at = prefix, digits = 0;
+  long pid = 0;
+  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])) && digits < 10) {
+    pid = pid * 10 + (line[at] - '0');
+    ++at;
+    ++digits;
+  }
+  if (digits == 0 || line.compare(at, 2, ": ") != 0 || !isTimestamp(line, at + 2)) return false;
+  at += 2;
+  out.pid = pid;
+  at += 17;  // "mm/dd/yy hh:mm:ss"
+  if (at >= line.size() || line[at] != ' ') return false;
+  std::string rest = line.substr(at + 1);
+  std::size_t colon = rest.find(": ");
+  if (colon == std::string::npos || colon == 0) {
+    // A tag cut at the formatting limit: keep the record, without a message.
+    out.tag = rest;
+    out.message.clear();
+  } else {
+    out.tag = rest.substr(0, colon);
+    out.message = rest.substr(colon + 2);
+  }
+  return true;
+}
+
 }  // namespace
 
-const char *outcomeName(CallOutcome outcome) {
-  switch (outcome) {
-    case CallOutcome::Ok: return "ok";
-    case CallOutcome::EndOfListing: return "ok (end of the listing)";
-    case CallOutcome::Failed: return "FAILED";
-    case CallOutcome::Unfinished: return "unfinished (no leaving line)";
+ParsedTrace parseTrace(const std::string &bytes) {
+  ParsedTrace parsed;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) {
+      parsed.partialLastLine = true;
+      end = bytes.size();
+    }
+    std::string line = bytes.substr(at, end - at);
+    at = end + 1;
+    if (line.empty()) continue;  // the scan's messages end in a newline of their own
+    TraceRecord record;
+    if (parseTraceLine(line, record))
+      parsed.records.push_back(record);
+    else
+      ++parsed.foreignLines;
   }
-  return "?";
+  return parsed;
+}
+
+const char *outcomeName(CallOutcome outcome) {
+  // In the order of CallOutcome.
+  static const char *const kNames[] = {"ok", "ok (end of the listing)", "FAILED",
+                                       "unfinished (no leaving line)"};
+  return kNames[static_cast<int>(outcome)];
 }
 
 std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner) {
@@ -158,7 +214,7 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner
     if (!p.calls.empty() && p.calls.back().function == "db2ACSQueryApiVersion")
       p.calls.back().finished = true;
     for (std::size_t i = 0; i < p.calls.size(); ++i) {
-      judge(p.calls[i]);
+      p.calls[i].outcome = outcomeOf(p.calls[i]);
       if (p.firstFailure < 0 && p.calls[i].outcome == CallOutcome::Failed)
         p.firstFailure = static_cast<int>(i);
     }

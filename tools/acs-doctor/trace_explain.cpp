@@ -1,4 +1,4 @@
-#include "trace_explain.h"
+#include "options.h"
 
 #include <sys/stat.h>
 
@@ -6,11 +6,8 @@
 
 #include "child_io.h"
 #include "explain.h"
-#include "json_out.h"
-#include "options.h"
 #include "render.h"
 #include "trace_calls.h"
-#include "trace_parse.h"
 
 namespace doctor {
 

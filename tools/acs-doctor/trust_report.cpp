@@ -1,4 +1,4 @@
-#include "trust_report.h"
+#include "checker.h"
 
 #include <vector>
 
