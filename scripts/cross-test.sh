@@ -83,10 +83,21 @@ fi
 # that exec goes to the kernel, which runs a target binary only when
 # binfmt_misc names an interpreter for it. When nothing does yet, register
 # qemu for this run ("O": the kernel hands it the opened binary, which the
-# doctor executes by descriptor) and remove the entry again at the end.
+# doctor executes by descriptor), with the target's libraries where qemu
+# looks when no -L is given, /etc/qemu-binfmt/<machine>; both are removed
+# again at the end.
 binfmt=/proc/sys/fs/binfmt_misc
+undo=()
+cleanup() { local step; for step in ${undo[@]+"${undo[@]}"}; do eval "$step"; done; }
+trap cleanup EXIT
 register_emulator() {
   [ "$(id -u)" -eq 0 ] || return 0
+  local prefix="/etc/qemu-binfmt/${qemu#qemu-}"
+  if [ ! -e "$prefix" ]; then
+    mkdir -p /etc/qemu-binfmt
+    ln -s "/usr/$triplet" "$prefix"
+    undo+=("rm -f '$prefix'")
+  fi
   [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || return 0
   if grep -qs "interpreter .*/$qemu\$" "$binfmt"/*; then return 0; fi
   local name="zorvan-$qemu" zeros='\x00\x00\x00\x00\x00\x00\x00\x00'
@@ -94,7 +105,7 @@ register_emulator() {
   local magic="\\x7fELF\\x02$order\\x01\\x00$zeros$elf_type$elf_machine"
   local mask="\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\x00$ones$type_mask\\xff\\xff"
   printf ':%s:M::%s:%s:%s:OF' "$name" "$magic" "$mask" "$(command -v "$qemu")" >"$binfmt/register"
-  trap 'echo -1 >"$binfmt/'"$name"'"' EXIT
+  undo+=("echo -1 >'$binfmt/$name'")
 }
 register_emulator
 
