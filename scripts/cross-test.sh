@@ -94,9 +94,9 @@ register_emulator() {
   [ "$(id -u)" -eq 0 ] || return 0
   local prefix="/etc/qemu-binfmt/${qemu#qemu-}"
   if [ ! -e "$prefix" ]; then
-    mkdir -p /etc/qemu-binfmt
+    [ -d /etc/qemu-binfmt ] || { mkdir /etc/qemu-binfmt && undo+=("rmdir /etc/qemu-binfmt"); }
     ln -s "/usr/$triplet" "$prefix"
-    undo+=("rm -f '$prefix'")
+    undo=("rm -f '$prefix'" ${undo[@]+"${undo[@]}"})
   fi
   [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || return 0
   if grep -qs "interpreter .*/$qemu\$" "$binfmt"/*; then return 0; fi
