@@ -17,7 +17,8 @@ if(TARGET acs-host AND TARGET qxacsint_example)
   target_include_directories(test_setuid_host PRIVATE ${PROJECT_SOURCE_DIR}/examples/backend)
   target_compile_definitions(test_setuid_host PRIVATE
     ACS_HOST_PATH="$<TARGET_FILE:acs-host>"
-    BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>")
+    BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>"
+    ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(test_setuid_host acs-host qxacsint_example)
 endif()
 
