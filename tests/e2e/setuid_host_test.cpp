@@ -88,6 +88,12 @@ std::string withoutAddresses(std::string line) {
   return line;
 }
 
+// The one trace line a refused QXREG writes.
+std::string refusal(const std::string &qxreg, const std::string &reason) {
+  return "fixRegistryDir: QXREG=[" + qxreg + "] ignored " + kRaised + ": " + reason + "; using " +
+         ZORVAN_DEFAULT_REGISTRY;
+}
+
 class SetUidHost : public testing::Test {
  protected:
   void SetUp() override {
@@ -177,9 +183,8 @@ TEST_F(SetUidHost, CallersOwnRegistryIsIgnored) {
   HostRun run = backup(setUidHost_, env);
   EXPECT_NE(run.status, 0) << run.output;
   EXPECT_EQ(mentioning(run.trace, kRaised),
-            Lines{"fixRegistryDir: QXREG=[" + env.qxreg + "] ignored " + kRaised + ": " + caller_ +
-                  " is owned by uid 65534, neither root nor the effective user; using " +
-                  ZORVAN_DEFAULT_REGISTRY});
+            Lines{refusal(env.qxreg,
+                          caller_ + " is owned by uid 65534, neither root nor the effective user")});
   EXPECT_TRUE(
       holds(run.trace, "db2ACSInitialize(): -----------QXREG= [" ZORVAN_DEFAULT_REGISTRY "]"));
   EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
@@ -246,9 +251,7 @@ TEST_F(SetUidHost, SetGroupIdHostRefusesTheCallersRegistry) {
   HostRun run = backup(setGidHost, env);
   EXPECT_NE(run.status, 0) << run.output;
   EXPECT_EQ(mentioning(run.trace, kRaised),
-            Lines{"fixRegistryDir: QXREG=[" + env.qxreg + "] ignored " + kRaised + ": " + caller_ +
-                  " is owned by uid 65534, the user who started the process; using " +
-                  ZORVAN_DEFAULT_REGISTRY});
+            Lines{refusal(env.qxreg, caller_ + " is owned by uid 65534, the user who started the process")});
   EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
 }
 
