@@ -1,5 +1,4 @@
-#include "causes.h"
-
+#include "explain.h"
 #include "zorvan/discovery.h"
 
 namespace doctor {

@@ -17,9 +17,9 @@
 #include <sstream>
 #include <vector>
 
-#include "causes.h"
 #include "checker.h"
-#include "child_io.h"
+#include "explain.h"
+#include "subject.h"
 #include "render.h"
 #include "subject.h"
 #include "zorvan/trace_texts.h"

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "child_io.h"
+#include "subject.h"
 #include "explain.h"
 #include "render.h"
 #include "zorvan/acs_types.h"

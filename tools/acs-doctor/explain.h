@@ -1,16 +1,18 @@
-// The one decision tree: where discovery stopped (or the load failed),
-// turned into a cause and a fix from the table of causes, looking at the
-// files involved to tell the possible reasons apart. The live check runs
-// it in the checking process, as the subject; --trace in the doctor.
+// From what the library did to causes and fixes that paste: the one reader
+// of its trace lines, the one decision tree, the one table of causes, and
+// the login files a fix that sets a variable names. The live check runs it
+// in the checking process, as the subject; --trace in the doctor.
 #ifndef ACS_DOCTOR_EXPLAIN_H
 #define ACS_DOCTOR_EXPLAIN_H
 
+#include <pwd.h>
+#include <sys/types.h>
+
+#include <map>
 #include <string>
 #include <vector>
 
-#include "causes.h"
 #include "findings.h"
-#include "login_files.h"
 
 namespace doctor {
 
@@ -24,6 +26,27 @@ Facts interpret(const std::vector<std::string> &messages);
 std::string textBefore(const char *format);
 bool startsWith(const std::string &text, const std::string &head);
 
+// The files a user's login shell reads, and what they source.
+struct LoginFiles {
+  std::string user;
+  std::string home;
+  std::vector<std::string> read;  // in reading order: the shell's files and what they source
+  std::string first;              // the file the shell reads first in the home directory
+  std::string userprofile;        // <home>/sqllib/userprofile, when it exists
+};
+
+// For the user with that uid (empty when it has no passwd entry).
+LoginFiles loginFilesOf(uid_t uid);
+// The user's groups, its primary group included.
+std::vector<gid_t> groupsOf(const struct passwd *pw);
+
+// A command that sets name to value for the user's next login (value empty:
+// removes the setting), on the last line in reading order that assigns it
+// ("export QXREG=..." or "QXREG=..."), else in the file read first; for
+// whoever may edit the file.
+std::string setVariableFix(const LoginFiles &files, const std::string &name,
+                           const std::string &value);
+
 struct Context {
   bool live = false;  // probes run as the user discovery ran as
   std::string user;   // that user (live), or the trace file's owner
@@ -36,6 +59,16 @@ struct Context {
 std::vector<Problem> explainDiscovery(const Facts &facts, const Context &context);
 // The load's problems (none when it loaded whole).
 std::vector<Problem> explainLoad(const Facts &facts, const Context &context);
+
+// Values for a cause's {placeholders}: {registry}, {user}, {path}, ...
+using CauseValues = std::map<std::string, std::string>;
+
+// The one table of causes: the row of that key ("registry-missing",
+// "registry-mistyped/default"), filled in, with the cause's stable name as
+// the problem's id; a placeholder without a value stays visible. The live
+// check and the trace explainer both pick a row, so a cause reads the same
+// wherever it is found.
+Problem describe(const std::string &key, const CauseValues &values);
 
 // "a\rb" shown as "a\\rb", control characters made visible.
 std::string visible(const std::string &text);

@@ -1,13 +1,10 @@
-#include "login_files.h"
-
-#include "findings.h"
-
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
+
+#include "explain.h"
 
 namespace doctor {
 
@@ -71,6 +68,25 @@ void readWithSources(const std::string &file, const std::string &home, std::vect
   }
 }
 
+// The last line, in reading order, that assigns name; line 0 when none does.
+struct Setting {
+  std::string file;
+  int line = 0;
+};
+Setting lastSetting(const LoginFiles &files, const std::string &name) {
+  Setting found;
+  for (const std::string &file : files.read) {
+    std::ifstream in(file);
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+      std::string t = trimmed(line);
+      if (t.compare(0, 7, "export ") == 0) t = trimmed(t.substr(7));
+      if (t.compare(0, name.size() + 1, name + "=") == 0) found = {file, number};
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 LoginFiles loginFilesOf(uid_t uid) {
@@ -98,20 +114,6 @@ LoginFiles loginFilesOf(uid_t uid) {
     readWithSources(f.userprofile, f.home, f.read, 0);
   }
   return f;
-}
-
-Setting lastSetting(const LoginFiles &files, const std::string &name) {
-  Setting found;
-  for (const std::string &file : files.read) {
-    std::ifstream in(file);
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-      std::string t = trimmed(line);
-      if (t.compare(0, 7, "export ") == 0) t = trimmed(t.substr(7));
-      if (t.compare(0, name.size() + 1, name + "=") == 0) found = {file, number};
-    }
-  }
-  return found;
 }
 
 std::string setVariableFix(const LoginFiles &files, const std::string &name,

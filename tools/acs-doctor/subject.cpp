@@ -1,6 +1,8 @@
 #include "subject.h"
 
-#include <pwd.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,8 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "child_io.h"
-#include "login_files.h"
+#include "explain.h"
 
 namespace doctor {
 
@@ -34,6 +35,59 @@ void takeEnvironment(const std::string &block, const std::string &where, Subject
     v.origin = (v.set ? "from " : "unset in ") + where;
     s.variables.push_back(v);
   }
+}
+
+constexpr int kLoginShellSeconds = 20;
+
+// Runs script in user's login shell (runuser -l, else su -), stdin from
+// /dev/null; its stdout in output, its exit status in status. False with
+// error set when no such command could be started.
+bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
+                       int &status, std::string &error) {
+  int fds[2];
+  pid_t pid = 0;
+  if (!forkWithPipe(fds, pid, error)) return false;
+  if (pid == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    if (in >= 0) dup2(in, 0);
+    dup2(fds[1], 1);
+    close(fds[1]);
+    // One's own login needs no switch: a login shell with a clean
+    // environment, as su - starts it.
+    const struct passwd *pw = getpwnam(user.c_str());
+    if (pw != nullptr && getuid() != 0 && pw->pw_uid == getuid()) {
+      std::string home = std::string("HOME=") + pw->pw_dir, shell = std::string("SHELL=") + pw->pw_shell;
+      std::string name = "USER=" + user, logname = "LOGNAME=" + user;
+      char *envp[] = {&home[0], &shell[0], &name[0], &logname[0], const_cast<char *>("PATH=/usr/bin:/bin"), nullptr};
+      if (chdir(pw->pw_dir) != 0) {
+      }
+      execle(pw->pw_shell, "-sh", "-c", script.c_str(), static_cast<char *>(nullptr), envp);
+      _exit(127);
+    }
+    // runuser is su for root without authentication; older systems lack it.
+    const char *const runusers[] = {"/usr/sbin/runuser", "/sbin/runuser"};
+    for (const char *runuser : runusers)
+      execl(runuser, "runuser", "-l", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
+    const char *const sus[] = {"/bin/su", "/usr/bin/su"};
+    for (const char *su : sus)
+      execl(su, "su", "-", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  // A profile that waits for input or hangs must not hang the doctor.
+  bool timedOut = !readUntil(fds[0], output, kLoginShellSeconds);
+  close(fds[0]);
+  if (timedOut) kill(pid, SIGKILL);
+  int raw = waitFor(pid);
+  if (timedOut) {
+    error = "the login shell did not finish within " + std::to_string(kLoginShellSeconds) + " s";
+    return false;
+  }
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (status == 127) {
+    error = "neither runuser nor su could be started";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Whom to check as. DB2's engine runs as the instance owner, with the
+// Whom to check as, and the process and file helpers of checks that run as
+// another user. DB2's engine runs as the instance owner, with the
 // environment its profile gave it; a check with anyone else's identity or
 // environment answers a different question. These take both from the real
 // source and say where each steering variable came from.
@@ -6,8 +7,10 @@
 #define ACS_DOCTOR_SUBJECT_H
 
 #include <pwd.h>
+#include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "findings.h"
 
@@ -25,6 +28,24 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
 // sees, profile included); the home directory as cwd. Needs root, or to be
 // USER. An unreadable login environment is kept in loginError.
 Subject subjectFromLogin(const struct passwd *pw);
+
+// Forks a child with a pipe from it: in the child (pid 0) fds[1] is its
+// end to write; in the parent fds[0] is the end to read, fds[1] already
+// closed. False with error set when neither could be made.
+bool forkWithPipe(int fds[2], pid_t &pid, std::string &error);
+
+void writeAll(int fd, const std::string &bytes);
+// Reads to end of file; false when that did not come within the time
+// (seconds < 0: no limit).
+bool readUntil(int fd, std::string &bytes, int seconds);
+std::string readAll(int fd);
+// waitpid's status, EINTR retried.
+int waitFor(pid_t pid);
+// This process's supplementary groups.
+std::vector<gid_t> ownGroups();
+
+// The whole file; error set (strerror) when it cannot be read.
+std::string readFileBytes(const std::string &path, std::string &error);
 
 }  // namespace doctor
 

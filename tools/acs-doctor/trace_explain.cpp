@@ -2,11 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
-
-#include "child_io.h"
-#include "explain.h"
 #include "render.h"
+#include "subject.h"
 #include "trace_calls.h"
 
 namespace doctor {
@@ -21,37 +18,8 @@ std::string source(const TracedCall &c) {
   return c.function == "db2ACSQueryApiVersion" ? "library" : "";
 }
 
-void renderText(const std::string &path, const ParsedTrace &trace,
-                const std::vector<TracedProcess> &processes, std::FILE *out) {
-  int failing = 0;
-  for (const TracedProcess &p : processes) failing += p.firstFailure >= 0 ? 1 : 0;
-  std::fprintf(out, "acs-doctor: %s: %zu process%s, %s.\n", path.c_str(), processes.size(),
-               processes.size() == 1 ? "" : "es",
-               failing == 0 ? "no call failed"
-                            : (std::to_string(failing) + " with a failed call").c_str());
-  for (const TracedProcess &p : processes) {
-    std::fprintf(out, "\nprocess %ld:\n", p.pid);
-    std::fprintf(out, "%3s  %-26s %6s  %-9s %s\n", "#", "function", "rc", "from", "outcome");
-    for (std::size_t i = 0; i < p.calls.size(); ++i) {
-      const TracedCall &c = p.calls[i];
-      std::string rc = c.finished ? std::to_string(c.rc) : "-";
-      std::fprintf(out, "%3zu  %-26s %6s  %-9s %s%s\n", i + 1, c.function.c_str(), rc.c_str(),
-                   source(c).c_str(), outcomeName(c.outcome),
-                   static_cast<int>(i) == p.firstFailure ? "   <- first failure" : "");
-    }
-    printProblems(out, problemsJson(p.problems));
-  }
-  if (trace.foreignLines != 0)
-    std::fprintf(out, "\n%zu line%s that are not the library's trace lines were skipped.\n",
-                 trace.foreignLines, trace.foreignLines == 1 ? "" : "s");
-  if (trace.partialLastLine)
-    std::fprintf(out, "The last line has no newline: it was still being written, or the file "
-                      "was cut.\n");
-}
-
-void renderJson(const ParsedTrace &trace, const std::vector<TracedProcess> &processes,
-                int exitCode, std::FILE *out) {
-  json doc = {{"exit_code", exitCode},
+json traceJson(const ParsedTrace &trace, const std::vector<TracedProcess> &processes) {
+  json doc = {{"exit_code", kExitBinds},
               {"foreign_lines", trace.foreignLines},
               {"partial_last_line", trace.partialLastLine},
               {"processes", json::array()}};
@@ -65,13 +33,39 @@ void renderJson(const ParsedTrace &trace, const std::vector<TracedProcess> &proc
                        {"from", source(c)},
                        {"outcome", outcomeName(c.outcome)}});
     }
+    if (p.firstFailure >= 0) doc["exit_code"] = kExitDoesNotBind;
     doc["processes"].push_back(
         {{"pid", p.pid},
          {"calls", calls},
          {"first_failure", p.firstFailure < 0 ? json() : json(p.firstFailure + 1)},
          {"problems", problemsJson(p.problems)}});
   }
-  writeJson(doc, out);
+  return doc;
+}
+
+void renderText(const std::string &path, const json &doc, std::FILE *out) {
+  std::size_t failing = 0;
+  for (const json &p : doc["processes"]) failing += p["first_failure"].is_null() ? 0 : 1;
+  std::size_t count = doc["processes"].size(), foreign = doc["foreign_lines"].get<std::size_t>();
+  std::fprintf(out, "acs-doctor: %s: %zu process%s, %s.\n", path.c_str(), count, count == 1 ? "" : "es",
+               failing == 0 ? "no call failed" : (std::to_string(failing) + " with a failed call").c_str());
+  for (const json &p : doc["processes"]) {
+    std::fprintf(out, "\nprocess %ld:\n", p["pid"].get<long>());
+    std::fprintf(out, "%3s  %-26s %6s  %-9s %s\n", "#", "function", "rc", "from", "outcome");
+    for (const json &c : p["calls"]) {
+      std::string rc = c["rc"].is_null() ? "-" : std::to_string(c["rc"].get<int>());
+      std::fprintf(out, "%3zu  %-26s %6s  %-9s %s%s\n", c["index"].get<std::size_t>(),
+                   c["function"].get<std::string>().c_str(), rc.c_str(), c["from"].get<std::string>().c_str(),
+                   c["outcome"].get<std::string>().c_str(), c["index"] == p["first_failure"] ? "   <- first failure" : "");
+    }
+    printProblems(out, p["problems"]);
+  }
+  if (foreign != 0)
+    std::fprintf(out, "\n%zu line%s that are not the library's trace lines were skipped.\n", foreign,
+                 foreign == 1 ? "" : "s");
+  if (doc["partial_last_line"].get<bool>())
+    std::fprintf(out, "The last line has no newline: it was still being written, or the file "
+                      "was cut.\n");
 }
 
 }  // namespace
@@ -91,15 +85,12 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
     return kExitUsage;
   }
   struct stat st;
-  std::vector<TracedProcess> processes = tracedProcesses(trace, stat(path.c_str(), &st) == 0 ? st.st_uid : 0);
-  int status = kExitBinds;
-  for (const TracedProcess &p : processes)
-    if (p.firstFailure >= 0) status = kExitDoesNotBind;
+  json doc = traceJson(trace, tracedProcesses(trace, stat(path.c_str(), &st) == 0 ? st.st_uid : 0));
   if (asJson)
-    renderJson(trace, processes, status, out);
+    writeJson(doc, out);
   else
-    renderText(path, trace, processes, out);
-  return status;
+    renderText(path, doc, out);
+  return doc["exit_code"].get<int>();
 }
 
 }  // namespace doctor
