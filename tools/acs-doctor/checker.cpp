@@ -3,22 +3,16 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include <nlohmann/json.hpp>
-
-#include "subject.h"
+#include "db2acs_protocol.h"
 #include "explain.h"
 #include "render.h"
+#include "subject.h"
+#include "trust_chain.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_sink.h"
@@ -34,29 +28,8 @@ void collect(const char *message, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(message);
 }
 
-// DB2's control block, zero-filled; with a vmName it carries a
-// vendor-options record, as when DB2 is driven with vendor options.
-struct ControlBlock {
-  explicit ControlBlock(const std::string &vmName, bool given) : block(ACS_CB_MIN_SIZE, 0) {
-    if (!given) return;
-    std::memcpy(record + ACS_VO_VM_NAME, vmName.data(), vmName.size());
-    uint32_t size = ACS_VENDOR_OPTIONS_SIZE;
-    const unsigned char *data = record;
-    std::memcpy(block.data() + ACS_CB_OPTIONS_SIZE_OFFSET, &size, sizeof size);
-    std::memcpy(block.data() + ACS_CB_OPTIONS_DATA_OFFSET, &data, sizeof data);
-  }
-  const db2ACS_CB *get() const { return reinterpret_cast<const db2ACS_CB *>(block.data()); }
-  std::vector<unsigned char> block;
-  unsigned char record[ACS_VENDOR_OPTIONS_SIZE] = {};
-};
-
 std::string absolute(const std::string &path, const std::string &cwd) {
   return path.empty() || path[0] == '/' ? path : (cwd == "/" ? "" : cwd) + "/" + path;
-}
-
-void makeAbsolute(Facts &f, const std::string &cwd) {
-  for (std::string *p : {&f.registry, &f.instancesDir, &f.propertiesPath, &f.home, &f.baseDir, &f.libraryPath})
-    *p = absolute(*p, cwd);
 }
 
 json identity() {
@@ -71,13 +44,52 @@ json scanJson(const Facts &f) {
   if (!f.scanRan) return json();
   json scan = {{"directory", f.instancesDir}, {"opened", f.scanOpened},
                {"instance001_has_agent", f.defaultProbeHit}, {"entries", json::array()}};
-  if (!f.scanOpened) scan["error"] = std::strerror(f.scanOpenErrno);
+  if (!f.scanOpened) scan["error"] = strerror(f.scanOpenErrno);
   for (const ScanEntry &e : f.scan) {
     json entry = {{"name", e.name}, {"chosen", e.chosen}};
     if (!e.chosen) entry["reason"] = e.reason;
     scan["entries"].push_back(entry);
   }
   return scan;
+}
+
+// Who besides root and the instance owner can change what DB2 runs: the
+// trust chain of the paths discovery reached (report "paths"; an empty one
+// was not reached) as report "trust" {"who", "chain"}, and report
+// "findings", each an error naming the path, its owner, its mode and who
+// can write it, with the chown/chmod that takes that away.
+void addTrust(json &report, uid_t owner, const std::string &ownerName) {
+  // Discovery's order; a path it did not reach decides nothing yet.
+  const std::pair<trust::Role, const char *> known[] = {
+      {trust::Role::Library, "acs_library"},   {trust::Role::Registry, "registry"},
+      {trust::Role::Instances, "instances"},    {trust::Role::Instance, "instance_dir"},
+      {trust::Role::InstanceBase, "instance_base"}, {trust::Role::Properties, "properties"},
+      {trust::Role::Home, "home"},              {trust::Role::HomeBase, "base_dir"},
+      {trust::Role::Backend, "library"}};
+  std::vector<trust::Subject> subjects;
+  for (const auto &k : known) {
+    std::string path = report["paths"].value(k.second, "");
+    if (!path.empty()) subjects.push_back({k.first, path});
+  }
+  trust::TrustChain checked =
+      trust::checkTrustChain({owner, ownerName}, subjects, trust::Accounts::fromSystem());
+  std::vector<trust::Entry> found = checked.findings();
+  json chain = json::array(), findings = json::array();
+  for (const trust::Entry &e : checked.chain)
+    chain.push_back({{"path", e.path}, {"role", e.role}, {"kind", e.kind}, {"owner", e.ownerName},
+                     {"group", e.groupName}, {"mode", e.mode},
+                     {"who", e.who.empty() ? json() : json(e.who)}, {"verdict", e.verdict}});
+  for (const trust::Entry &e : found) {
+    std::string what = e.kind == "missing"
+                           ? " (" + e.role + ") is missing, and " + e.who
+                           : " (" + e.role + ", owner " + e.ownerName + ":" + e.groupName + ", mode " +
+                                 e.mode + ") can be changed by " + e.who;
+    findings.push_back({{"severity", "error"}, {"id", "changeable-by-others"},
+                        {"cause", e.path + what + ", and with it the code DB2 runs as " + ownerName},
+                        {"fix", e.fix}});
+  }
+  report["trust"] = {{"who", trust::whoCanChange(found)}, {"chain", chain}};
+  report["findings"] = findings;
 }
 
 // dlopen(path, RTLD_LAZY) from the back end's own directory, as the
@@ -129,20 +141,29 @@ void runChecker(const char *requestText) {
   cwd = report["identity"]["cwd"].get<std::string>();
 
   // Discovery once, as db2ACSInitialize makes it: the registry fixed, then
-  // GetZorvanBaseDir with DB2's control block.
-  ControlBlock cb(request.value("vm_name", ""), request.value("vm_name_given", false));
+  // GetZorvanBaseDir with DB2's control block, zero-filled; with a vmName
+  // it carries a vendor-options record, as when DB2 is driven with vendor
+  // options.
+  db2acs::ControlBlock cb{};
+  unsigned char record[ACS_VENDOR_OPTIONS_SIZE] = {};
+  std::string vmName = request.value("vm_name", "");
+  if (request.value("vm_name_given", false)) {
+    vmName.copy(reinterpret_cast<char *>(record) + ACS_VO_VM_NAME, vmName.size());
+    cb.options = {ACS_VENDOR_OPTIONS_SIZE, record};
+  }
   std::vector<std::string> trace;
   char base[ZORVAN_PATH_MAX] = {};
   fixRegistryDir();
   zorvanSetTraceSink(collect, &trace);
-  int result = GetZorvanBaseDir(base, sizeof base, cb.get());
+  int result = GetZorvanBaseDir(base, sizeof base, reinterpret_cast<const db2ACS_CB *>(&cb));
   zorvanSetTraceSink(discardTrace, nullptr);
 
   Facts f = interpret(trace);
   f.registry = qxReg;
   f.instancesDir = f.registry + "/Zorvan";
   if ((result == 0) != (f.stage == Stage::Bound)) f.stage = Stage::Other;
-  makeAbsolute(f, cwd);
+  for (std::string *p : {&f.registry, &f.instancesDir, &f.propertiesPath, &f.home, &f.baseDir, &f.libraryPath})
+    *p = absolute(*p, cwd);
 
   const char *qxreg = getenv("QXREG");
   Context context;
@@ -183,10 +204,7 @@ void runChecker(const char *requestText) {
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
-  json trusted = trustReport(report["paths"], getuid(), context.user);
-  report["findings"] = trusted["findings"];
-  trusted.erase("findings");
-  report["trust"] = trusted;
+  addTrust(report, getuid(), context.user);
   send(report);
 
   if (request.value("load", false) && !f.libraryPath.empty()) {

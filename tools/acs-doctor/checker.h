@@ -39,14 +39,6 @@ void discardTrace(const char *message, void *context);
 // "owner", "holds"}]}, and a problem for each marker and for tracing.
 nlohmann::json inspectTmp(std::vector<Problem> &problems);
 
-// Who besides root and the instance owner can change what DB2 runs: the
-// trust chain of the paths discovery reached, as the report carries it.
-// paths: the report's "paths" (absolute; an empty one was not reached).
-// Returns {"who": ..., "chain": [...], "findings": [problem, ...]}, each
-// finding an error naming the path, its owner, its mode and who can
-// write it, with the chown/chmod that takes that away.
-nlohmann::json trustReport(const nlohmann::json &paths, uid_t owner, const std::string &ownerName);
-
 }  // namespace doctor
 
 #endif
