@@ -7,32 +7,10 @@
 #include <string.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "test_support.h"
 
 namespace discovery {
-
-namespace {
-
-// Length of "LIBDB2ACS-<pid>: mm/dd/yy hh:mm:ss " at the start of record,
-// or 0 when the record does not start that way.
-size_t prefixLength(const std::string &record) {
-  const std::string lead = "LIBDB2ACS-";
-  if (record.compare(0, lead.size(), lead) != 0) return 0;
-  size_t at = lead.size();
-  if (at >= record.size() || record[at] < '1' || record[at] > '9') return 0;
-  while (at < record.size() && isdigit(static_cast<unsigned char>(record[at]))) ++at;
-  const std::string stamp = ": 00/00/00 00:00:00 ";
-  if (record.size() < at + stamp.size()) return 0;
-  for (size_t i = 0; i < stamp.size(); ++i) {
-    const char c = record[at + i];
-    if (stamp[i] == '0' ? !isdigit(static_cast<unsigned char>(c)) : c != stamp[i]) return 0;
-  }
-  return at + stamp.size();
-}
-
-}  // namespace
 
 std::vector<std::string> rawMessagesOf(const std::string &tag) {
   const std::string text = testsupport::readFile(testsupport::kTracePath);
@@ -45,13 +23,13 @@ std::vector<std::string> rawMessagesOf(const std::string &tag) {
     std::string record = text.substr(begin, end - begin);
     begin = end;
     if (!record.empty() && record.back() == '\n') record.pop_back();
-    const size_t prefix = prefixLength(record);
-    if (prefix == 0) {
+    long pid = 0;
+    std::string message;
+    if (!testsupport::splitTraceLine(record, pid, message)) {
       ADD_FAILURE() << "malformed trace record: " << record;
       continue;
     }
-    if (record.compare(prefix, head.size(), head) == 0)
-      messages.push_back(record.substr(prefix + head.size()));
+    if (message.compare(0, head.size(), head) == 0) messages.push_back(message.substr(head.size()));
   }
   return messages;
 }

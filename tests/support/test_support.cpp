@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <ctype.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -12,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "trace_line.h"
 
 namespace testsupport {
 
@@ -28,26 +29,8 @@ std::vector<std::string> traceLines() {
   return lines;
 }
 
-// Matched by hand rather than with <regex>, whose instantiations g++
-// reports false warnings in under the sanitizers.
 bool splitTraceLine(const std::string &line, long &pid, std::string &message) {
-  static const std::string head = "LIBDB2ACS-";
-  if (line.compare(0, head.size(), head) != 0) return false;
-  size_t at = head.size();
-  if (at >= line.size() || line[at] < '1' || line[at] > '9') return false;
-  size_t digits = at;
-  while (digits < line.size() && isdigit(static_cast<unsigned char>(line[digits]))) ++digits;
-  // After the pid: ": " then "dd/dd/dd dd:dd:dd " -- '9' stands for a digit.
-  static const std::string shape = ": 99/99/99 99:99:99 ";
-  if (line.size() < digits + shape.size()) return false;
-  for (size_t i = 0; i < shape.size(); ++i) {
-    char c = line[digits + i];
-    bool ok = shape[i] == '9' ? isdigit(static_cast<unsigned char>(c)) != 0 : c == shape[i];
-    if (!ok) return false;
-  }
-  pid = strtol(line.substr(at, digits - at).c_str(), nullptr, 10);
-  message = line.substr(digits + shape.size());
-  return true;
+  return zorvan::splitTraceLine(line, pid, message);
 }
 
 std::vector<std::string> traceMessages() {

@@ -45,57 +45,42 @@ std::size_t editDistance(const std::string &a, const std::string &b, std::size_t
   return std::min(row[b.size()], limit + 1);
 }
 
-// Key lines that almost read "dZORVANHOME <home>": the library matches the
-// key exactly, so a line that differs in case, by a character or two, or
-// joins key and value with '=' is silently skipped. Naming that line is
-// worth more than "add the line".
-struct NearMiss {
-  int line = 0;       // 1-based; 0 when no line comes close
-  std::string text;   // the line as written
-  std::string why;    // how it misses
-  std::string value;  // the home it meant, "<home directory>" when none
-};
+// The first blank-separated token of line and the one after it.
+void tokens(const std::string &line, const char *blanks, std::string &token, std::string &value) {
+  std::size_t start = line.find_first_not_of(blanks), end = line.find_first_of(blanks, start);
+  token = start == std::string::npos ? "" : line.substr(start, end == std::string::npos ? end : end - start);
+  std::size_t v = end == std::string::npos ? end : line.find_first_not_of(blanks, end);
+  value = v == std::string::npos ? "" : line.substr(v, line.find_first_of(blanks, v) - v);
+}
 
-// Whether one line's first token nearly is the key; fills why and value.
-bool nearMissKey(const std::string &line, NearMiss &out) {
-  std::size_t start = line.find_first_not_of(kBlanks);
-  if (start == std::string::npos) return false;
-  std::size_t end = line.find_first_of(kBlanks, start);
-  std::string token = line.substr(start, end == std::string::npos ? end : end - start);
-  std::string value;
-  if (end != std::string::npos) {
-    std::size_t v = line.find_first_not_of(kBlanks, end);
-    if (v != std::string::npos) value = line.substr(v, line.find_first_of(kBlanks, v) - v);
-  }
+// How a key token nearly is dZORVANHOME, "" when it is not near (or is
+// the key): the library matches the key exactly, so a line that differs in
+// case, by a character or two, or joins key and value with '=' is
+// silently skipped. Naming that line is worth more than "add the line".
+std::string howItMisses(const std::string &token, std::string &value) {
   std::size_t equals = token.find('=');
   if (equals != std::string::npos) {
-    std::string key = token.substr(0, equals);
-    if (editDistance(lower(key), lower(kKey), 2) > 2) return false;
-    out.why = "the key is joined to its value with '=', but only 'dZORVANHOME <home>' (key, "
-              "blank, value) is read";
+    if (editDistance(lower(token.substr(0, equals)), lower(kKey), 2) > 2) return "";
     value = token.substr(equals + 1);
-  } else if (token == kKey) {
-    return false;
-  } else if (lower(token) == lower(kKey)) {
-    out.why = "the key's case differs; the library reads only dZORVANHOME, case-sensitively";
-  } else if (editDistance(token, kKey, 2) <= 2) {
-    out.why = "the key is misspelt; the library reads only dZORVANHOME";
-  } else {
-    return false;
+    return "the key is joined to its value with '=', but only 'dZORVANHOME <home>' (key, blank, value) "
+           "is read";
   }
-  out.text = line;
-  while (!out.text.empty() && (out.text.back() == '\n' || out.text.back() == '\r'))
-    out.text.pop_back();
-  out.value = value.empty() ? "<home directory>" : value;
-  return true;
+  if (token == kKey) return "";
+  if (lower(token) == lower(kKey))
+    return "the key's case differs; the library reads only dZORVANHOME, case-sensitively";
+  return editDistance(token, kKey, 2) <= 2 ? "the key is misspelt; the library reads only dZORVANHOME" : "";
 }
 
 // What the properties file says about dZORVANHOME, read the way the
-// library reads it.
+// library reads it: the first line whose first token is the key decides;
+// before it, the first line whose key nearly is the key.
 struct PropertiesReading {
   int keyLine = 0;  // 1-based line of the first key line, 0 when none
   bool hasValue = false;
-  NearMiss nearMiss;  // the first line that almost is the key line
+  int missLine = 0;   // the first line that almost is the key line, 0 when none
+  std::string text;   // that line as written
+  std::string why;    // how it misses
+  std::string value;  // the home it meant, "<home directory>" when none
 };
 PropertiesReading readProperties(const std::string &path) {
   PropertiesReading r;
@@ -103,22 +88,21 @@ PropertiesReading readProperties(const std::string &path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return r;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return r;
-  std::string line;
+  std::string line, token, value;
   for (int number = 1; std::getline(in, line); ++number) {
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    std::size_t end = line.find_first_of(" \t", start);
-    if (line.substr(start, end == std::string::npos ? end : end - start) == kKey) {
+    tokens(line, " \t", token, value);
+    if (token == kKey) {
       r.keyLine = number;
-      r.hasValue = end != std::string::npos && line.find_first_not_of(" \t", end) != std::string::npos;
+      r.hasValue = !value.empty();
       return r;
     }
-    NearMiss miss;
-    if (r.nearMiss.line == 0 && nearMissKey(line, miss)) {
-      miss.line = number;
-      r.nearMiss = miss;
-    }
+    tokens(line, kBlanks, token, value);
+    std::string why = r.missLine == 0 && !token.empty() ? howItMisses(token, value) : "";
+    if (why.empty()) continue;
+    r.missLine = number;
+    r.text = line.substr(0, line.find_last_not_of("\r\n") + 1);
+    r.why = why;
+    r.value = value.empty() ? "<home directory>" : value;
   }
   return r;
 }
@@ -300,11 +284,11 @@ Problem explainKeyLine(const Facts &f, CauseValues v) {
     v["line"] = std::to_string(p.keyLine);
     return describe("key-without-value", v);
   }
-  if (p.nearMiss.line != 0) {
-    v["line"] = std::to_string(p.nearMiss.line);
-    v["text"] = visible(p.nearMiss.text);
-    v["why"] = p.nearMiss.why;
-    v["value"] = p.nearMiss.value;
+  if (p.missLine != 0) {
+    v["line"] = std::to_string(p.missLine);
+    v["text"] = visible(p.text);
+    v["why"] = p.why;
+    v["value"] = p.value;
     return describe("key-near-miss", v);
   }
   if (p.hasValue)  // only a trace can show a file that has changed since

@@ -1,30 +1,17 @@
 #include "trace_calls.h"
 
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 #include "acs_return_codes.h"
 #include "explain.h"
+#include "trace_line.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_texts.h"
 
 namespace doctor {
 
 namespace {
-
-// "mm/dd/yy hh:mm:ss": digits where the library writes %02d.
-bool isTimestamp(const std::string &text, std::size_t at) {
-  static const char kShape[] = "99/99/99 99:99:99";
-  if (text.size() < at + sizeof kShape - 1) return false;
-  for (std::size_t i = 0; i + 1 < sizeof kShape; ++i) {
-    char ch = text[at + i];
-    if (kShape[i] == '9' ? !std::isdigit(static_cast<unsigned char>(ch)) : ch != kShape[i])
-      return false;
-  }
-  return true;
-}
 
 struct EntryText {
   const char *function;
@@ -102,30 +89,12 @@ void explainFailure(TracedProcess &p, const std::string &registry, const Context
 
 // One line without its newline; false when it is no trace line.
 bool parseTraceLine(const std::string &line, TraceRecord &out) {
-  const std::size_t prefix = std::strlen(ZORVAN_TRACE_LINE_PREFIX);
-  if (line.compare(0, prefix, ZORVAN_TRACE_LINE_PREFIX) != 0) return false;
-  std::size_t at = prefix, digits = 0;
-  long pid = 0;
-  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])) && digits < 10) {
-    pid = pid * 10 + (line[at] - '0');
-    ++at;
-    ++digits;
-  }
-  if (digits == 0 || line.compare(at, 2, ": ") != 0 || !isTimestamp(line, at + 2)) return false;
-  at += 2;
-  out.pid = pid;
-  at += 17;  // "mm/dd/yy hh:mm:ss"
-  if (at >= line.size() || line[at] != ' ') return false;
-  std::string rest = line.substr(at + 1);
+  std::string rest;
+  if (!zorvan::splitTraceLine(line, out.pid, rest)) return false;
   std::size_t colon = rest.find(": ");
-  if (colon == std::string::npos || colon == 0) {
-    // A tag cut at the formatting limit: keep the record, without a message.
-    out.tag = rest;
-    out.message.clear();
-  } else {
-    out.tag = rest.substr(0, colon);
-    out.message = rest.substr(colon + 2);
-  }
+  // A tag cut at the formatting limit: the record is kept, without a message.
+  out.tag = colon == std::string::npos || colon == 0 ? rest : rest.substr(0, colon);
+  out.message = colon == std::string::npos || colon == 0 ? "" : rest.substr(colon + 2);
   return true;
 }
 
