@@ -4,25 +4,19 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
-#include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <vector>
 
 #include "checker.h"
 #include "explain.h"
-#include "subject.h"
 #include "render.h"
 #include "subject.h"
-#include "zorvan/trace_texts.h"
 
 namespace doctor {
 
@@ -40,12 +34,11 @@ std::string enginesRunning() {
   std::string found;
   if (DIR *proc = opendir("/proc")) {
     while (const struct dirent *e = readdir(proc)) {
-      std::string pid = e->d_name;
-      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::ifstream comm("/proc/" + pid + "/comm");
-      std::string name;
+      std::string pid = e->d_name, name;
       struct stat st;
-      if (std::getline(comm, name) && name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
+      std::ifstream comm("/proc/" + pid + "/comm");
+      if (pid.find_first_not_of("0123456789") == std::string::npos && std::getline(comm, name) &&
+          name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
         found += (found.empty() ? "" : "; ") + std::string("acs-doctor --pid ") + pid + " (db2sysc of " +
                  userName(st.st_uid) + ")";
     }
@@ -69,16 +62,13 @@ std::string mappedLibrary(pid_t pid) {
 int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
   std::string error;
   bool root = geteuid() == 0;
+  struct stat st;
   if (!o.pid.empty()) {
-    struct stat st;
     if (!root && o.pid.find_first_not_of("0123456789") == std::string::npos &&
         stat(("/proc/" + o.pid).c_str(), &st) == 0 && st.st_uid != getuid())
       return refuse("--pid " + o.pid + ": needs root, or run it as " + userName(st.st_uid));
     if (!subjectFromPid(o.pid, s, error)) return refuse("--pid " + o.pid + ": " + error);
-    s.switchUser = root;
-    return 0;
-  }
-  if (!o.asUser.empty()) {
+  } else if (!o.asUser.empty()) {
     const struct passwd *pw = getpwnam(o.asUser.c_str());
     if (pw == nullptr && o.asUser.find_first_not_of("0123456789") == std::string::npos)
       pw = getpwuid(static_cast<uid_t>(std::strtoul(o.asUser.c_str(), nullptr, 10)));
@@ -86,26 +76,26 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     if (!root && pw->pw_uid != getuid())
       return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
     s = subjectFromLogin(pw);
-    s.switchUser = root;
-    if (s.loginError.empty()) return 0;
-    std::string engines = enginesRunning();
-    notes.push_back({Severity::Warning,
-                     "Could not read " + s.user + "'s login environment (" + s.loginError +
-                         "); checked with an empty environment, which DB2's may not be.",
-                     "Check a running DB2 engine process instead: " +
-                         (engines.empty() ? "none is running" : engines)});
-    return 0;
+    if (!s.loginError.empty()) {
+      std::string engines = enginesRunning();
+      notes.push_back({Severity::Warning,
+                       "Could not read " + s.user + "'s login environment (" + s.loginError +
+                           "); checked with an empty environment, which DB2's may not be.",
+                       "Check a running DB2 engine process instead: " +
+                           (engines.empty() ? "none is running" : engines)});
+    }
+  } else {
+    s = subjectFromSelf();
+    std::string engines = s.uid == 0 ? enginesRunning() : "";
+    if (s.uid == 0)
+      notes.push_back({Severity::Note,
+                       "Checked as root with root's own environment, which passes permission tests "
+                       "the DB2 instance owner may fail and may lack its QXREG.",
+                       engines.empty() ? "No DB2 engine process (db2sysc) is running here; check as "
+                                         "the instance owner: acs-doctor --as-user <instance owner>"
+                                       : "Check as DB2 runs: " + engines});
   }
-  s = subjectFromSelf();
-  if (s.uid == 0) {
-    std::string engines = enginesRunning();
-    notes.push_back({Severity::Note,
-                     "Checked as root with root's own environment, which passes permission tests "
-                     "the DB2 instance owner may fail and may lack its QXREG.",
-                     engines.empty() ? "No DB2 engine process (db2sysc) is running here; check as "
-                                       "the instance owner: acs-doctor --as-user <instance owner>"
-                                     : "Check as DB2 runs: " + engines});
-  }
+  s.switchUser = root && s.source != "self";
   return 0;
 }
 
@@ -124,10 +114,8 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     std::vector<char *> envp;
     for (const std::string &e : s.environment) envp.push_back(const_cast<char *>(e.c_str()));
     envp.push_back(nullptr);
-    char name[] = "acs-doctor";
-    char flag[sizeof kCheckerFlag];
-    memcpy(flag, kCheckerFlag, sizeof flag);
-    char *argv[] = {name, flag, const_cast<char *>(request.c_str()), nullptr};
+    std::string name = "acs-doctor", flag = kCheckerFlag;
+    char *argv[] = {&name[0], &flag[0], const_cast<char *>(request.c_str()), nullptr};
     fexecve(exe, argv, envp.data());
     why = std::string("cannot start the checking process: ") + strerror(errno);
   }
@@ -149,47 +137,41 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
   int fds[2];
   pid_t pid = 0;
   std::string error;
-  if (!forkWithPipe(fds, pid, error)) {
-    close(exe);
-    return error;
-  }
-  if (pid == 0) startChecker(exe, fds[1], subject, request.dump());
+  bool forked = forkWithPipe(fds, pid, error);
+  if (forked && pid == 0) startChecker(exe, fds[1], subject, request.dump());
   close(exe);
-  std::string bytes = readAll(fds[0]);
+  if (!forked) return error;
+  std::istringstream lines(readAll(fds[0]));
   close(fds[0]);
   int status = waitFor(pid);
   std::vector<json> parts;
-  std::istringstream lines(bytes);
   for (std::string line; std::getline(lines, line);) {
     json part = json::parse(line, nullptr, false);
     if (!part.is_discarded()) parts.push_back(part);
   }
   if (!parts.empty() && parts[0].contains("error")) return parts[0]["error"].get<std::string>();
-  std::string ended = WIFSIGNALED(status) ? "was killed by signal " + std::to_string(WTERMSIG(status))
-                                          : "ended with status " + std::to_string(WEXITSTATUS(status));
+  int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  std::string ended = signal != 0 ? "was killed by signal " + std::to_string(signal)
+                                  : "ended with status " + std::to_string(WEXITSTATUS(status));
   if (parts.empty() || !parts[0].contains("discovery"))
     return "the checking process as " + subject.user + " " + ended + " without a report";
   report = parts[0];
-  report["load"] = nullptr;
-  if (parts.size() > 1) {
-    report["load"] = parts[1]["load"];
-    for (const json &p : parts[1]["problems"]) report["problems"].push_back(p);
-  } else if (request.value("load", false) && !report["paths"]["library"].get<std::string>().empty()) {
-    // It died between the report and the load's result: in the back end.
-    int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    std::string lib = report["paths"]["library"];
-    std::string died = "the checking process " + ended + " while loading it";
-    report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", true},
-                      {"complete", false}, {"entry_points", json::array()},
-                      {"signal", signal != 0 ? json(signal) : json()},
-                      {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}, {"error", died}};
-    Problem death = signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
-                                : describe("backend-killed-the-process",
-                                           {{"lib", lib}, {"signal", std::to_string(signal)},
-                                            {"signalName", strsignal(signal)}});
-    // The death comes first.
-    report["problems"].insert(report["problems"].begin(), problemsJson({death})[0]);
-  }
+  report["load"] = parts.size() > 1 ? parts[1]["load"] : json();
+  for (const json &p : parts.size() > 1 ? parts[1]["problems"] : json::array()) report["problems"].push_back(p);
+  std::string lib = report["paths"]["library"];
+  if (parts.size() > 1 || !request.value("load", false) || lib.empty()) return "";
+  // It died between the report and the load's result: in the back end.
+  std::string died = "the checking process " + ended + " while loading it";
+  report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", true},
+                    {"complete", false}, {"entry_points", json::array()},
+                    {"signal", signal != 0 ? json(signal) : json()},
+                    {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}, {"error", died}};
+  Problem death = signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
+                              : describe("backend-killed-the-process",
+                                         {{"lib", lib}, {"signal", std::to_string(signal)},
+                                          {"signalName", strsignal(signal)}});
+  // The death comes first.
+  report["problems"].insert(report["problems"].begin(), problemsJson({death})[0]);
   return "";
 }
 
@@ -205,7 +187,6 @@ json subjectJson(const Subject &s) {
 // binds, verdict, headline and exit_code, from the report.
 void judge(json &r) {
   const json &load = r["load"];
-  std::string who = " (checked as " + r["checked_as"]["user"].get<std::string>() + ")";
   bool found = r["discovery"]["found"].get<bool>();
   bool loadOk = load.is_null() || load["complete"].get<bool>();
   std::string waits;
@@ -214,25 +195,20 @@ void judge(json &r) {
       waits += (waits.empty() ? "" : ", and ") + m["entry_point"].get<std::string>() +
                " would wait while " + m["path"].get<std::string>() + " exists";
   bool binds = found && loadOk && waits.empty() && r["findings"].empty();
-  std::string headline;
+  std::string headline = "DB2 would NOT bind the back end";
   if (!load.is_null() && load.value("died", false))
     headline = "DB2's process would die loading the back end (" +
                (load["signal"].is_null() ? load["error"].get<std::string>()
                                          : "signal " + std::to_string(load["signal"].get<int>()) + ", " +
-                                               load["signal_name"].get<std::string>()) +
-               ")" + who + ".";
+                                               load["signal_name"].get<std::string>()) + ")";
   else if (binds)
-    headline = "DB2 would bind the back end" + who + ".";
-  else if (found && loadOk && !waits.empty())
-    headline = "DB2 would bind, but " + waits + who + ".";
+    headline = "DB2 would bind the back end";
   else if (found && loadOk)
-    headline = "DB2 would bind, but " + r["trust"]["who"].get<std::string>() + " can change what it runs" +
-               who + ".";
-  else
-    headline = "DB2 would NOT bind the back end" + who + ".";
+    headline = "DB2 would bind, but " +
+               (waits.empty() ? r["trust"]["who"].get<std::string>() + " can change what it runs" : waits);
   r["binds"] = binds;
   r["verdict"] = binds ? "binds" : "does not bind";
-  r["headline"] = headline;
+  r["headline"] = headline + " (checked as " + r["checked_as"]["user"].get<std::string>() + ").";
   r["exit_code"] = binds ? kExitBinds : kExitDoesNotBind;
 }
 
