@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "command_line.h"
+
 namespace doctor {
 
 namespace {
@@ -57,48 +59,28 @@ void printUsage(const char *program) {
 
 int parseOptions(int argc, char **argv, Options &out) {
   const char *program = argc > 0 ? argv[0] : "acs-doctor";
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool inlineValue = false;
-    std::size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-      inlineValue = true;
-    }
-    auto takeValue = [&]() {
-      if (inlineValue) return true;
-      if (i + 1 >= argc) return false;
-      value = argv[++i];
-      return true;
-    };
-    const std::pair<const char *, bool *> flags[] = {{"--help", &out.help}, {"--json", &out.json},
-                                                     {"--brief", &out.brief}, {"--load", &out.load},
-                                                     {"--verbose", &out.verbose}};
-    const struct { const char *name, *needs; std::string *value; } named[] = {
-        {"--as-user", "a user", &out.asUser}, {"--pid", "a process id", &out.pid},
-        {"--trace", "a file", &out.traceFile}};
+  const std::pair<const char *, bool *> flags[] = {{"--help", &out.help}, {"--json", &out.json},
+                                                   {"--brief", &out.brief}, {"--load", &out.load},
+                                                   {"--verbose", &out.verbose}};
+  const struct { const char *name, *needs; std::string *value; } named[] = {
+      {"--as-user", "a user", &out.asUser}, {"--pid", "a process id", &out.pid},
+      {"--trace", "a file", &out.traceFile}};
+  for (CommandLine args(argc, argv); args.next();) {
     bool known = false;
     for (const auto &f : flags)
-      if (arg == f.first && !inlineValue) known = *f.second = true;
+      if (args.flag(f.first)) known = *f.second = true;
     for (const auto &n : named)
-      if (arg == n.name) {
-        if (!takeValue() || value.empty()) return usageError(program, arg + " needs " + n.needs);
-        *n.value = value;
+      if (args.name() == n.name) {
+        if (!args.value(*n.value) || n.value->empty()) return usageError(program, args.name() + " needs " + n.needs);
         known = true;
       }
     if (known) continue;
-    if (arg == "--vm-name") {
-      if (!takeValue()) return usageError(program, "--vm-name needs a name");
-      if (value.size() > kVmNameMax)
-        return usageError(program, "--vm-name: the vmName field holds at most " +
-                                       std::to_string(kVmNameMax) + " characters");
-      out.vmName = value;
-      out.haveVmName = true;
-    } else {
-      return usageError(program, "unknown argument " + std::string(argv[i]));
-    }
+    if (args.name() != "--vm-name") return usageError(program, "unknown argument " + std::string(args.word()));
+    if (!args.value(out.vmName)) return usageError(program, "--vm-name needs a name");
+    if (out.vmName.size() > kVmNameMax)
+      return usageError(program, "--vm-name: the vmName field holds at most " + std::to_string(kVmNameMax) +
+                                     " characters");
+    out.haveVmName = true;
   }
   if (!out.pid.empty() && !out.asUser.empty())
     return usageError(program, "--pid and --as-user name two different checks; give one");

@@ -11,6 +11,7 @@
 #include <climits>
 #include <sys/stat.h>
 
+#include "command_line.h"
 #include "db2acs_protocol.h"
 #include "host_blocks.h"
 
@@ -130,62 +131,45 @@ const char *sequenceName(Sequence sequence) {
 int parseOptions(int argc, char **argv, HostOptions &out) {
   const char *program = argc > 0 ? argv[0] : "acs-host";
   bool haveLib = false, haveDirect = false, haveOptionsSize = false, haveVmName = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    // Accept both "--name value" and "--name=value".
-    std::string value;
-    bool inlineValue = false;
-    std::size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      inlineValue = true;
-    }
-    auto takeValue = [&](std::string &into) {
-      if (inlineValue) { into = value; return true; }
-      if (i + 1 >= argc) return false;
-      into = argv[++i];
-      return true;
-    };
-    auto noValue = [&]() { return !inlineValue; };
-
+  for (CommandLine args(argc, argv); args.next();) {
+    const std::string &arg = args.name();
     std::string v;
-    if (arg == "--help" && noValue()) {
+    if (args.flag("--help")) {
       out.help = true;
-    } else if (arg == "--keep-going" && noValue()) {
+    } else if (args.flag("--keep-going")) {
       out.keepGoing = true;
     } else if (arg == "--lib" || arg == "--backend-direct") {
-      if (!takeValue(v) || v.empty()) return usageError(program, "missing path after ", arg);
+      if (!args.value(v) || v.empty()) return usageError(program, "missing path after ", arg);
       (arg == "--lib" ? haveLib : haveDirect) = true;
       out.libraryPath = v;
     } else if (arg == "--sequence") {
-      if (!takeValue(v) || !parseSequence(v, out.sequence))
+      if (!args.value(v) || !parseSequence(v, out.sequence))
         return usageError(program, "--sequence takes backup, restore, delete or query, not ", v);
     } else if (arg == "--vm-name") {
-      if (!takeValue(out.vmName)) return usageError(program, "missing name after ", arg);
+      if (!args.value(out.vmName)) return usageError(program, "missing name after ", arg);
       haveVmName = true;
     } else if (arg == "--options-size") {
-      if (!takeValue(v) || !parseU32(v, out.optionsSize))
+      if (!args.value(v) || !parseU32(v, out.optionsSize))
         return usageError(program, "--options-size takes a number, not ", v);
       haveOptionsSize = true;
     } else if (arg == "--object") {
-      if (!takeValue(v) || !parseU64(v, out.objectId))
+      if (!args.value(v) || !parseU64(v, out.objectId))
         return usageError(program, "--object takes an object id (a number), not ", v);
       out.haveObject = true;
     } else if (arg == "--db") {
-      if (!takeValue(out.database) || out.database.empty() ||
+      if (!args.value(out.database) || out.database.empty() ||
           out.database.size() >= db2acs::kDbNameLen)
         return usageError(program, "--db takes a name of 1 to 8 characters", "");
     } else if (arg == "--path") {
       std::string path;
-      if (!takeValue(v) || !absoluteDirectory(v, path))
+      if (!args.value(v) || !absoluteDirectory(v, path))
         return usageError(program, "--path takes an existing directory, not ", v);
       out.paths.push_back(path);
     } else if (arg == "--args-log") {
-      if (!takeValue(out.argsLogPath) || out.argsLogPath.empty())
+      if (!args.value(out.argsLogPath) || out.argsLogPath.empty())
         return usageError(program, "missing file after ", arg);
     } else {
-      return usageError(program, "unknown argument ", argv[i]);
+      return usageError(program, "unknown argument ", args.word());
     }
   }
   if (out.help) return 0;
