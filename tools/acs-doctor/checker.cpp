@@ -16,7 +16,6 @@
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
 #include "zorvan/trace_sink.h"
-#include "zorvan/trace_texts.h"
 
 namespace doctor {
 
@@ -105,16 +104,12 @@ json loadBackend(Facts &f, const Context &context) {
   f.loadError = f.loaded ? "" : why != nullptr ? why : "dlopen failed";
   if (here >= 0 && fchdir(here) == 0) close(here);
   json entries = json::array();
-#define ACS_ENTRY_LOOKUP(Name, Code, Label, Calling, Params, Args)                                  \
-  {                                                                                                 \
-    bool found = handle != nullptr && dlsym(handle, ZORVAN_BACKEND_SYMBOL(Name)) != nullptr;        \
-    if (f.loaded && !found) f.missing.push_back(ZORVAN_BACKEND_SYMBOL(Name));                      \
-    entries.push_back({{"symbol", ZORVAN_BACKEND_SYMBOL(Name)}, {"resolved", found}});            \
+  for (const EntryPoint &e : kEntryPoints) {
+    if (e.symbol == nullptr) continue;
+    bool found = handle != nullptr && dlsym(handle, e.symbol) != nullptr;
+    if (f.loaded && !found) f.missing.push_back(e.symbol);
+    entries.push_back({{"symbol", e.symbol}, {"resolved", found}});
   }
-#define ACS_INITIALIZE_ENTRY ACS_ENTRY_LOOKUP
-#define ACS_FORWARDER_ENTRY ACS_ENTRY_LOOKUP
-#include "zorvan/entry_points.def"
-#undef ACS_ENTRY_LOOKUP
   json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0},
                {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
                {"entry_points", entries}, {"signal", nullptr}};

@@ -9,7 +9,31 @@
 #include <utility>
 #include <vector>
 
+#include "zorvan/trace_texts.h"
+
 namespace doctor {
+
+// Every ACS entry point as the library's trace shows it: first
+// db2ACSQueryApiVersion, which the library answers itself, then the rows
+// of zorvan/entry_points.def in resolution order.
+struct EntryPoint {
+  const char *function;  // "db2ACSInitialize"
+  const char *tag;       // its trace tag, "db2ACSInitialize()"
+  const char *marker;    // the debug marker that holds it
+  const char *label;     // the loader's "f_db2ACS... = %p" line; null for the first
+  const char *calling;   // the line written just before the back end runs; null for the first
+  const char *symbol;    // the back end's symbol; null for the first
+};
+
+inline constexpr EntryPoint kEntryPoints[] = {
+    {"db2ACSQueryApiVersion", ZORVAN_QUERY_API_TAG, ZORVAN_QUERY_API_MARKER, nullptr, nullptr, nullptr},
+#define ACS_ENTRY_POINT(Name, Code, Label, Calling, Params, Args) \
+  {"db2ACS" #Name, ZORVAN_ENTRY_TAG(Name), ZORVAN_ENTRY_MARKER(Name), Label, Calling, ZORVAN_BACKEND_SYMBOL(Name)},
+#define ACS_INITIALIZE_ENTRY ACS_ENTRY_POINT
+#define ACS_FORWARDER_ENTRY ACS_ENTRY_POINT
+#include "zorvan/entry_points.def"
+#undef ACS_ENTRY_POINT
+};
 
 struct ScanEntry {
   std::string name;

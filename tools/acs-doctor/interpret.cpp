@@ -148,13 +148,9 @@ void readLoader(const std::string &m, Facts &f) {
     f.loaded = false;
     f.loadError = values[1];
   }
-#define ACS_ENTRY_LABEL(Name, Code, Label, Calling, Params, Args)                   \
-  if (between(m, Label, text) && (text == "(nil)" || text == "0")) \
-    f.missing.push_back(ZORVAN_BACKEND_SYMBOL(Name));
-#define ACS_INITIALIZE_ENTRY ACS_ENTRY_LABEL
-#define ACS_FORWARDER_ENTRY ACS_ENTRY_LABEL
-#include "zorvan/entry_points.def"
-#undef ACS_ENTRY_LABEL
+  for (const EntryPoint &e : kEntryPoints)
+    if (e.label != nullptr && between(m, e.label, text) && (text == "(nil)" || text == "0"))
+      f.missing.push_back(e.symbol);
 }
 
 }  // namespace

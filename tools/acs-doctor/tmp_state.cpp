@@ -6,26 +6,10 @@
 
 #include "zorvan/tmp_rules.h"
 #include "zorvan/trace.h"
-#include "zorvan/trace_texts.h"
 
 namespace doctor {
 
 namespace {
-
-struct MarkerName {
-  const char *entryPoint;
-  const char *path;
-};
-
-const MarkerName kMarkers[] = {
-    {"db2ACSQueryApiVersion", ZORVAN_QUERY_API_MARKER},
-#define ACS_ENTRY_MARKER(Name, Code, Label, Calling, Params, Args) \
-  {"db2ACS" #Name, ZORVAN_ENTRY_MARKER(Name)},
-#define ACS_INITIALIZE_ENTRY ACS_ENTRY_MARKER
-#define ACS_FORWARDER_ENTRY ACS_ENTRY_MARKER
-#include "zorvan/entry_points.def"
-#undef ACS_ENTRY_MARKER
-};
 
 const char kTraceOn[] = "touch " ZORVAN_TRACE_PATH " && chmod 600 " ZORVAN_TRACE_PATH;
 
@@ -48,23 +32,23 @@ std::string traceRefusal(const struct stat &st, const std::string &user) {
 nlohmann::json inspectTmp(std::vector<Problem> &problems) {
   std::string user = userName(getuid());
   nlohmann::json markers = nlohmann::json::array();
-  for (const MarkerName &m : kMarkers) {
+  for (const EntryPoint &e : kEntryPoints) {
     struct stat st;
-    if (lstat(m.path, &st) != 0) continue;
-    bool holds = zorvan::markerHolds(m.path, getuid());
+    if (lstat(e.marker, &st) != 0) continue;
+    bool holds = zorvan::markerHolds(e.marker, getuid());
     std::string owner = userName(st.st_uid);
-    markers.push_back({{"path", m.path}, {"entry_point", m.entryPoint}, {"owner", owner}, {"holds", holds}});
+    markers.push_back({{"path", e.marker}, {"entry_point", e.function}, {"owner", owner}, {"holds", holds}});
     // /tmp is sticky: only the marker's owner or root may remove it.
-    std::string remove = (st.st_uid == 0 ? "As root: rm " : "As " + owner + " (or root): rm ") + m.path;
+    std::string remove = (st.st_uid == 0 ? "As root: rm " : "As " + owner + " (or root): rm ") + e.marker;
     if (holds)
       problems.push_back({Severity::Error,
-                          "Debug marker " + std::string(m.path) + " (owner " + owner + ") exists: every " +
-                              m.entryPoint + " call of " + user +
+                          "Debug marker " + std::string(e.marker) + " (owner " + owner + ") exists: every " +
+                              e.function + " call of " + user +
                               " waits until it is removed, re-checking every 10 s; the operation hangs.",
                           remove + " (unless a debugger is being attached).", "marker-holds"});
     else
       problems.push_back({Severity::Note,
-                          "Debug marker " + std::string(m.path) + " exists but belongs to " + owner +
+                          "Debug marker " + std::string(e.marker) + " exists but belongs to " + owner +
                               ", so it does not hold " + user + "'s calls.",
                           remove + " if it is stale (it would hold " + owner + "'s calls).", "marker-of-another-user"});
   }

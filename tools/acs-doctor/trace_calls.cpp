@@ -13,24 +13,8 @@ namespace doctor {
 
 namespace {
 
-struct EntryText {
-  const char *function;
-  const char *tag;
-  const char *calling;  // the calling line, written just before the back end runs
-};
-
-const EntryText kEntries[] = {
-    {"db2ACSQueryApiVersion", ZORVAN_QUERY_API_TAG, nullptr},
-#define ACS_ENTRY_TEXT(Name, Code, Label, Calling, Params, Args) \
-  {"db2ACS" #Name, ZORVAN_ENTRY_TAG(Name), Calling},
-#define ACS_INITIALIZE_ENTRY ACS_ENTRY_TEXT
-#define ACS_FORWARDER_ENTRY ACS_ENTRY_TEXT
-#include "zorvan/entry_points.def"
-#undef ACS_ENTRY_TEXT
-};
-
-const EntryText *entryOfTag(const std::string &tag) {
-  for (const EntryText &e : kEntries)
+const EntryPoint *entryOfTag(const std::string &tag) {
+  for (const EntryPoint &e : kEntryPoints)
     if (tag == e.tag) return &e;
   return nullptr;
 }
@@ -140,7 +124,7 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner
       processes.back().pid = r.pid;
     }
     TracedProcess &p = processes[found->second];
-    const EntryText *entry = entryOfTag(r.tag);
+    const EntryPoint *entry = entryOfTag(r.tag);
     if (entry != nullptr && r.message == ZORVAN_TEXT_ENTERED) {
       // db2ACSQueryApiVersion writes no leaving line: the next call ends it.
       if (!p.calls.empty() && p.calls.back().function == "db2ACSQueryApiVersion")
