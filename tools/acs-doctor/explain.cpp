@@ -151,9 +151,9 @@ bool mayExecute(const Context &c, const std::string &path, const struct stat &st
   return c.uid == 0 || modeAllows(st, c.uid, S_IXOTH);
 }
 
-// The first directory above path that the user may not search.
-bool explainBlocked(const Context &c, CauseValues v, const std::string &target,
-                    std::vector<Problem> &out) {
+// The first directory above target that the user may not search, put
+// into v; false when there is none.
+bool blocked(const Context &c, const std::string &target, CauseValues &v) {
   if (!c.live && c.uid == 0) return false;
   for (std::size_t slash = target.find('/', 1); slash != std::string::npos;
        slash = target.find('/', slash + 1)) {
@@ -164,7 +164,6 @@ bool explainBlocked(const Context &c, CauseValues v, const std::string &target,
     v["dir"] = dir;
     v["dirOwner"] = userName(st.st_uid);
     v["dirMode"] = modeText(st.st_mode);
-    out.push_back(describe("directory-not-searchable", v));
     return true;
   }
   return false;
@@ -183,39 +182,35 @@ std::string similarSibling(const std::string &path) {
   return "";
 }
 
-// The registry itself is missing: the cause behind every later failure.
-bool explainRegistryMissing(const Facts &f, const Context &c, CauseValues v,
-                            std::vector<Problem> &out) {
+// Each cause below is the key of its row in the table of causes, with its
+// values put into v.
+
+// The registry itself is missing: the cause behind every later failure;
+// "" when it is there.
+std::string registryMissing(const Facts &f, const Context &c, CauseValues &v) {
   struct stat st;
-  if (stat(f.registry.c_str(), &st) == 0 ? S_ISDIR(st.st_mode) : errno != ENOENT) return false;
-  std::string similar = similarSibling(f.registry);
-  if (c.registryFromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY &&
-      isDirectory(ZORVAN_DEFAULT_REGISTRY)) {
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", "");
-    out.push_back(describe("registry-mistyped/default", v));
-  } else if (c.registryFromVariable && !similar.empty()) {
-    v["similar"] = similar;
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", similar);
-    out.push_back(describe("registry-mistyped/similar", v));
-  } else {
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
-    out.push_back(describe("registry-missing", v));
-  }
-  return true;
+  if (stat(f.registry.c_str(), &st) == 0 ? S_ISDIR(st.st_mode) : errno != ENOENT) return "";
+  std::string similar = c.registryFromVariable ? similarSibling(f.registry) : "";
+  bool useDefault = c.registryFromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY &&
+                    isDirectory(ZORVAN_DEFAULT_REGISTRY);
+  v["similar"] = similar;
+  v["qxregFix"] = setVariableFix(c.login, "QXREG", useDefault        ? ""
+                                                   : !similar.empty() ? similar
+                                                                      : "<registry directory>");
+  return useDefault ? "registry-mistyped/default" : !similar.empty() ? "registry-mistyped/similar" : "registry-missing";
 }
 
-void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &out) {
-  CauseValues v = valuesOf(f, c);
-  if (explainRegistryMissing(f, c, v, out)) return;
+std::string noInstance(const Facts &f, const Context &c, CauseValues &v) {
+  std::string missing = registryMissing(f, c, v);
+  if (!missing.empty()) return missing;
+  if (!f.scanOpened && f.scanOpenErrno == ENOENT) {
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
+    return "instances-directory-missing";
+  }
+  if (!f.scanOpened && blocked(c, f.registry + "/Zorvan/", v)) return "directory-not-searchable";
   if (!f.scanOpened) {
-    if (f.scanOpenErrno == ENOENT) {
-      v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
-      out.push_back(describe("instances-directory-missing", v));
-    } else if (!explainBlocked(c, v, f.registry + "/Zorvan/", out)) {
-      v["error"] = strerror(f.scanOpenErrno);
-      out.push_back(describe("instances-directory-unreadable", v));
-    }
-    return;
+    v["error"] = strerror(f.scanOpenErrno);
+    return "instances-directory-unreadable";
   }
   v["example"] = "<instance>";
   for (const ScanEntry &e : f.scan)
@@ -227,11 +222,12 @@ void explainNoInstance(const Facts &f, const Context &c, std::vector<Problem> &o
   v["scanned"] = f.scan.empty() ? " and " + f.registry + "/Zorvan holds no other entry"
                                 : ", and none of the " + std::to_string(f.scan.size()) +
                                       " entries scanned is a directory holding Db2Agent";
-  out.push_back(describe("no-instance-with-agent", v));
+  return "no-instance-with-agent";
 }
 
-void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
-                         std::vector<Problem> &out) {
+std::string unregistered(const Facts &f, const Context &c, CauseValues &v) {
+  if (f.instanceOrigin != "ZORVAN_INST")
+    return f.instanceOrigin == "vendor options" ? "instance-not-registered/vendor-options" : "instance-not-registered";
   std::vector<std::string> registered = directoriesIn(f.registry + "/Zorvan");
   std::string list, nearMiss, best = registered.empty() ? "<instance>" : registered[0];
   for (const std::string &name : registered) {
@@ -244,70 +240,51 @@ void explainUnregistered(const Facts &f, const Context &c, CauseValues &v,
   v["registered"] = list.empty() ? "none" : list;
   v["nearMiss"] = nearMiss;
   v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", best);
-  out.push_back(describe("instance-not-registered/variable", v));
+  return "instance-not-registered/variable";
 }
 
-void explainNoProperties(const Facts &f, const Context &c, std::vector<Problem> &out) {
-  CauseValues v = valuesOf(f, c);
-  if (explainRegistryMissing(f, c, v, out)) return;
+std::string noProperties(const Facts &f, const Context &c, CauseValues &v) {
+  std::string missing = registryMissing(f, c, v);
+  if (!missing.empty()) return missing;
   if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
     v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", "");
-    out.push_back(describe("instance-variable-empty", v));
-    return;
+    return "instance-variable-empty";
   }
   FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
   int error = file == nullptr ? errno : 0;
   if (file != nullptr) fclose(file);
-  if ((!c.live || error == EACCES) && explainBlocked(c, v, f.propertiesPath, out)) return;
-  std::string instanceDir = f.registry + "/Zorvan/" + f.instance;
-  v["instanceDir"] = instanceDir;
+  if ((!c.live || error == EACCES) && blocked(c, f.propertiesPath, v)) return "directory-not-searchable";
+  v["instanceDir"] = f.registry + "/Zorvan/" + f.instance;
   struct stat st;
-  if (!isDirectory(instanceDir)) {
-    if (f.instanceOrigin == "ZORVAN_INST")
-      explainUnregistered(f, c, v, out);
-    else
-      out.push_back(describe(f.instanceOrigin == "vendor options" ? "instance-not-registered/vendor-options"
-                                                                  : "instance-not-registered", v));
-  } else if (stat(f.propertiesPath.c_str(), &st) != 0 && errno == ENOENT) {
-    out.push_back(describe("properties-missing", v));
-  } else if (c.live) {
-    v["error"] = strerror(error != 0 ? error : EACCES);
-    out.push_back(describe("properties-unreadable", v));
-  } else {
-    out.push_back(describe("properties-not-opened", v));
-  }
+  if (!isDirectory(v["instanceDir"])) return unregistered(f, c, v);
+  if (stat(f.propertiesPath.c_str(), &st) != 0 && errno == ENOENT) return "properties-missing";
+  if (!c.live) return "properties-not-opened";
+  v["error"] = strerror(error != 0 ? error : EACCES);
+  return "properties-unreadable";
 }
 
-Problem explainKeyLine(const Facts &f, CauseValues v) {
+// The key line, or the line that nearly is it; a note instead when the
+// file has the key now (only a trace can show a file changed since).
+Problem keyLine(const Facts &f, CauseValues &v) {
   PropertiesReading p = readProperties(f.propertiesPath);
-  if (p.keyLine != 0 && !p.hasValue) {
-    v["line"] = std::to_string(p.keyLine);
-    return describe("key-without-value", v);
-  }
-  if (p.missLine != 0) {
-    v["line"] = std::to_string(p.missLine);
-    v["text"] = visible(p.text);
-    v["why"] = p.why;
-    v["value"] = p.value;
-    return describe("key-near-miss", v);
-  }
-  if (p.hasValue)  // only a trace can show a file that has changed since
-    return {Severity::Note,
-            f.propertiesPath + " gave no home directory when the trace was written, but has a "
-            "dZORVANHOME line now: it was changed since.",
-            "Check the installation as it is now: acs-doctor --as-user " + v["user"]};
-  return describe("key-missing", v);
+  v["line"] = std::to_string(p.keyLine != 0 && !p.hasValue ? p.keyLine : p.missLine);
+  v["text"] = visible(p.text);
+  v["why"] = p.why;
+  v["value"] = p.value;
+  if (p.keyLine != 0 && !p.hasValue) return describe("key-without-value", v);
+  if (p.missLine != 0) return describe("key-near-miss", v);
+  if (!p.hasValue) return describe("key-missing", v);
+  return {Severity::Note,
+          f.propertiesPath + " gave no home directory when the trace was written, but has a "
+          "dZORVANHOME line now: it was changed since.",
+          "Check the installation as it is now: acs-doctor --as-user " + v["user"]};
 }
 
-void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem> &out) {
+std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
   const std::string &lib = f.libraryPath;
-  CauseValues v = valuesOf(f, c);
-  if (lib.find('\r') != std::string::npos) {
-    out.push_back(describe("crlf-line-ends", v));
-    return;
-  }
+  if (lib.find('\r') != std::string::npos) return "crlf-line-ends";
   int error = c.live && access(lib.c_str(), X_OK) != 0 ? errno : 0;
-  if ((!c.live || error == EACCES) && explainBlocked(c, v, lib, out)) return;
+  if ((!c.live || error == EACCES) && blocked(c, lib, v)) return "directory-not-searchable";
   struct stat st;
   bool present = stat(lib.c_str(), &st) == 0;
   int statError = present ? 0 : errno;
@@ -316,18 +293,12 @@ void explainNotAccessible(const Facts &f, const Context &c, std::vector<Problem>
     v["owner"] = userName(st.st_uid);
   }
   v["error"] = strerror(error != 0 ? error : statError != 0 ? statError : EACCES);
-  if (!present && statError == ENOENT)
-    out.push_back(describe(isDirectory(f.home) ? "backend-missing" : "home-missing", v));
-  else if (present && !S_ISREG(st.st_mode))
-    out.push_back(describe("backend-not-a-file", v));
-  else if (present && (st.st_mode & 0111) == 0)
-    out.push_back(describe("backend-not-executable", v));
-  else if (!c.live && (c.uid == 0 || mayExecute(c, lib, st)))
-    out.push_back(describe("backend-not-accessible", v));
-  else if (present && (error == EACCES || !c.live))
-    out.push_back(describe("backend-not-executable-for-user", v));
-  else
-    out.push_back(describe("backend-fails-test", v));
+  if (!present && statError == ENOENT) return isDirectory(f.home) ? "backend-missing" : "home-missing";
+  if (present && !S_ISREG(st.st_mode)) return "backend-not-a-file";
+  if (present && (st.st_mode & 0111) == 0) return "backend-not-executable";
+  if (!c.live && (c.uid == 0 || mayExecute(c, lib, st))) return "backend-not-accessible";
+  if (present && (error == EACCES || !c.live)) return "backend-not-executable-for-user";
+  return "backend-fails-test";
 }
 
 }  // namespace
@@ -350,24 +321,21 @@ std::string visible(const std::string &text) {
 }
 
 std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
-  std::vector<Problem> out;
-  if (!c.live && f.stage != Stage::Bound && !f.registry.empty() && f.registry[0] != '/') {
-    CauseValues v = valuesOf(f, c);
+  CauseValues v = valuesOf(f, c);
+  if (f.stage == Stage::Bound) return {};
+  if (!c.live && !f.registry.empty() && f.registry[0] != '/') {
     v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
-    out.push_back(describe("registry-relative", v));
-    return out;
+    return {describe("registry-relative", v)};
   }
   switch (f.stage) {
-    case Stage::Bound: break;
-    case Stage::NoInstance: explainNoInstance(f, c, out); break;
-    case Stage::NoProperties: explainNoProperties(f, c, out); break;
-    case Stage::PathTooLong: out.push_back(describe("properties-path-too-long", valuesOf(f, c))); break;
-    case Stage::NoHome: out.push_back(explainKeyLine(f, valuesOf(f, c))); break;
-    case Stage::HomeTooLong: out.push_back(describe("home-too-long", valuesOf(f, c))); break;
-    case Stage::NotAccessible: explainNotAccessible(f, c, out); break;
-    case Stage::Other: out.push_back(describe("discovery-failed", valuesOf(f, c))); break;
+    case Stage::NoInstance: return {describe(noInstance(f, c, v), v)};
+    case Stage::NoProperties: return {describe(noProperties(f, c, v), v)};
+    case Stage::PathTooLong: return {describe("properties-path-too-long", v)};
+    case Stage::NoHome: return {keyLine(f, v)};
+    case Stage::HomeTooLong: return {describe("home-too-long", v)};
+    case Stage::NotAccessible: return {describe(notAccessible(f, c, v), v)};
+    default: return {describe("discovery-failed", v)};
   }
-  return out;
 }
 
 std::vector<Problem> explainLoad(const Facts &f, const Context &c) {

@@ -166,7 +166,7 @@ bool startsWith(const std::string &text, const std::string &head) {
 
 Facts interpret(const std::vector<std::string> &messages) {
   Facts f;
-  bool probeMissed = false, scanFound = false;
+  bool probeMissed = false;
   for (const std::string &line : messages) {
     std::string m;
     if (messageOf(line, ZORVAN_TAG_INSTANCE_NAME, m)) {
@@ -180,8 +180,7 @@ Facts interpret(const std::vector<std::string> &messages) {
       if (f.stage == Stage::Bound) readLoader(m, f);
     }
   }
-  scanFound = f.instanceOrigin == "first-instance scan";
-  f.defaultProbeHit = f.scanRan && scanFound && !probeMissed;
+  f.defaultProbeHit = f.scanRan && f.instanceOrigin == "first-instance scan" && !probeMissed;
   // A path the execute test saw names its home: "<home>/Base/libqxacsint.so".
   const std::string tail = "/Base/" ZORVAN_BACKEND_LIBRARY;
   if (f.home.empty() && endsWith(f.libraryPath, tail))

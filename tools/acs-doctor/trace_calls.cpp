@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <sstream>
 
 #include "acs_return_codes.h"
 #include "explain.h"
@@ -86,17 +87,11 @@ bool parseTraceLine(const std::string &line, TraceRecord &out) {
 
 ParsedTrace parseTrace(const std::string &bytes) {
   ParsedTrace parsed;
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t end = bytes.find('\n', at);
-    if (end == std::string::npos) {
-      parsed.partialLastLine = true;
-      end = bytes.size();
-    }
-    std::string line = bytes.substr(at, end - at);
-    at = end + 1;
+  parsed.partialLastLine = !bytes.empty() && bytes.back() != '\n';
+  std::istringstream lines(bytes);
+  TraceRecord record;
+  for (std::string line; std::getline(lines, line);) {
     if (line.empty()) continue;  // the scan's messages end in a newline of their own
-    TraceRecord record;
     if (parseTraceLine(line, record))
       parsed.records.push_back(record);
     else
@@ -126,11 +121,10 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner
     TracedProcess &p = processes[found->second];
     const EntryPoint *entry = entryOfTag(r.tag);
     if (entry != nullptr && r.message == ZORVAN_TEXT_ENTERED) {
-      // db2ACSQueryApiVersion writes no leaving line: the next call ends it.
-      if (!p.calls.empty() && p.calls.back().function == "db2ACSQueryApiVersion")
-        p.calls.back().finished = true;
       TracedCall call;
       call.function = entry->function;
+      // db2ACSQueryApiVersion answers at once and writes no leaving line.
+      call.finished = entry->calling == nullptr;
       p.calls.push_back(call);
       continue;
     }
@@ -164,8 +158,6 @@ std::vector<TracedProcess> tracedProcesses(const ParsedTrace &trace, uid_t owner
   // A trace root wrote says nothing of the instance owner's login files.
   if (owner != 0) context.login = loginFilesOf(owner);
   for (TracedProcess &p : processes) {
-    if (!p.calls.empty() && p.calls.back().function == "db2ACSQueryApiVersion")
-      p.calls.back().finished = true;
     for (std::size_t i = 0; i < p.calls.size(); ++i) {
       p.calls[i].outcome = outcomeOf(p.calls[i]);
       if (p.firstFailure < 0 && p.calls[i].outcome == CallOutcome::Failed)
