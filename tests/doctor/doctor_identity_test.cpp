@@ -107,7 +107,9 @@ TEST(DoctorIdentity, UnreadableProcessIsRefusedInOneLine) {
   EXPECT_EQ(r.status, kUsage);
   EXPECT_CONTAINS(r.err, "cannot read process 999999999");
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-  EXPECT_EQ(runDoctor({"--pid", "12x"}).status, kUsage);
+  DoctorResult typo = runDoctor({"--pid", "12x"});
+  EXPECT_EQ(typo.status, kUsage);
+  EXPECT_EQ(typo.err, "acs-doctor: --pid 12x: not a process id\n");
   EXPECT_EQ(runDoctor({"--pid", "1", "--as-user", "root"}).status, kUsage);
 }
 

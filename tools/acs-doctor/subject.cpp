@@ -109,7 +109,7 @@ Subject subjectFromSelf() {
 
 bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
-    error = "--pid " + pid + ": not a process id";
+    error = "not a process id";
     return false;
   }
   std::string proc = "/proc/" + pid;
