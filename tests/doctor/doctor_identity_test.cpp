@@ -3,12 +3,18 @@
 // the causes that only such a check can see, with fixes that work when
 // pasted. Each broken case exits 1 with its cause and fix on the first
 // screen; the healthy installation checked the same way exits 0.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "doctor_fixture.h"
 #include "test_support.h"
@@ -193,3 +199,62 @@ TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
 }
 
 }  // namespace
+
+// A plain chroot has no /proc: the checking process is started from the
+// file the kernel ran, and the doctor does not say that no DB2 engine runs
+// when it cannot see any process.
+TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
+  SKIP_UNLESS_ROOT("chroot");
+  if (std::string(ZORVAN_TEST_EMULATOR) != "") GTEST_SKIP() << "the chroot would need the emulator";
+  std::string root = testsupport::makeTempDir("chroot");
+  // The doctor and what the dynamic loader needs for it, where ldd finds them.
+  std::vector<std::string> files = {ACS_DOCTOR_PATH};
+  if (FILE *ldd = popen(("ldd " + std::string(ACS_DOCTOR_PATH)).c_str(), "r")) {
+    char word[4096];
+    while (fscanf(ldd, "%4095s", word) == 1)
+      if (word[0] == '/') files.push_back(word);
+    pclose(ldd);
+  }
+  for (const std::string &file : files) {
+    std::string to = file == ACS_DOCTOR_PATH ? root + "/usr/bin/acs-doctor" : root + file;
+    testsupport::makeDirs(to.substr(0, to.rfind('/')));
+    testsupport::writeFile(to, testsupport::readFile(file), 0755);
+  }
+  for (const char *file : {"/etc/passwd", "/etc/group"}) {
+    testsupport::makeDirs(root + "/etc");
+    testsupport::writeFile(root + file, testsupport::readFile(file));
+  }
+  testsupport::makeDirs(root + "/reg/Zorvan/Instance001/Base");
+  testsupport::makeDirs(root + "/home/Base");
+  testsupport::writeFile(root + "/reg/Zorvan/Instance001/Base/.properties", "dZORVANHOME /home\n");
+  testsupport::writeFile(root + "/reg/Zorvan/Instance001/Db2Agent", "");
+  testsupport::writeFile(root + "/home/Base/libqxacsint.so", "", 0755);
+
+  for (uid_t uid : {kNobody, uid_t(0)}) {
+    SCOPED_TRACE("uid " + std::to_string(uid));
+    std::string out = root + "/report";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 1) < 0 || chroot(root.c_str()) != 0 || chdir("/") != 0) _exit(125);
+      if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(uid) != 0)) _exit(125);
+      char program[] = "/usr/bin/acs-doctor", json[] = "--json", qxreg[] = "QXREG=/reg";
+      char *argv[] = {program, json, nullptr}, *envp[] = {qxreg, nullptr};
+      execve(program, argv, envp);
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::string report = testsupport::readFile(out);
+    ASSERT_TRUE(WIFEXITED(status)) << report;
+    EXPECT_EQ(WEXITSTATUS(status), kBinds) << report;
+    nlohmann::json doc = nlohmann::json::parse(report, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << report;
+    EXPECT_EQ(doc["identity"]["uid"], uid);
+    EXPECT_EQ(doc["discovery"]["backend"]["path"], "/home/Base/libqxacsint.so");
+    if (uid == 0) {
+      EXPECT_CONTAINS(report, "DB2's engine processes (db2sysc) cannot be seen (/proc cannot be read");
+      EXPECT_EQ(report.find("No DB2 engine process"), std::string::npos) << report;
+    }
+  }
+}

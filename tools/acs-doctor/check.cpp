@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,21 +30,22 @@ int refuse(const std::string &what) {
   return kExitUsage;
 }
 
-// DB2's engine processes this process can see, as "--pid N (user)".
-std::string enginesRunning() {
+// DB2's engine processes this process can see, as "acs-doctor --pid N
+// (db2sysc of user)"; or, when it can see no process, why.
+std::string enginesRunning(std::string &unseen) {
+  DIR *proc = opendir("/proc");
+  if (proc == nullptr) unseen = std::string("/proc cannot be read: ") + strerror(errno);
   std::string found;
-  if (DIR *proc = opendir("/proc")) {
-    while (const struct dirent *e = readdir(proc)) {
-      std::string pid = e->d_name, name;
-      struct stat st;
-      std::ifstream comm("/proc/" + pid + "/comm");
-      if (pid.find_first_not_of("0123456789") == std::string::npos && std::getline(comm, name) &&
-          name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
-        found += (found.empty() ? "" : "; ") + std::string("acs-doctor --pid ") + pid + " (db2sysc of " +
-                 userName(st.st_uid) + ")";
-    }
-    closedir(proc);
+  while (const struct dirent *e = proc != nullptr ? readdir(proc) : nullptr) {
+    std::string pid = e->d_name, name;
+    struct stat st;
+    std::ifstream comm("/proc/" + pid + "/comm");
+    if (pid.find_first_not_of("0123456789") == std::string::npos && std::getline(comm, name) &&
+        name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
+      found += (found.empty() ? "" : "; ") + std::string("acs-doctor --pid ") + pid + " (db2sysc of " +
+               userName(st.st_uid) + ")";
   }
+  if (proc != nullptr) closedir(proc);
   return found;
 }
 
@@ -77,29 +79,31 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
       return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
     s = subjectFromLogin(pw);
     if (!s.loginError.empty()) {
-      std::string engines = enginesRunning();
+      std::string unseen, engines = enginesRunning(unseen);
       notes.push_back({Severity::Warning,
                        "Could not read " + s.user + "'s login environment (" + s.loginError +
                            "); checked with an empty environment, which DB2's may not be.",
                        "Check a running DB2 engine process instead: " +
-                           (engines.empty() ? "none is running" : engines)});
+                           (!unseen.empty() ? "none can be seen, " + unseen
+                                            : engines.empty() ? "none is running" : engines)});
     }
   } else {
     s = subjectFromSelf();
-    std::string engines = s.uid == 0 ? enginesRunning() : "";
+    std::string unseen, engines = s.uid == 0 ? enginesRunning(unseen) : "";
+    std::string asOwner = "; check as the instance owner: acs-doctor --as-user <instance owner>";
     if (s.uid == 0)
       notes.push_back({Severity::Note,
                        "Checked as root with root's own environment, which passes permission tests "
                        "the DB2 instance owner may fail and may lack its QXREG.",
-                       engines.empty() ? "No DB2 engine process (db2sysc) is running here; check as "
-                                         "the instance owner: acs-doctor --as-user <instance owner>"
-                                       : "Check as DB2 runs: " + engines});
+                       !unseen.empty()   ? "DB2's engine processes (db2sysc) cannot be seen (" + unseen + ")" + asOwner
+                       : engines.empty() ? "No DB2 engine process (db2sysc) is running here" + asOwner
+                                         : "Check as DB2 runs: " + engines});
   }
   s.switchUser = root && s.source != "self";
   return 0;
 }
 
-[[noreturn]] void startChecker(int exe, int fd, const Subject &s, const std::string &request) {
+[[noreturn]] void startChecker(int exe, const char *path, int fd, const Subject &s, const std::string &request) {
   // The report goes to its own descriptor; whatever the back end prints
   // to stdout goes to the doctor's stderr.
   if (fd != kReportFd && (dup2(fd, kReportFd) < 0 || close(fd) != 0)) _exit(126);
@@ -117,13 +121,16 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     std::string name = "acs-doctor", flag = kCheckerFlag;
     char *argv[] = {&name[0], &flag[0], const_cast<char *>(request.c_str()), nullptr};
     fexecve(exe, argv, envp.data());
+    // An older C library's fexecve needs /proc.
+    if (path != nullptr) execve(path, argv, envp.data());
     why = std::string("cannot start the checking process: ") + strerror(errno);
   }
   writeAll(kReportFd, json({{"error", why}}).dump() + "\n");
   _exit(127);
 }
 
-// Runs acs-doctor again (/proc/self/exe) after initgroups, setgid and
+// Runs acs-doctor again (/proc/self/exe; without /proc, as in a plain
+// chroot, the file the kernel started it from) after initgroups, setgid and
 // setuid to the subject, with the subject's whole environment, asking it
 // (request) to check; the checking process enters the subject's working
 // directory itself. report gets the discovery part, with "load" and its
@@ -132,13 +139,16 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
 std::string runCheckingProcess(const Subject &subject, const json &request, json &report) {
   // Opened as the doctor: the build or install directory need not be
   // searchable for the subject to run the program in it.
+  const char *path = nullptr;
   int exe = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (exe < 0 && (path = reinterpret_cast<const char *>(getauxval(AT_EXECFN))) != nullptr)
+    exe = open(path, O_RDONLY | O_CLOEXEC);
   if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
   int fds[2];
   pid_t pid = 0;
   std::string error;
   bool forked = forkWithPipe(fds, pid, error);
-  if (forked && pid == 0) startChecker(exe, fds[1], subject, request.dump());
+  if (forked && pid == 0) startChecker(exe, path, fds[1], subject, request.dump());
   close(exe);
   if (!forked) return error;
   std::istringstream lines(readAll(fds[0]));
