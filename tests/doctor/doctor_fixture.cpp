@@ -44,6 +44,8 @@ DoctorResult runProgram(const char *program, const std::vector<std::string> &arg
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    // Started as from a shell: only the three standard descriptors open.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
     if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
       _exit(125);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(124);

@@ -105,8 +105,12 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
 
 [[noreturn]] void startChecker(int exe, const char *path, int fd, const Subject &s, const std::string &request) {
   // The report goes to its own descriptor; whatever the back end prints
-  // to stdout goes to the doctor's stderr.
-  if (fd != kReportFd && (dup2(fd, kReportFd) < 0 || close(fd) != 0)) _exit(126);
+  // to stdout goes to the doctor's stderr. Both descriptors are moved out
+  // of the way first: started from a shell, the program file is often
+  // open as 3 itself.
+  int report = fcntl(fd, F_DUPFD, kReportFd + 1), self = fcntl(exe, F_DUPFD_CLOEXEC, kReportFd + 1);
+  if (report < 0 || self < 0 || close(fd) != 0 || dup2(report, kReportFd) < 0 || close(report) != 0)
+    _exit(126);
   if (dup2(2, 1) < 0) _exit(126);
   int in = open("/dev/null", O_RDONLY);
   if (in >= 0 && in != 0) dup2(in, 0);
@@ -120,7 +124,7 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     envp.push_back(nullptr);
     std::string name = "acs-doctor", flag = kCheckerFlag;
     char *argv[] = {&name[0], &flag[0], const_cast<char *>(request.c_str()), nullptr};
-    fexecve(exe, argv, envp.data());
+    fexecve(self, argv, envp.data());
     // An older C library's fexecve needs /proc.
     if (path != nullptr) execve(path, argv, envp.data());
     why = std::string("cannot start the checking process: ") + strerror(errno);
