@@ -20,6 +20,11 @@ if(TARGET acs-host AND TARGET qxacsint_example)
     BACKEND_EXAMPLE="$<TARGET_FILE:qxacsint_example>"
     ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(test_setuid_host acs-host qxacsint_example)
+  if(TARGET acs-doctor)
+    target_compile_definitions(test_setuid_host PRIVATE ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>")
+    target_link_libraries(test_setuid_host PRIVATE nlohmann_json::nlohmann_json)
+    add_dependencies(test_setuid_host acs-doctor)
+  endif()
 endif()
 
 # The strict back end, as libqxacsint.so in a directory of its own.

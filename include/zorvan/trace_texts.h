@@ -9,6 +9,7 @@
 #define ZORVAN_TRACE_TEXTS_H
 
 /* The tags of the library's own functions. */
+#define ZORVAN_TAG_FIX_REGISTRY "fixRegistryDir"
 #define ZORVAN_TAG_INSTANCE_NAME "GetZorvanInstanceName"
 #define ZORVAN_TAG_SCAN "get_first_zorvan_instname"
 #define ZORVAN_TAG_BASE_DIR "GetZorvanBaseDir"

@@ -11,7 +11,7 @@
 
 namespace {
 
-const char kTag[] = "fixRegistryDir";
+const char kTag[] = ZORVAN_TAG_FIX_REGISTRY;
 
 // Whether QXREG's value may decide the registry in this process; traces
 // the refusal when it may not.

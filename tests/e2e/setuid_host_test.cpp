@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <string>
@@ -127,9 +130,10 @@ class SetUidHost : public testing::Test {
   }
   void TearDown() override { chmod("/tmp", 01777); }
 
-  std::string privilegedCopy(const std::string &name, uid_t owner, gid_t group, mode_t mode) {
+  std::string privilegedCopy(const std::string &name, uid_t owner, gid_t group, mode_t mode,
+                             const char *program = ACS_HOST_PATH) {
     std::string copy = "/tmp/programs/" + name;
-    writeFile(copy, readFile(ACS_HOST_PATH), 0755);
+    writeFile(copy, readFile(program), 0755);
     EXPECT_EQ(chown(copy.c_str(), owner, group), 0);
     EXPECT_EQ(chmod(copy.c_str(), mode), 0);  // after chown, which clears the bits
     return copy;
@@ -254,5 +258,79 @@ TEST_F(SetUidHost, SetGroupIdHostRefusesTheCallersRegistry) {
             Lines{refusal(env.qxreg, caller_ + " is owned by uid 65534, the user who started the process")});
   EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
 }
+
+#ifdef ACS_DOCTOR_PATH
+// acs-doctor --pid of a process with raised privileges checks with them,
+// and says what the library in that process does: what a set-user-ID or
+// set-group-ID acs-host run the same way gets.
+TEST_F(SetUidHost, DoctorChecksWithTheProcesssRaisedPrivileges) {
+  // Each raised as the host that is run the same way for comparison.
+  std::string setGidHost = privilegedCopy("acs-host-setgid", 0, kInstanceOwner, 02755);
+  std::string setUidSleeper = privilegedCopy("sleep-setuid", kInstanceOwner, 0, 04755, "/bin/sleep");
+  struct Case {
+    std::string sleeper, host, qxreg, reason;  // reason: why QXREG is ignored, "" when it is not
+    std::string instance = "";                 // ZORVAN_INST, unset when empty
+  } cases[] = {
+      {setUidSleeper, setUidHost_, caller_ + "/registry",
+       caller_ + " is owned by uid 65534, neither root nor the effective user"},
+      {privilegedCopy("sleep-setgid", 0, kInstanceOwner, 02755, "/bin/sleep"), setGidHost,
+       caller_ + "/registry", caller_ + " is owned by uid 65534, the user who started the process"},
+      {setUidSleeper, setUidHost_, site_ + "/registry", ""},
+      {setUidSleeper, setUidHost_, site_ + "/registry", "", "../Zorvan/Instance001"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.sleeper + " " + c.qxreg);
+    pid_t sleeper = fork();
+    if (sleeper == 0) {
+      if (!testsupport::becomeUser(kNobody, kNobody, false) || chdir("/tmp") != 0) _exit(125);
+      std::string qxreg = "QXREG=" + c.qxreg, instance = "ZORVAN_INST=" + c.instance;
+      char *envp[] = {&qxreg[0], c.instance.empty() ? nullptr : &instance[0], nullptr};
+      execle(c.sleeper.c_str(), "sleep", "60", static_cast<char *>(nullptr), envp);
+      _exit(127);
+    }
+    // The doctor reads /proc/<pid>: wait until the program runs.
+    std::string exe = "/proc/" + std::to_string(sleeper) + "/exe", target;
+    for (int i = 0; i < 200 && target != c.sleeper; ++i, usleep(10000)) {
+      char buf[4096];
+      ssize_t n = readlink(exe.c_str(), buf, sizeof buf);
+      target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    }
+    pid_t doctor = fork();
+    if (doctor == 0) {
+      int fd = open("/tmp/out/doctor.json", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+      execl(ACS_DOCTOR_PATH, "acs-doctor", "--pid", std::to_string(sleeper).c_str(), "--json",
+            static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(doctor, &status, 0), doctor);
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+    std::string report = readFile("/tmp/out/doctor.json");
+    nlohmann::json doc = nlohmann::json::parse(report, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << report;
+    EXPECT_TRUE(doc["identity"]["raised"].get<bool>()) << report;
+    EXPECT_EQ(doc["identity"]["uid"], kNobody);
+
+    HostRun host = backup(c.host, {c.qxreg, c.instance});
+    EXPECT_EQ(doc["binds"].get<bool>(), host.status == 0) << report << host.output;
+    EXPECT_EQ(WEXITSTATUS(status), host.status == 0 ? 0 : 1) << report;
+    if (c.reason.empty() && c.instance.empty()) continue;
+    ASSERT_FALSE(doc["problems"].empty()) << report;
+    if (!c.instance.empty()) {
+      // Bound all the same, through the first instance: a warning whose
+      // fix names that instance.
+      EXPECT_EQ(doc["problems"][0]["id"], "instance-variable-ignored") << report;
+      EXPECT_EQ(doc["problems"][0]["severity"], "warning") << report;
+      EXPECT_NE(doc["problems"][0]["fix"].get<std::string>().find("ZORVAN_INST=Instance001"), std::string::npos);
+    }
+    if (c.reason.empty()) continue;
+    EXPECT_EQ(doc["problems"][0]["id"], "qxreg-ignored") << report;
+    std::string fix = doc["problems"][0]["fix"], cause = doc["problems"][0]["cause"];
+    EXPECT_EQ(fix.rfind("As root: chown root " + caller_ + " && chmod go-w " + caller_ + ",", 0), 0u) << fix;
+    EXPECT_NE(cause.find(c.reason), std::string::npos) << cause;
+  }
+}
+#endif
 
 }  // namespace

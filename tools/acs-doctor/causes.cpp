@@ -28,6 +28,19 @@ const Row kRows[] = {
     {"registry-mistyped/similar",
      "QXREG names {registry}, which does not exist ({origin}); {similar} does, with a similar name.",
      "{qxregFix}"},
+    {"qxreg-ignored/directory",
+     "QXREG={qxreg} is ignored: DB2's process has raised privileges and {reason}, so the library uses "
+     ZORVAN_DEFAULT_REGISTRY " instead.",
+     "As root: chown root {dir} && chmod go-w {dir}, then check again (or register the instance under "
+     ZORVAN_DEFAULT_REGISTRY "/Zorvan)."},
+    {"qxreg-ignored",
+     "QXREG={qxreg} is ignored: DB2's process has raised privileges and {reason}, so the library uses "
+     ZORVAN_DEFAULT_REGISTRY " instead.",
+     "{qxregFix} (Or register the instance under " ZORVAN_DEFAULT_REGISTRY "/Zorvan.)"},
+    {"instance-variable-ignored",
+     "ZORVAN_INST={value} is ignored: DB2's process has raised privileges and takes only a plain "
+     "instance name, so the library looks for the first instance instead.",
+     "{instFix}"},
     {"instances-directory-missing",
      "The registry {registry} has no Zorvan directory ({instances} is missing), so no instance "
      "can be found.",

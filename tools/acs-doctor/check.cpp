@@ -70,6 +70,9 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
         stat(("/proc/" + o.pid).c_str(), &st) == 0 && st.st_uid != getuid())
       return refuse("--pid " + o.pid + ": needs root, or run it as " + userName(st.st_uid));
     if (!subjectFromPid(o.pid, s, error)) return refuse("--pid " + o.pid + ": " + error);
+    if (!root && (s.euid != s.uid || s.egid != s.gid))
+      return refuse("--pid " + o.pid + ": it runs with raised privileges (effective uid " + std::to_string(s.euid) +
+                    ", gid " + std::to_string(s.egid) + "), which only root can check as");
   } else if (!o.asUser.empty()) {
     const struct passwd *pw = getpwnam(o.asUser.c_str());
     if (pw == nullptr && o.asUser.find_first_not_of("0123456789") == std::string::npos)
@@ -115,8 +118,11 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
   int in = open("/dev/null", O_RDONLY);
   if (in >= 0 && in != 0) dup2(in, 0);
   std::string why;
+  // With raised privileges the effective ids differ from the real ones,
+  // so the kernel starts the checking process with AT_SECURE, as it
+  // started DB2's.
   if (s.switchUser && (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
-                       setgid(s.gid) != 0 || setuid(s.uid) != 0))
+                       setresgid(s.gid, s.egid, s.egid) != 0 || setresuid(s.uid, s.euid, s.euid) != 0))
     why = "cannot become " + s.user + ": " + strerror(errno);
   if (why.empty()) {
     std::vector<char *> envp;
@@ -242,10 +248,14 @@ int checkInstallation(const Options &o) {
   if (!error.empty()) return refuse(error);
   // The check counts only when it ran as the identity asked for.
   const json &id = report["identity"];
-  if (id["uid"].get<uid_t>() != subject.uid || id["euid"].get<uid_t>() != subject.uid ||
-      id["gid"].get<gid_t>() != subject.gid)
-    return refuse("the checking process ran as uid " + std::to_string(id["uid"].get<uid_t>()) +
-                  ", not as " + subject.user + " (uid " + std::to_string(subject.uid) + ")");
+  bool raised = subject.euid != subject.uid || subject.egid != subject.gid;
+  if (id["uid"].get<uid_t>() != subject.uid || id["euid"].get<uid_t>() != subject.euid ||
+      id["gid"].get<gid_t>() != subject.gid || id["egid"].get<gid_t>() != subject.egid ||
+      id["raised"].get<bool>() != raised)
+    return refuse("the checking process ran as uid " + std::to_string(id["uid"].get<uid_t>()) + ", effective uid " +
+                  std::to_string(id["euid"].get<uid_t>()) + (id["raised"].get<bool>() ? ", raised" : "") +
+                  "; not as " + subject.user + " (uid " + std::to_string(subject.uid) + ", effective uid " +
+                  std::to_string(subject.euid) + (raised ? ", raised" : "") + ")");
 
   for (const json &f : report["findings"]) report["problems"].push_back(f);
   if (!report["cwd_error"].is_null())

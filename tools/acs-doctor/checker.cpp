@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ json identity() {
   const char *libraryPath = getenv("LD_LIBRARY_PATH");
   return {{"ld_library_path", libraryPath != nullptr ? json(libraryPath) : json()},
           {"user", userName(getuid())}, {"uid", getuid()}, {"euid", geteuid()}, {"gid", getgid()},
+          {"egid", getegid()}, {"raised", getauxval(AT_SECURE) != 0},
           {"groups", ownGroups()}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
 }
 
@@ -148,8 +150,8 @@ void runChecker(const char *requestText) {
   }
   std::vector<std::string> trace;
   char base[ZORVAN_PATH_MAX] = {};
-  fixRegistryDir();
   zorvanSetTraceSink(collect, &trace);
+  fixRegistryDir();
   int result = GetZorvanBaseDir(base, sizeof base, reinterpret_cast<const db2ACS_CB *>(&cb));
   zorvanSetTraceSink(discardTrace, nullptr);
 
@@ -165,9 +167,10 @@ void runChecker(const char *requestText) {
   context.live = true;
   context.user = userName(getuid());
   context.uid = getuid();
-  context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0';
-  context.registryOrigin = (context.registryFromVariable ? "QXREG " : "the default; QXREG ") +
-                           request["origins"].value("QXREG", "");
+  context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0' && f.qxregIgnored.empty();
+  context.registryOrigin = !f.qxregIgnored.empty() ? "the default; QXREG is ignored with raised privileges"
+                           : (context.registryFromVariable ? "QXREG " : "the default; QXREG ") +
+                                 request["origins"].value("QXREG", "");
   // Root checking as itself is not DB2: its own login files are no fix.
   if (request.value("source", "") != "self" || getuid() != 0) context.login = loginFilesOf(getuid());
 
@@ -175,7 +178,8 @@ void runChecker(const char *requestText) {
   json tmp = inspectTmp(problems);
   report["discovery"] = {{"result", stageName(f.stage)},
                          {"found", f.stage == Stage::Bound},
-                         {"registry", {{"path", f.registry}, {"origin", context.registryFromVariable ? "QXREG" : "default"}}},
+                         {"registry", {{"path", f.registry}, {"origin", context.registryFromVariable ? "QXREG" : "default"},
+                                       {"qxreg_ignored", f.qxregIgnored.empty() ? json() : json(f.qxregIgnored)}}},
                          {"instance", {{"name", f.instanceOrigin.empty() ? json() : json(f.instance)},
                                        {"origin", f.instanceOrigin.empty() ? json() : json(f.instanceOrigin)}}},
                          {"scan", scanJson(f)},
@@ -199,7 +203,8 @@ void runChecker(const char *requestText) {
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
-  addTrust(report, getuid(), context.user);
+  // The back end runs with the effective user's privileges.
+  addTrust(report, geteuid(), userName(geteuid()));
   send(report);
 
   if (request.value("load", false) && !f.libraryPath.empty()) {

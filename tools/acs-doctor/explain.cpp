@@ -1,6 +1,8 @@
 #include "explain.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <grp.h>
 #include <pwd.h>
 #include <errno.h>
@@ -301,6 +303,48 @@ std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
   return "backend-fails-test";
 }
 
+// What a process with raised privileges ignored of its environment: a
+// warning when it binds all the same, else the first causes.
+std::vector<Problem> explainIgnored(const Facts &f, const Context &c, CauseValues v) {
+  std::vector<Problem> out;
+  if (!f.qxregIgnored.empty()) {
+    char real[PATH_MAX];
+    v["qxreg"] = visible(f.qxregIgnored);
+    v["reason"] = f.qxregReason;
+    v["dir"] = f.qxregFaultDir;
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", realpath(f.qxregIgnored.c_str(), real) != nullptr
+                                                         ? std::string(real) : "<registry directory>");
+    out.push_back(describe(f.qxregFaultDir.empty() ? "qxreg-ignored" : "qxreg-ignored/directory", v));
+  }
+  if (!f.instanceIgnored.empty()) {
+    std::string name = f.instanceIgnored.substr(f.instanceIgnored.rfind('/') + 1);
+    v["value"] = visible(f.instanceIgnored);
+    v["instFix"] = setVariableFix(c.login, "ZORVAN_INST",
+                                  isDirectory(f.registry + "/Zorvan/" + name) ? name : "");
+    out.push_back(describe("instance-variable-ignored", v));
+  }
+  for (Problem &p : out)
+    if (f.stage == Stage::Bound) p.severity = Severity::Warning;
+  return out;
+}
+
+// Why discovery stopped: the one cause.
+Problem stopped(const Facts &f, const Context &c, CauseValues &v) {
+  if (!c.live && !f.registry.empty() && f.registry[0] != '/') {
+    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
+    return describe("registry-relative", v);
+  }
+  switch (f.stage) {
+    case Stage::NoInstance: return describe(noInstance(f, c, v), v);
+    case Stage::NoProperties: return describe(noProperties(f, c, v), v);
+    case Stage::PathTooLong: return describe("properties-path-too-long", v);
+    case Stage::NoHome: return keyLine(f, v);
+    case Stage::HomeTooLong: return describe("home-too-long", v);
+    case Stage::NotAccessible: return describe(notAccessible(f, c, v), v);
+    default: return describe("discovery-failed", v);
+  }
+}
+
 }  // namespace
 
 std::string modeText(unsigned mode) {
@@ -322,20 +366,10 @@ std::string visible(const std::string &text) {
 
 std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
   CauseValues v = valuesOf(f, c);
-  if (f.stage == Stage::Bound) return {};
-  if (!c.live && !f.registry.empty() && f.registry[0] != '/') {
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
-    return {describe("registry-relative", v)};
-  }
-  switch (f.stage) {
-    case Stage::NoInstance: return {describe(noInstance(f, c, v), v)};
-    case Stage::NoProperties: return {describe(noProperties(f, c, v), v)};
-    case Stage::PathTooLong: return {describe("properties-path-too-long", v)};
-    case Stage::NoHome: return {keyLine(f, v)};
-    case Stage::HomeTooLong: return {describe("home-too-long", v)};
-    case Stage::NotAccessible: return {describe(notAccessible(f, c, v), v)};
-    default: return {describe("discovery-failed", v)};
-  }
+  std::vector<Problem> out = explainIgnored(f, c, v);
+  // An ignored QXREG is the cause; what the default registry lacks is not.
+  if (f.stage != Stage::Bound && f.qxregIgnored.empty()) out.push_back(stopped(f, c, v));
+  return out;
 }
 
 std::vector<Problem> explainLoad(const Facts &f, const Context &c) {

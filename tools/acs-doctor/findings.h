@@ -67,6 +67,10 @@ struct Facts {
   bool defaultProbeHit = false;
   std::vector<ScanEntry> scan;
 
+  // What a process with raised privileges did not take from its
+  // environment: QXREG's value and the reason, ZORVAN_INST's value.
+  std::string qxregIgnored, qxregReason, qxregFaultDir, instanceIgnored;
+
   std::string propertiesPath;
   std::string home;
   std::string baseDir;
@@ -105,8 +109,10 @@ struct SteeringVariable {
 struct Subject {
   std::string source;  // "self", "pid", "login"
   std::string user;
-  uid_t uid = 0;
+  uid_t uid = 0;  // real ids
   gid_t gid = 0;
+  uid_t euid = 0;  // effective ids: others than the real ones in a process with raised privileges
+  gid_t egid = 0;
   std::vector<gid_t> groups;
   std::string cwd;
   pid_t pid = 0;

@@ -79,6 +79,8 @@ void readName(const std::string &m, Facts &f) {
     f.instanceOrigin = "vendor options";
   } else if (f.instanceOrigin == "vendor options" && between(m, ZORVAN_TEXT_VM_NAME, text)) {
     f.instance = text;
+  } else if (between(m, ZORVAN_TEXT_ZORVAN_INST_IGNORED, text)) {
+    f.instanceIgnored = text;
   } else if (between(m, ZORVAN_TEXT_INSTANCE_VARIABLE, text)) {
     f.instanceOrigin = "ZORVAN_INST";
     f.instance = text;
@@ -169,7 +171,16 @@ Facts interpret(const std::vector<std::string> &messages) {
   bool probeMissed = false;
   for (const std::string &line : messages) {
     std::string m;
-    if (messageOf(line, ZORVAN_TAG_INSTANCE_NAME, m)) {
+    std::vector<std::string> values;
+    if (messageOf(line, ZORVAN_TAG_FIX_REGISTRY, m) && fields(m, ZORVAN_TEXT_QXREG_IGNORED, values) &&
+        values.size() == 3) {
+      f.qxregIgnored = values[0];
+      f.qxregReason = values[1];
+      // The directory at fault, when its owner or its write bits are.
+      for (const char *fault : {ZORVAN_TEXT_FOREIGN_OWNER, ZORVAN_TEXT_CALLER_OWNER, ZORVAN_TEXT_WORLD_WRITABLE,
+                                ZORVAN_TEXT_GROUP_WRITABLE})
+        if (fields(std::string(f.qxregReason), fault, values) && !values.empty()) f.qxregFaultDir = values[0];
+    } else if (messageOf(line, ZORVAN_TAG_INSTANCE_NAME, m)) {
       readName(m, f);
     } else if (messageOf(line, ZORVAN_TAG_SCAN, m)) {
       readScan(m, f, probeMissed);

@@ -29,6 +29,9 @@ void subjectLines(std::FILE *out, const json &s, const json &identity) {
   for (const json &g : identity["groups"]) groups += (groups.empty() ? "" : ",") + std::to_string(g.get<long>());
   std::fprintf(out, "Checked as %s (uid %ld, gid %ld%s), %s\n", user.c_str(), identity["uid"].get<long>(),
                identity["gid"].get<long>(), groups.empty() ? "" : (", groups " + groups).c_str(), how.c_str());
+  if (identity.value("raised", false))
+    std::fprintf(out, "  with raised privileges, as that process has: effective uid %ld, gid %ld\n",
+                 identity["euid"].get<long>(), identity["egid"].get<long>());
   for (const auto &v : s["environment"].items()) {
     if (v.value()["value"].is_null())
       std::fprintf(out, "  %s %s\n", v.key().c_str(), text(v.value()["origin"]).c_str());
@@ -67,7 +70,9 @@ void discoveryDetails(std::FILE *out, const json &r) {
   bool found = d["found"].get<bool>();
   std::fprintf(out, "\nDiscovery as %s (uid %ld):\n", user.c_str(), r["identity"]["uid"].get<long>());
   row(out, "registry directory", text(d["registry"]["path"]),
-      text(d["registry"]["origin"]) == "QXREG" ? "from QXREG" : "default, QXREG unset or empty");
+      text(d["registry"]["origin"]) == "QXREG"  ? "from QXREG"
+      : d["registry"]["qxreg_ignored"].is_string() ? "default, QXREG ignored with raised privileges"
+                                                   : "default, QXREG unset or empty");
   std::string origin = text(d["instance"]["origin"]);
   if (!origin.empty())
     row(out, "instance", text(d["instance"]["name"]),

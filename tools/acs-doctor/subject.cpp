@@ -1,11 +1,13 @@
 #include "subject.h"
 
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -95,8 +97,8 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
 Subject subjectFromSelf() {
   Subject s;
   s.source = "self";
-  s.uid = getuid();
-  s.gid = getgid();
+  s.uid = s.euid = getuid();
+  s.gid = s.egid = getgid();
   s.user = userName(s.uid);
   s.groups = ownGroups();
   char cwd[4096];
@@ -123,13 +125,13 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   Subject s;
   s.source = "pid";
   s.pid = static_cast<pid_t>(std::stol(pid));
-  unsigned long uid = 0, gid = 0, id = 0;
+  unsigned long uid = 0, gid = 0, euid = 0, egid = 0, id = 0;
   bool haveUid = false, haveGid = false;
   std::string line;
   while (std::getline(status, line)) {
-    // "Uid:\t1000\t1000\t1000\t1000": the first is the real id.
-    if (std::sscanf(line.c_str(), "Uid: %lu", &uid) == 1) haveUid = true;
-    if (std::sscanf(line.c_str(), "Gid: %lu", &gid) == 1) haveGid = true;
+    // "Uid:\t1000\t0\t0\t0": the real id, then the effective one.
+    if (std::sscanf(line.c_str(), "Uid: %lu %lu", &uid, &euid) == 2) haveUid = true;
+    if (std::sscanf(line.c_str(), "Gid: %lu %lu", &gid, &egid) == 2) haveGid = true;
     if (line.compare(0, 7, "Groups:") == 0) {
       std::istringstream in(line.substr(7));
       while (in >> id) s.groups.push_back(static_cast<gid_t>(id));
@@ -141,7 +143,22 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   }
   s.uid = static_cast<uid_t>(uid);
   s.gid = static_cast<gid_t>(gid);
+  s.euid = static_cast<uid_t>(euid);
+  s.egid = static_cast<gid_t>(egid);
   s.user = userName(s.uid);
+  // Raised by capabilities alone, the kernel's AT_SECURE (in the process's
+  // auxiliary vector) is set while every id is the caller's: that cannot
+  // be taken on by switching ids.
+  std::string auxv = readFileBytes(proc + "/auxv", error);
+  for (std::size_t at = 0; error.empty() && at + 2 * sizeof(unsigned long) <= auxv.size(); at += 2 * sizeof(unsigned long)) {
+    unsigned long entry[2];
+    std::memcpy(entry, auxv.data() + at, sizeof entry);
+    if (entry[0] == AT_SECURE && entry[1] != 0 && s.euid == s.uid && s.egid == s.gid) {
+      error = "process " + pid + " was given capabilities when it started, which this check cannot take on";
+      return false;
+    }
+  }
+  error.clear();
   char cwd[4096];
   ssize_t n = readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1);
   if (n > 0) s.cwd.assign(cwd, static_cast<std::size_t>(n));
@@ -154,8 +171,8 @@ Subject subjectFromLogin(const struct passwd *pw) {
   Subject s;
   s.source = "login";
   s.user = pw->pw_name;
-  s.uid = pw->pw_uid;
-  s.gid = pw->pw_gid;
+  s.uid = s.euid = pw->pw_uid;
+  s.gid = s.egid = pw->pw_gid;
   s.cwd = pw->pw_dir;
   s.groups = groupsOf(pw);
 
