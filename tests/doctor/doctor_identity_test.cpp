@@ -5,6 +5,7 @@
 // screen; the healthy installation checked the same way exits 0.
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -202,23 +203,27 @@ TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
 
 // A plain chroot has no /proc: the checking process is started from the
 // file the kernel ran, and the doctor does not say that no DB2 engine runs
-// when it cannot see any process.
+// when it cannot see any process. From outside, a process in the chroot
+// is checked in the tree it sees.
 TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
   SKIP_UNLESS_ROOT("chroot");
   if (std::string(ZORVAN_TEST_EMULATOR) != "") GTEST_SKIP() << "the chroot would need the emulator";
   std::string root = testsupport::makeTempDir("chroot");
-  // The doctor and what the dynamic loader needs for it, where ldd finds them.
-  std::vector<std::string> files = {ACS_DOCTOR_PATH};
-  if (FILE *ldd = popen(("ldd " + std::string(ACS_DOCTOR_PATH)).c_str(), "r")) {
-    char word[4096];
-    while (fscanf(ldd, "%4095s", word) == 1)
-      if (word[0] == '/') files.push_back(word);
-    pclose(ldd);
-  }
-  for (const std::string &file : files) {
-    std::string to = file == ACS_DOCTOR_PATH ? root + "/usr/bin/acs-doctor" : root + file;
-    testsupport::makeDirs(to.substr(0, to.rfind('/')));
-    testsupport::writeFile(to, testsupport::readFile(file), 0755);
+  // The doctor and sleep, and what the dynamic loader needs for them,
+  // where ldd finds it.
+  for (const char *program : {ACS_DOCTOR_PATH, "/bin/sleep"}) {
+    std::vector<std::string> files = {program};
+    if (FILE *ldd = popen(("ldd " + std::string(program)).c_str(), "r")) {
+      char word[4096];
+      while (fscanf(ldd, "%4095s", word) == 1)
+        if (word[0] == '/') files.push_back(word);
+      pclose(ldd);
+    }
+    for (const std::string &file : files) {
+      std::string to = root + (file == program ? "/usr/bin" + file.substr(file.rfind('/')) : file);
+      testsupport::makeDirs(to.substr(0, to.rfind('/')));
+      testsupport::writeFile(to, testsupport::readFile(file), 0755);
+    }
   }
   for (const char *file : {"/etc/passwd", "/etc/group"}) {
     testsupport::makeDirs(root + "/etc");
@@ -257,4 +262,30 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
       EXPECT_EQ(report.find("No DB2 engine process"), std::string::npos) << report;
     }
   }
+
+  // From outside, --pid of a process in the chroot checks in its tree.
+  pid_t sleeper = fork();
+  if (sleeper == 0) {
+    if (chroot(root.c_str()) != 0 || chdir("/home") != 0 || setgroups(0, nullptr) != 0 ||
+        setgid(kNobody) != 0 || setuid(kNobody) != 0)
+      _exit(125);
+    char program[] = "/usr/bin/sleep", seconds[] = "60", qxreg[] = "QXREG=/reg";
+    char *argv[] = {program, seconds, nullptr}, *envp[] = {qxreg, nullptr};
+    execve(program, argv, envp);
+    _exit(127);
+  }
+  std::string exe = "/proc/" + std::to_string(sleeper) + "/exe", ran = root + "/usr/bin/sleep", target;
+  for (int i = 0; i < 200 && target != ran; ++i, usleep(10000)) {
+    char buf[4096];
+    ssize_t n = readlink(exe.c_str(), buf, sizeof buf);
+    target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  DoctorResult outside = runDoctor({"--pid", std::to_string(sleeper), "--json"});
+  kill(sleeper, SIGKILL);
+  waitpid(sleeper, nullptr, 0);
+  EXPECT_EQ(outside.status, kBinds) << outside.out << outside.err;
+  nlohmann::json doc = nlohmann::json::parse(outside.out, nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << outside.out << outside.err;
+  EXPECT_EQ(doc["identity"]["cwd"], "/home");
+  EXPECT_EQ(doc["discovery"]["backend"]["path"], "/home/Base/libqxacsint.so");
 }

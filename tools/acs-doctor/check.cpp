@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
@@ -49,13 +50,15 @@ std::string enginesRunning(std::string &unseen) {
   return found;
 }
 
-// The shared object a running process has mapped, for --pid.
-std::string mappedLibrary(pid_t pid) {
-  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+// The shared object a running process has mapped, for --pid, as that
+// process names it (below its root directory).
+std::string mappedLibrary(const Subject &s) {
+  std::ifstream maps("/proc/" + std::to_string(s.pid) + "/maps");
   for (std::string line; std::getline(maps, line);) {
     std::size_t slash = line.find('/');
-    if (slash != std::string::npos && line.find("/libzorvan_db2acs", slash) != std::string::npos)
-      return line.substr(slash);
+    if (slash == std::string::npos || line.find("/libzorvan_db2acs", slash) == std::string::npos) continue;
+    std::string path = line.substr(slash);
+    return s.root != "/" && path.compare(0, s.root.size() + 1, s.root + "/") == 0 ? path.substr(s.root.size()) : path;
   }
   return "";
 }
@@ -70,6 +73,9 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
         stat(("/proc/" + o.pid).c_str(), &st) == 0 && st.st_uid != getuid())
       return refuse("--pid " + o.pid + ": needs root, or run it as " + userName(st.st_uid));
     if (!subjectFromPid(o.pid, s, error)) return refuse("--pid " + o.pid + ": " + error);
+    if (!root && s.otherTree)
+      return refuse("--pid " + o.pid + ": it sees another file system (its own root directory or mount "
+                    "namespace), which only root can enter to check");
     if (!root && (s.euid != s.uid || s.egid != s.gid))
       return refuse("--pid " + o.pid + ": it runs with raised privileges (effective uid " + std::to_string(s.euid) +
                     ", gid " + std::to_string(s.egid) + "), which only root can check as");
@@ -118,10 +124,20 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
   int in = open("/dev/null", O_RDONLY);
   if (in >= 0 && in != 0) dup2(in, 0);
   std::string why;
+  // Into the file system the process sees, and its working directory.
+  if (s.otherTree) {
+    std::string proc = "/proc/" + std::to_string(s.pid);
+    int ns = open((proc + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    int root = open((proc + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int cwd = open((proc + "/cwd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (ns < 0 || root < 0 || cwd < 0 || setns(ns, CLONE_NEWNS) != 0 || fchdir(root) != 0 || chroot(".") != 0 ||
+        fchdir(cwd) != 0)
+      why = "cannot enter the file system process " + std::to_string(s.pid) + " sees: " + strerror(errno);
+  }
   // With raised privileges the effective ids differ from the real ones,
   // so the kernel starts the checking process with AT_SECURE, as it
   // started DB2's.
-  if (s.switchUser && (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
+  if (why.empty() && s.switchUser && (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
                        setresgid(s.gid, s.egid, s.egid) != 0 || setresuid(s.uid, s.euid, s.euid) != 0))
     why = "cannot become " + s.user + ": " + strerror(errno);
   if (why.empty()) {
@@ -240,9 +256,10 @@ int checkInstallation(const Options &o) {
   if (int status = chooseSubject(o, subject, notes)) return status;
   json origins = json::object();
   for (const SteeringVariable &v : subject.variables) origins[v.name] = v.origin;
-  json request = {{"cwd", subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
+  // Entered already in another tree, where the path may not lead there.
+  json request = {{"cwd", subject.otherTree ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
                   {"load", o.load}, {"origins", origins},
-                  {"acs_library", subject.pid != 0 ? mappedLibrary(subject.pid) : ""}};
+                  {"acs_library", subject.pid != 0 ? mappedLibrary(subject) : ""}};
   json report;
   std::string error = runCheckingProcess(subject, request, report);
   if (!error.empty()) return refuse(error);

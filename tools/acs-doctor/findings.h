@@ -120,6 +120,8 @@ struct Subject {
   // "NAME=value", the whole of it: the checking process is started with it.
   std::vector<std::string> environment;
   bool switchUser = false;  // the checking process takes uid, gid and groups
+  bool otherTree = false;   // a process whose root directory or mount namespace is not ours
+  std::string root = "/";   // its root directory, as seen from here
   std::string loginError;   // the login environment could not be read
 };
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/auxv.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,6 +163,15 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   char cwd[4096];
   ssize_t n = readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1);
   if (n > 0) s.cwd.assign(cwd, static_cast<std::size_t>(n));
+  // A process in a chroot or a container of its own looks every path up
+  // in another tree: the checking process enters it.
+  char root[4096];
+  ssize_t length = readlink((proc + "/root").c_str(), root, sizeof root - 1);
+  struct stat mine, theirs;
+  if (length > 0) s.root.assign(root, static_cast<std::size_t>(length));
+  s.otherTree = s.root != "/" ||
+                (stat((proc + "/ns/mnt").c_str(), &theirs) == 0 && stat("/proc/self/ns/mnt", &mine) == 0 &&
+                 (theirs.st_ino != mine.st_ino || theirs.st_dev != mine.st_dev));
   takeEnvironment(block, "process " + pid + "'s environment", s);
   out = s;
   return true;
