@@ -32,7 +32,8 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
     NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
-    QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>")
+    QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
+    ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
     doctor_backend_needs_dep doctor_backend_aborts)
 
