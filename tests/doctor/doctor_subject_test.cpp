@@ -194,3 +194,27 @@ TEST(DoctorSubject, OrdinaryUserCannotCheckAnotherUsersProcess) {
 }
 
 }  // namespace
+
+// A C shell reads neither ~/.profile nor "export": the fix edits its
+// setenv line, or appends one to its rc file, where DB2's usercshrc is
+// the other place.
+TEST(DoctorSubject, CShellVariablesAreFixedInItsOwnFilesAndSyntax) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Installation inst;
+  inst.addInstance("Instance001", false, "dZORVANHOME " + inst.home() + "\n");
+  inst.installBackend(GOOD_BACKEND);
+  TemporaryUser user("setenv QXREG " + inst.registry() + "x\n", "/bin/csh", ".cshrc");
+  ASSERT_TRUE(user.created());
+  testsupport::makeDirs(user.home() + "/sqllib");
+  testsupport::writeFile(user.home() + "/sqllib/usercshrc", "# site settings\n");
+  // Checked as the user itself, with the value its shell set.
+  testsupport::setEnv("QXREG", inst.registry() + "x");
+  DoctorResult r = doctortest::runProgram(ACS_DOCTOR_PATH, {}, user.uid(), user.gid());
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
+  EXPECT_EQ(firstFix(r), "As " + user.name() + ": sed -i '1s|.*|setenv QXREG " + inst.registry() + "|' " +
+                             user.home() + "/.cshrc, then restart the DB2 instance.");
+  testsupport::setEnv("QXREG", inst.registry());
+  r = doctortest::runProgram(ACS_DOCTOR_PATH, {}, user.uid(), user.gid());
+  EXPECT_CONTAINS(firstFix(r), "echo 'setenv ZORVAN_INST Instance001' >> " + user.home() + "/.cshrc (or >> " +
+                                   user.home() + "/sqllib/usercshrc");
+}

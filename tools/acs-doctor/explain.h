@@ -32,7 +32,8 @@ struct LoginFiles {
   std::string home;
   std::vector<std::string> read;  // in reading order: the shell's files and what they source
   std::string first;              // the file the shell reads first in the home directory
-  std::string userprofile;        // <home>/sqllib/userprofile, when it exists
+  std::string userprofile;        // <home>/sqllib/userprofile (usercshrc for csh), when it exists
+  bool csh = false;               // a C shell: "setenv NAME value", not "export NAME=value"
 };
 
 // For the user with that uid (empty when it has no passwd entry).

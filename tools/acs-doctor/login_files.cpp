@@ -81,7 +81,10 @@ Setting lastSetting(const LoginFiles &files, const std::string &name) {
     for (int number = 1; std::getline(in, line); ++number) {
       std::string t = trimmed(line);
       if (t.compare(0, 7, "export ") == 0) t = trimmed(t.substr(7));
-      if (t.compare(0, name.size() + 1, name + "=") == 0) found = {file, number};
+      // csh: "setenv NAME value"
+      bool setenv = t.compare(0, 7, "setenv ") == 0;
+      if (setenv) t = trimmed(t.substr(7)) + " ";
+      if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) == 0) found = {file, number};
     }
   }
   return found;
@@ -97,20 +100,28 @@ LoginFiles loginFilesOf(uid_t uid) {
   f.home = pw->pw_dir;
   std::string shell = pw->pw_shell;
   std::string base = shell.substr(shell.rfind('/') + 1);
-  // bash reads the first of these that exists; other Bourne shells ~/.profile.
+  f.csh = base == "csh" || base == "tcsh";
+  // bash reads the first of these that exists; other Bourne shells
+  // ~/.profile; a C shell its rc file (tcsh ~/.tcshrc before ~/.cshrc),
+  // then ~/.login.
   std::vector<std::string> own = {".profile"};
   if (base == "bash") own = {".bash_profile", ".bash_login", ".profile"};
-  f.first = f.home + "/.profile";
+  if (f.csh) own = {base == "tcsh" ? ".tcshrc" : ".cshrc", ".cshrc"};
+  f.first = f.home + "/" + own.back();
   for (const std::string &name : own)
     if (isFile(f.home + "/" + name)) {
       f.first = f.home + "/" + name;
       break;
     }
-  readWithSources("/etc/profile", f.home, f.read, 0);
-  readWithSources(f.first, f.home, f.read, 0);
-  // DB2 sources it from the instance's db2profile for the owner's settings.
-  if (isFile(f.home + "/sqllib/userprofile")) {
-    f.userprofile = f.home + "/sqllib/userprofile";
+  for (const std::string &file : f.csh ? std::vector<std::string>{"/etc/csh.cshrc", "/etc/csh.login", f.first,
+                                                                   f.home + "/.login"}
+                                       : std::vector<std::string>{"/etc/profile", f.first})
+    readWithSources(file, f.home, f.read, 0);
+  // DB2 sources it from the instance's db2profile (db2cshrc) for the
+  // owner's settings.
+  std::string userprofile = f.home + (f.csh ? "/sqllib/usercshrc" : "/sqllib/userprofile");
+  if (isFile(userprofile)) {
+    f.userprofile = userprofile;
     readWithSources(f.userprofile, f.home, f.read, 0);
   }
   return f;
@@ -127,13 +138,14 @@ std::string setVariableFix(const LoginFiles &files, const std::string &name,
   std::string who = s.line != 0 && s.file.compare(0, files.home.size() + 1, files.home + "/") != 0
                         ? "root"
                         : files.user;
+  std::string line = files.csh ? "setenv " + name + " " + value : "export " + name + "=" + value;
   if (s.line != 0)
-    return "As " + who + ": sed -i '" + std::to_string(s.line) +
-           (value.empty() ? "d' " : "s|.*|export " + name + "=" + value + "|' ") + s.file + restart;
+    return "As " + who + ": sed -i '" + std::to_string(s.line) + (value.empty() ? "d' " : "s|.*|" + line + "|' ") +
+           s.file + restart;
   if (value.empty())
     return "Unset " + name + " in the environment the DB2 instance starts with (no login file of " +
            files.user + " sets it)" + restart;
-  return "As " + files.user + ": echo 'export " + name + "=" + value + "' >> " + files.first +
+  return "As " + files.user + ": echo '" + line + "' >> " + files.first +
          (files.userprofile.empty() ? "" : " (or >> " + files.userprofile + ", which DB2 sources)") +
          restart;
 }
