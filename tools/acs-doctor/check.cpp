@@ -137,8 +137,9 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
   // With raised privileges the effective ids differ from the real ones,
   // so the kernel starts the checking process with AT_SECURE, as it
   // started DB2's.
-  if (why.empty() && s.switchUser && (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
-                       setresgid(s.gid, s.egid, s.egid) != 0 || setresuid(s.uid, s.euid, s.euid) != 0))
+  if (why.empty() && s.switchUser &&
+      (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
+       setresgid(s.gid, s.egid, s.egid) != 0 || setresuid(s.uid, s.euid, s.euid) != 0))
     why = "cannot become " + s.user + ": " + strerror(errno);
   if (why.empty()) {
     std::vector<char *> envp;
@@ -156,8 +157,9 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
 }
 
 // Runs acs-doctor again (/proc/self/exe; without /proc, as in a plain
-// chroot, the file the kernel started it from) after initgroups, setgid and
-// setuid to the subject, with the subject's whole environment, asking it
+// chroot, the file the kernel started it from) after setgroups, setresgid
+// and setresuid to the subject (and, for a process in a tree of its own,
+// entering that tree), with the subject's whole environment, asking it
 // (request) to check; the checking process enters the subject's working
 // directory itself. report gets the discovery part, with "load" and its
 // problems merged in; a checking process killed by a signal during --load
