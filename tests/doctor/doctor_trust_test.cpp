@@ -146,8 +146,8 @@ TEST(DoctorTrust, VerboseShowsTheWholeChain) {
   DoctorResult r = runDoctor({"--verbose"}, kNobody, kNobody);
   EXPECT_EQ(r.status, kBinds) << r.out << r.err;
   EXPECT_CONTAINS(r.out, "can change what DB2 runs, path by path:");
-  EXPECT_CONTAINS(r.out, inst.backendPath());
-  EXPECT_CONTAINS(r.out, inst.propertiesPath("Instance001"));
+  EXPECT_CONTAINS(r.out, "  " + inst.backendPath() + " (the back end): ok\n");
+  EXPECT_CONTAINS(r.out, "  " + inst.propertiesPath("Instance001") + " (the instance's .properties): ok\n");
 }
 
 }  // namespace

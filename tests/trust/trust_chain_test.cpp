@@ -172,6 +172,26 @@ TEST_F(TrustChainTest, EachWriterIsNamedWithAFixThatPastes) {
   EXPECT_EQ(summary(check()), Lines{});
 }
 
+// In a user namespace an owner outside it shows as the overflow id: that
+// id stands for no one, so it is no writer, and the entry says it was not
+// judged. An owner inside it is judged as ever.
+TEST_F(TrustChainTest, OwnerOutsideTheUserNamespaceIsNotJudged) {
+  chownOrFail(home_, kAlice, 0);
+  chownOrFail(home_ + "/Base/libqxacsint.so", kBob, 0);
+  // Every id is inside but alice's.
+  accounts_.uidRanges = {{0, kAlice}, {kAlice + 1, 100000}};
+  trust::TrustChain chain = check();
+  EXPECT_EQ(summary(chain), Lines{home_ + "/Base/libqxacsint.so: its owner bob"});
+  bool seen = false;
+  for (const trust::Entry &entry : chain.chain)
+    if (entry.path == home_) {
+      seen = true;
+      EXPECT_TRUE(entry.outside);
+      EXPECT_EQ(entry.verdict, "not judged: its owner or group is outside this user namespace");
+    }
+  EXPECT_TRUE(seen);
+}
+
 TEST_F(TrustChainTest, DirectoriesAboveTheRegistryCount) {
   const std::string opt = root_ + "/opt", registry = opt + "/site/registry";
   layOut(registry, home_);

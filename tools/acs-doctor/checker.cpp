@@ -89,6 +89,14 @@ void addTrust(json &report, uid_t owner, const std::string &ownerName) {
                         {"cause", e.path + what + ", and with it the code DB2 runs as " + ownerName},
                         {"fix", e.fix}});
   }
+  std::size_t outside = 0;
+  for (const trust::Entry &e : checked.chain) outside += e.outside ? 1 : 0;
+  if (outside != 0)
+    report["problems"].push_back(
+        {{"severity", "note"}, {"id", "owner-outside-namespace"},
+         {"cause", std::to_string(outside) + " of the paths DB2 depends on belong to a user or group outside "
+                   "this user namespace (shown as the overflow id), so who can change them was not judged."},
+         {"fix", "Check from the host itself, as root there: acs-doctor --pid <pid of a DB2 engine process>"}});
   report["trust"] = {{"who", trust::whoCanChange(found)}, {"chain", chain}};
   report["findings"] = findings;
 }

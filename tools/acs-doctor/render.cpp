@@ -158,7 +158,9 @@ void renderText(const json &r, bool verbose, std::FILE *out) {
   if (!verbose) return;
   std::fprintf(out, "\nWho besides root and %s can change what DB2 runs, path by path:\n",
                text(r["identity"]["user"]).c_str());
-  for (const json &e : r["trust"]["chain"]) std::fprintf(out, "  %s\n", visible(text(e["verdict"])).c_str());
+  for (const json &e : r["trust"]["chain"])
+    std::fprintf(out, "  %s (%s): %s\n", visible(text(e["path"])).c_str(), text(e["role"]).c_str(),
+                 visible(text(e["verdict"])).c_str());
   std::fprintf(out, "\nLibrary trace of the discovery as %s:\n", text(r["identity"]["user"]).c_str());
   for (const json &line : r["discovery"]["trace"]) {
     std::string shown = text(line);

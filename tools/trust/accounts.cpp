@@ -27,10 +27,21 @@ bool parseId(const std::string &text, unsigned long &id) {
   return true;
 }
 
+// The inside ranges of a uid_map or gid_map ("inside outside count").
+Accounts::Ranges readMap(const char *path) {
+  Accounts::Ranges ranges;
+  std::ifstream map(path);
+  unsigned long inside = 0, outside = 0, count = 0;
+  while (map >> inside >> outside >> count) ranges.emplace_back(inside, count);
+  return ranges;
+}
+
 }  // namespace
 
 Accounts Accounts::fromSystem() {
   Accounts accounts;
+  accounts.uidRanges = readMap("/proc/self/uid_map");
+  accounts.gidRanges = readMap("/proc/self/gid_map");
   setpwent();
   while (const struct passwd *pw = getpwent())
     accounts.users.push_back({pw->pw_name, pw->pw_uid, pw->pw_gid});

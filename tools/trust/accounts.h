@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trust {
@@ -38,9 +39,24 @@ class Accounts {
   std::vector<std::string> members(gid_t gid) const;
   // The uid of a user name; false when there is no such user.
   bool uidOf(const std::string &name, uid_t &uid) const;
+  // Whether an id a file shows stands for a user or group here. In a user
+  // namespace an owner outside it shows as the overflow id, which stands
+  // for no one (/proc/self/uid_map, gid_map); from files, every id does.
+  bool userMapped(uid_t uid) const { return mapped(uidRanges, uid); }
+  bool groupMapped(gid_t gid) const { return mapped(gidRanges, gid); }
 
   std::vector<User> users;
   std::vector<Group> groups;
+  // The ids inside this namespace, as first and count; empty: every id.
+  using Ranges = std::vector<std::pair<unsigned long, unsigned long>>;
+  Ranges uidRanges, gidRanges;
+
+ private:
+  static bool mapped(const Ranges &ranges, unsigned long id) {
+    for (const auto &range : ranges)
+      if (id >= range.first && id - range.first < range.second) return true;
+    return ranges.empty();
+  }
 };
 
 }  // namespace trust

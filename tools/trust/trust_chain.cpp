@@ -86,7 +86,7 @@ class Judge {
   // The group's writer, when it has members besides root and the
   // instance owner.
   void addGroup(gid_t gid, std::vector<Writer> &writers) const {
-    std::vector<std::string> others = otherMembers(gid);
+    std::vector<std::string> others = accounts_.groupMapped(gid) ? otherMembers(gid) : std::vector<std::string>{};
     if (others.empty()) return;
     std::string phrase = "group " + accounts_.groupName(gid) + " (";
     for (size_t i = 0; i < others.size(); ++i) phrase += (i > 0 ? ", " : "") + others[i];
@@ -131,7 +131,10 @@ class Judge {
     // A link cannot be changed in place; its owner can replace it only
     // where a sticky directory lets others add entries.
     bool ownerCounts = !link || stickyOpen(parentOf(path));
-    if (ownerCounts && !trusted(st.st_uid))
+    // An owner or group outside this user namespace cannot be judged from
+    // here; the entry says so instead of naming the overflow id a writer.
+    entry.outside = !accounts_.userMapped(st.st_uid) || !accounts_.groupMapped(st.st_gid);
+    if (ownerCounts && !trusted(st.st_uid) && accounts_.userMapped(st.st_uid))
       entry.writers.push_back(
           {Writer::Kind::Owner, "its owner " + entry.ownerName, entry.ownerName});
     bool sticky = dir && (st.st_mode & S_ISVTX) != 0;
@@ -151,7 +154,7 @@ class Judge {
     if (sticky && !bitWriters(path, st).empty())
       entry.verdict = "ok: others may add entries, but replace only their own";
     else
-      entry.verdict = "ok";
+      entry.verdict = entry.outside ? "not judged: its owner or group is outside this user namespace" : "ok";
   }
 
   // A path missing below a directory others can write: they can create it.

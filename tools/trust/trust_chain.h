@@ -97,6 +97,7 @@ struct Entry {
   std::string who;              // the writers' phrases joined: "its owner alice and everyone"
   std::string fix;              // a command that pastes; empty when nothing is wrong
   std::string verdict;          // one line for a verbose listing
+  bool outside = false;         // its owner or group is outside this user namespace: not judged
 };
 
 struct TrustChain {
