@@ -24,6 +24,14 @@ std::string DoctorResult::firstScreen() const {
   return screen;
 }
 
+std::string DoctorResult::firstFix() const {
+  const std::string head = "fix: ";
+  std::size_t at = out.find(head);
+  if (at == std::string::npos) return "";
+  at += head.size();
+  return out.substr(at, out.find('\n', at) - at);
+}
+
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gid) {
   return runProgram(ACS_DOCTOR_PATH, args, uid, gid);
 }

@@ -31,6 +31,8 @@ struct DoctorResult {
   std::string err;
   // The first screen: the first 24 lines of stdout.
   std::string firstScreen() const;
+  // The fix line of the first problem on the screen ("" when none).
+  std::string firstFix() const;
 };
 
 // Runs one of the build's programs with args in the current environment,

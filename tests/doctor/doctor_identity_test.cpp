@@ -40,15 +40,6 @@ struct Healthy : Installation {
   }
 };
 
-// The fix line of the first problem on the screen.
-std::string firstFix(const DoctorResult &r) {
-  const std::string head = "fix: ";
-  std::size_t at = r.out.find(head);
-  if (at == std::string::npos) return "";
-  at += head.size();
-  return r.out.substr(at, r.out.find('\n', at) - at);
-}
-
 // Pastes a fix the way its reader would: "As root: cmd" or "As someone
 // (or root): cmd" is run as this test, which is that someone or root.
 int paste(const std::string &fix) {
@@ -103,9 +94,9 @@ TEST(DoctorIdentity, PidChecksAsTheRunningProcessWithItsEnvironment) {
   EXPECT_EQ(bad.status, kDoesNotBind);
   EXPECT_CONTAINS(bad.firstScreen(), "The back end " + inst.backendPath() +
                                          " fails the execute test for nobody (mode 0700");
-  EXPECT_EQ(firstFix(bad), "As root: chmod 755 " + inst.backendPath());
+  EXPECT_EQ(bad.firstFix(), "As root: chmod 755 " + inst.backendPath());
   EXPECT_EQ(bad.out.find("14 of 14 entry points resolve"), std::string::npos) << bad.out;
-  EXPECT_EQ(paste(firstFix(bad)), 0);
+  EXPECT_EQ(paste(bad.firstFix()), 0);
   EXPECT_EQ(runDoctor({"--pid", pid, "--load"}).status, kBinds);
 }
 
@@ -138,7 +129,7 @@ TEST(DoctorCauses, DirectoryTheUserCannotSearchIsNamedAndFixed) {
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_CONTAINS(r.firstScreen(), "the directory " + opt + " (owner root, mode 0700) is not "
                                    "searchable for nobody");
-  EXPECT_EQ(firstFix(r).rfind("As root: chmod o+x " + opt, 0), 0u) << firstFix(r);
+  EXPECT_EQ(r.firstFix().rfind("As root: chmod o+x " + opt, 0), 0u) << r.firstFix();
   ASSERT_EQ(system(("chmod o+x " + opt).c_str()), 0);
   EXPECT_EQ(runDoctor({"--pid", pid}).status, kBinds);
 
@@ -166,8 +157,8 @@ TEST(DoctorCauses, NearMissKeyLineIsPointedAtAndItsFixWorks) {
     DoctorResult r = runDoctor({});
     EXPECT_EQ(r.status, kDoesNotBind) << c.line;
     EXPECT_CONTAINS(r.firstScreen(), props + " line 2 reads '" + c.line + "': " + c.why);
-    EXPECT_EQ(firstFix(r), "As root: sed -i '2s|.*|dZORVANHOME " + inst.home() + "|' " + props);
-    EXPECT_EQ(paste(firstFix(r)), 0);
+    EXPECT_EQ(r.firstFix(), "As root: sed -i '2s|.*|dZORVANHOME " + inst.home() + "|' " + props);
+    EXPECT_EQ(paste(r.firstFix()), 0);
     EXPECT_EQ(runDoctor({}).status, kBinds) << testsupport::readFile(props);
   }
 }
@@ -180,7 +171,7 @@ TEST(DoctorCauses, MistypedQxregPointsAtTheSimilarRegistry) {
   EXPECT_CONTAINS(r.firstScreen(), "QXREG names " + inst.registry() + "x, which does not exist");
   EXPECT_CONTAINS(r.firstScreen(), inst.registry() + " does, with a similar name");
   // Set in the environment (as root), or in the user's own login file.
-  EXPECT_CONTAINS(firstFix(r), "QXREG=" + inst.registry() + (geteuid() == 0 ? " " : "' >> "));
+  EXPECT_CONTAINS(r.firstFix(), "QXREG=" + inst.registry() + (geteuid() == 0 ? " " : "' >> "));
 }
 
 TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
@@ -192,7 +183,7 @@ TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
                                    "/tmp/db2ACSDeleteDebug exists");
   EXPECT_EQ(r.firstScreen().find("would NOT bind"), std::string::npos);
   // Root's marker in sticky /tmp: only root may remove it, and the fix says so.
-  std::string fix = firstFix(r);
+  std::string fix = r.firstFix();
   if (geteuid() == 0) {
     EXPECT_EQ(fix, "As root: rm /tmp/db2ACSDeleteDebug (unless a debugger is being attached).");
   }

@@ -25,11 +25,6 @@ using doctortest::kBinds;
 using doctortest::kDoesNotBind;
 using doctortest::kUsage;
 
-std::string firstFix(const DoctorResult &r) {
-  std::size_t at = r.out.find("fix: ");
-  return at == std::string::npos ? "" : r.out.substr(at + 5, r.out.find('\n', at) - at - 5);
-}
-
 TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
   SKIP_UNLESS_ROOT("starts a process as nobody");
   Installation inst;
@@ -62,8 +57,8 @@ TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFi
   DoctorResult r = runDoctor({"--pid", pid});
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_CONTAINS(r.firstScreen(), props + " line 1 reads 'dZORVANHOM " + inst.home() + "'");
-  EXPECT_EQ(firstFix(r), "As root: sed -i '1s|.*|dZORVANHOME " + inst.home() + "|' " + props);
-  ASSERT_EQ(std::system(firstFix(r).substr(9).c_str()), 0);
+  EXPECT_EQ(r.firstFix(), "As root: sed -i '1s|.*|dZORVANHOME " + inst.home() + "|' " + props);
+  ASSERT_EQ(std::system(r.firstFix().substr(9).c_str()), 0);
   EXPECT_EQ(runDoctor({"--pid", pid}).status, kBinds);
 }
 
@@ -130,7 +125,7 @@ TEST(DoctorSubject, UnregisteredInstanceListsTheRegisteredOnesAndACaseOnlyNearMi
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_CONTAINS(r.firstScreen(), "registered under " + inst.registry() + "/Zorvan: Instance001, Payroll.");
   EXPECT_CONTAINS(r.firstScreen(), "'Instance001' differs only in case");
-  EXPECT_CONTAINS(firstFix(r), "ZORVAN_INST=Instance001");
+  EXPECT_CONTAINS(r.firstFix(), "ZORVAN_INST=Instance001");
 }
 
 TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
@@ -145,7 +140,7 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   testsupport::writeFile(user.home() + "/.profile", "export QXREG=/elsewhere\n");
   DoctorResult r = runDoctor({"--as-user", user.name()});
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
-  std::string fix = firstFix(r);
+  std::string fix = r.firstFix();
   EXPECT_EQ(fix, "As " + user.name() + ": sed -i '2s|.*|export QXREG=" + inst.registry() + "|' " +
                      user.home() + "/.bash_profile, then restart the DB2 instance.");
   ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
@@ -162,7 +157,7 @@ TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirstAndToUserprofile
   testsupport::writeFile(user.home() + "/sqllib/userprofile", "# site settings\n");
   DoctorResult r = runDoctor({"--as-user", user.name()});
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
-  EXPECT_CONTAINS(firstFix(r), "(or name the instance: As " + user.name() +
+  EXPECT_CONTAINS(r.firstFix(), "(or name the instance: As " + user.name() +
                                    ": echo 'export ZORVAN_INST=Instance001' >> " + user.home() +
                                    "/.bash_login (or >> " + user.home() + "/sqllib/userprofile");
 }
@@ -211,10 +206,10 @@ TEST(DoctorSubject, CShellVariablesAreFixedInItsOwnFilesAndSyntax) {
   testsupport::setEnv("QXREG", inst.registry() + "x");
   DoctorResult r = doctortest::runProgram(ACS_DOCTOR_PATH, {}, user.uid(), user.gid());
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
-  EXPECT_EQ(firstFix(r), "As " + user.name() + ": sed -i '1s|.*|setenv QXREG " + inst.registry() + "|' " +
+  EXPECT_EQ(r.firstFix(), "As " + user.name() + ": sed -i '1s|.*|setenv QXREG " + inst.registry() + "|' " +
                              user.home() + "/.cshrc, then restart the DB2 instance.");
   testsupport::setEnv("QXREG", inst.registry());
   r = doctortest::runProgram(ACS_DOCTOR_PATH, {}, user.uid(), user.gid());
-  EXPECT_CONTAINS(firstFix(r), "echo 'setenv ZORVAN_INST Instance001' >> " + user.home() + "/.cshrc (or >> " +
+  EXPECT_CONTAINS(r.firstFix(), "echo 'setenv ZORVAN_INST Instance001' >> " + user.home() + "/.cshrc (or >> " +
                                    user.home() + "/sqllib/usercshrc");
 }
