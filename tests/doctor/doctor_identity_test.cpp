@@ -275,6 +275,8 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
     target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
   }
   DoctorResult outside = runDoctor({"--pid", std::to_string(sleeper), "--json"});
+  // Its own user cannot enter the chroot: refused, not answered for the wrong tree.
+  DoctorResult own = runDoctor({"--pid", std::to_string(sleeper)}, kNobody, kNobody);
   kill(sleeper, SIGKILL);
   waitpid(sleeper, nullptr, 0);
   EXPECT_EQ(outside.status, kBinds) << outside.out << outside.err;
@@ -282,4 +284,6 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
   ASSERT_FALSE(doc.is_discarded()) << outside.out << outside.err;
   EXPECT_EQ(doc["identity"]["cwd"], "/home");
   EXPECT_EQ(doc["discovery"]["backend"]["path"], "/home/Base/libqxacsint.so");
+  EXPECT_EQ(own.status, kUsage) << own.out << own.err;
+  EXPECT_CONTAINS(own.err, "which only root can enter to check");
 }
