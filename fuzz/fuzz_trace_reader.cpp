@@ -1,8 +1,8 @@
-// acs-doctor's trace reader over arbitrary bytes: parsing and the reading
-// into calls and causes must never crash, and must keep its own promises:
-// there are no more records than lines with the library's prefix, every process
-// has its calls in order with at most one first failure, and the failure
-// index points at a failed call.
+// acs-doctor's trace reader over arbitrary bytes: the reading into calls
+// and causes must never crash, and must keep its own promises: no more
+// calls than lines with the library's prefix, no more foreign lines than
+// lines, and per process at most one first failure, pointing at a failed
+// call with a cause, and no failed call before it.
 #include <stddef.h>
 #include <stdint.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "trace_calls.h"
+#include "options.h"
 #include "zorvan/trace_texts.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -21,26 +21,26 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string bytes(reinterpret_cast<const char *>(data), size);
-  doctor::ParsedTrace trace = doctor::parseTrace(bytes);
-  size_t lines = 0;
+  nlohmann::json doc = doctor::readTrace(bytes, getuid());
+  size_t lines = 0, prefixes = 0;
   for (char ch : bytes) lines += ch == '\n' ? 1 : 0;
-  if (trace.records.size() + trace.foreignLines > lines + 1)
-    fuzzsupport::fail("more records than lines");
-  size_t prefixes = 0;
   for (size_t at = bytes.find(ZORVAN_TRACE_LINE_PREFIX); at != std::string::npos;
        at = bytes.find(ZORVAN_TRACE_LINE_PREFIX, at + 1))
     ++prefixes;
-  if (trace.records.size() > prefixes) fuzzsupport::fail("a record without the line prefix");
-
-  for (const doctor::TracedProcess &p : doctor::tracedProcesses(trace, getuid())) {
-    if (p.firstFailure >= static_cast<int>(p.calls.size())) fuzzsupport::fail("failure index out of range");
-    if (p.firstFailure >= 0 &&
-        p.calls[static_cast<size_t>(p.firstFailure)].outcome != doctor::CallOutcome::Failed)
+  if (doc.is_null()) return 0;  // no trace line in it
+  if (doc["foreign_lines"].get<size_t>() > lines + 1) fuzzsupport::fail("more foreign lines than lines");
+  size_t calls = 0;
+  for (const nlohmann::json &p : doc["processes"]) {
+    calls += p["calls"].size();
+    const nlohmann::json &first = p["first_failure"];
+    if (!first.is_null() && (first.get<size_t>() < 1 || first.get<size_t>() > p["calls"].size()))
+      fuzzsupport::fail("failure index out of range");
+    if (!first.is_null() && p["calls"][first.get<size_t>() - 1]["outcome"] != "FAILED")
       fuzzsupport::fail("first failure is not a failed call");
-    if (p.firstFailure >= 0 && p.problems.empty()) fuzzsupport::fail("a failure without a cause");
-    for (int i = 0; i < p.firstFailure; ++i)
-      if (p.calls[static_cast<size_t>(i)].outcome == doctor::CallOutcome::Failed)
-        fuzzsupport::fail("an earlier failure was passed over");
+    if (!first.is_null() && p["problems"].empty()) fuzzsupport::fail("a failure without a cause");
+    for (size_t i = 0; i + 1 < (first.is_null() ? p["calls"].size() + 1 : first.get<size_t>()); ++i)
+      if (p["calls"][i]["outcome"] == "FAILED") fuzzsupport::fail("an earlier failure was passed over");
   }
+  if (calls > prefixes) fuzzsupport::fail("a call without the line prefix");
   return 0;
 }

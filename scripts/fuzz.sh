@@ -18,7 +18,7 @@ build=${BUILD_DIR:-$(zorvan_build_dir "$root" -fuzz)}
 seconds=${1:-60}
 targets=${FUZZ_TARGETS:-"fuzz_properties fuzz_instance_name fuzz_trace fuzz_base_dir fuzz_trace_reader"}
 
-"$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev
+"$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev nlohmann-json3-dev
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DZORVAN_BUILD_FUZZERS=ON \
   -DZORVAN_BUILD_TESTS=OFF -DZORVAN_BUILD_TOOLS=OFF -DZORVAN_BUILD_BENCHMARKS=OFF \

@@ -2,8 +2,12 @@
 #ifndef ACS_DOCTOR_OPTIONS_H
 #define ACS_DOCTOR_OPTIONS_H
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 namespace doctor {
 
@@ -36,12 +40,15 @@ void printUsage(const char *program);
 // process's own JSON, with the verdict added.
 int checkInstallation(const Options &options);
 
-
 // acs-doctor --trace FILE: explains a captured trace log.
 // Prints each process's calls, the first failure and its cause. Returns
 // 0 when no call failed, 1 when one did, 2 when the file cannot be read or
 // holds no trace line.
 int explainTraceFile(const std::string &path, bool json, std::FILE *out, std::FILE *err);
+// A trace log's bytes read as what --trace --json prints; null when they
+// hold no trace line. owner: the trace file's owner, whose login files the
+// fixes name.
+nlohmann::json readTrace(const std::string &bytes, uid_t owner);
 
 }  // namespace doctor
 

@@ -1,10 +1,26 @@
+// acs-doctor --trace FILE: a trace log read back as calls. Per process,
+// the ACS calls in the order they were made, each with its result and
+// whether the library or the back end gave it; for the first failure, its
+// cause, from the same table of causes the live check uses.
+//
+// A trace line is "LIBDB2ACS-<pid>: mm/dd/yy hh:mm:ss <tag>: <message>".
+// Lines of several processes may interleave, a line may be cut at the
+// formatting limit, the last one may still be being written, and anything
+// else may have been appended to the file; none of that stops the reading.
 #include "options.h"
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "acs_return_codes.h"
+#include "explain.h"
 #include "render.h"
 #include "subject.h"
-#include "trace_calls.h"
+#include "trace_line.h"
+#include "zorvan/discovery.h"
 
 namespace doctor {
 
@@ -12,36 +28,156 @@ namespace {
 
 using nlohmann::json;
 
-std::string source(const TracedCall &c) {
-  if (c.notBound || c.bindingFailed) return "library";
-  if (c.forwarded) return "back end";
-  return c.function == "db2ACSQueryApiVersion" ? "library" : "";
+struct Call {
+  const EntryPoint *entry = nullptr;
+  bool finished = false;
+  int rc = 0;
+  bool notBound = false;           // the library failed it: no back end bound
+  bool forwarded = false;          // the back end was called and gave rc
+  bool bindingFailed = false;      // db2ACSInitialize could not bind
+  std::vector<std::string> inner;  // "tag: message" of the loader and discovery
+};
+
+struct Process {
+  long pid = 0;
+  std::vector<Call> calls;
+  std::string registry;  // as its db2ACSInitialize logged it
+};
+
+const EntryPoint *entryOfTag(const std::string &tag) {
+  for (const EntryPoint &e : kEntryPoints)
+    if (tag == e.tag) return &e;
+  return nullptr;
 }
 
-json traceJson(const ParsedTrace &trace, const std::vector<TracedProcess> &processes) {
-  json doc = {{"exit_code", kExitBinds},
-              {"foreign_lines", trace.foreignLines},
-              {"partial_last_line", trace.partialLastLine},
-              {"processes", json::array()}};
-  for (const TracedProcess &p : processes) {
-    json calls = json::array();
-    for (std::size_t i = 0; i < p.calls.size(); ++i) {
-      const TracedCall &c = p.calls[i];
-      calls.push_back({{"index", i + 1},
-                       {"function", c.function},
-                       {"rc", c.finished ? json(c.rc) : json()},
-                       {"from", source(c)},
-                       {"outcome", outcomeName(c.outcome)}});
-    }
-    if (p.firstFailure >= 0) doc["exit_code"] = kExitDoesNotBind;
-    doc["processes"].push_back(
-        {{"pid", p.pid},
-         {"calls", calls},
-         {"first_failure", p.firstFailure < 0 ? json() : json(p.firstFailure + 1)},
-         {"problems", problemsJson(p.problems)}});
-  }
-  return doc;
+std::string codeText(int rc) {
+  const char *name = acsReturnCodeName(rc);
+  return std::to_string(rc) + (name != nullptr ? std::string(" (") + name + ")" : " (no published name)");
 }
+
+bool queryApi(const Call &call) { return call.entry == &kEntryPoints[0]; }
+
+bool failed(const Call &c) {
+  // DB2's contract: no further object matches the query.
+  bool endOfListing = std::string(c.entry->function) == "db2ACSGetNextObject" && c.rc == DB2ACS_RC_END_OF_DATA;
+  return c.finished && !queryApi(c) && (c.notBound || c.bindingFailed || (c.rc != DB2ACS_RC_OK && !endOfListing));
+}
+
+const char *outcome(const Call &c) {
+  if (!c.finished) return "unfinished (no leaving line)";
+  if (failed(c)) return "FAILED";
+  return c.rc == DB2ACS_RC_END_OF_DATA && !queryApi(c) ? "ok (end of the listing)" : "ok";
+}
+
+std::vector<Problem> whyItFailed(const Call &call, const std::string &registry, const Context &base) {
+  std::string function = call.entry->function;
+  if (call.bindingFailed) {
+    Facts f = interpret(call.inner);
+    f.registry = registry;
+    f.instancesDir = registry + "/Zorvan";
+    Context c = base;
+    c.registryFromVariable = registry != ZORVAN_DEFAULT_REGISTRY;
+    std::vector<Problem> problems = f.stage == Stage::Bound ? explainLoad(f, c) : explainDiscovery(f, c);
+    if (problems.empty()) problems.push_back(describe("discovery-failed", {}));
+    return problems;
+  }
+  if (call.notBound)
+    return {{Severity::Error,
+             function + " failed in the library with " + codeText(call.rc) +
+                 ": no back end was bound (db2ACSInitialize failed or was not called in this process).",
+             "Fix db2ACSInitialize first; check with acs-doctor --as-user " + base.user + "."}};
+  return {{Severity::Error,
+           function + " returned " + codeText(call.rc) + ": the error came from the back end (" + function +
+               "pp), not from this library.",
+           "Look up return code " + std::to_string(call.rc) + " in the back end's documentation and its own log."}};
+}
+
+// One record: a line of the library's, and one of its processes' calls.
+void readRecord(long pid, const std::string &tag, const std::string &message, std::vector<Process> &processes,
+                std::map<long, std::size_t> &byPid) {
+  auto found = byPid.emplace(pid, processes.size()).first;
+  if (found->second == processes.size()) processes.push_back(Process{pid, {}, ""});
+  Process &p = processes[found->second];
+  const EntryPoint *entry = entryOfTag(tag);
+  if (entry != nullptr && message == ZORVAN_TEXT_ENTERED) {
+    Call call;
+    call.entry = entry;
+    // db2ACSQueryApiVersion answers 1 at once and writes no leaving line.
+    call.finished = queryApi(call);
+    call.rc = call.finished ? 1 : 0;
+    p.calls.push_back(call);
+    return;
+  }
+  if (p.calls.empty()) return;
+  Call &call = p.calls.back();
+  if (entry == nullptr) {
+    call.inner.push_back(tag + ": " + message);
+    return;
+  }
+  if (entry != call.entry) return;
+  std::string leaving = textBefore(ZORVAN_TEXT_LEAVING_RESULT), qxreg = textBefore(ZORVAN_TEXT_QXREG);
+  if (startsWith(message, leaving) && std::sscanf(message.c_str() + leaving.size(), "%d", &call.rc) == 1) {
+    call.finished = true;
+  } else if (message == ZORVAN_TEXT_NOT_BOUND) {
+    call.notBound = true;
+  } else if (message == ZORVAN_TEXT_BINDING_FAILED) {
+    call.bindingFailed = true;
+  } else if (entry->calling != nullptr && message == entry->calling) {
+    call.forwarded = true;
+  } else if (startsWith(message, qxreg)) {
+    p.registry = message.substr(qxreg.size());
+    if (!p.registry.empty() && p.registry.back() == ']') p.registry.pop_back();
+  }
+}
+
+}  // namespace
+
+json readTrace(const std::string &bytes, uid_t owner) {
+  std::vector<Process> processes;
+  std::map<long, std::size_t> byPid;
+  std::size_t records = 0, foreign = 0;
+  std::istringstream lines(bytes);
+  for (std::string line; std::getline(lines, line);) {
+    long pid = 0;
+    std::string rest;
+    if (line.empty()) continue;  // the scan's messages end in a newline of their own
+    if (!zorvan::splitTraceLine(line, pid, rest)) {
+      ++foreign;
+      continue;
+    }
+    ++records;
+    // A tag cut at the formatting limit: the record is kept, without a message.
+    std::size_t colon = rest.find(": ");
+    bool whole = colon != std::string::npos && colon != 0;
+    readRecord(pid, whole ? rest.substr(0, colon) : rest, whole ? rest.substr(colon + 2) : "", processes, byPid);
+  }
+  Context context;
+  context.user = userName(owner);
+  context.uid = owner;
+  context.registryOrigin = "as the trace shows it";
+  // A trace root wrote says nothing of the instance owner's login files.
+  if (owner != 0) context.login = loginFilesOf(owner);
+  json doc = {{"exit_code", kExitBinds}, {"foreign_lines", foreign},
+              {"partial_last_line", !bytes.empty() && bytes.back() != '\n'}, {"processes", json::array()}};
+  for (const Process &p : processes) {
+    json calls = json::array(), first, problems = json::array();
+    for (std::size_t i = 0; i < p.calls.size(); ++i) {
+      const Call &c = p.calls[i];
+      std::string from = c.notBound || c.bindingFailed || queryApi(c) ? "library" : c.forwarded ? "back end" : "";
+      calls.push_back({{"index", i + 1}, {"function", c.entry->function},
+                       {"rc", c.finished ? json(c.rc) : json()}, {"from", from}, {"outcome", outcome(c)}});
+      if (first.is_null() && failed(c)) {
+        first = i + 1;
+        problems = problemsJson(whyItFailed(c, p.registry, context));
+        doc["exit_code"] = kExitDoesNotBind;
+      }
+    }
+    doc["processes"].push_back({{"pid", p.pid}, {"calls", calls}, {"first_failure", first}, {"problems", problems}});
+  }
+  return records == 0 ? json() : doc;
+}
+
+namespace {
 
 void renderText(const std::string &path, const json &doc, std::FILE *out) {
   std::size_t failing = 0;
@@ -77,15 +213,14 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
     std::fprintf(err, "acs-doctor: --trace %s: cannot read it: %s\n", path.c_str(), error.c_str());
     return kExitUsage;
   }
-  ParsedTrace trace = parseTrace(bytes);
-  if (trace.records.empty()) {
+  struct stat st;
+  json doc = readTrace(bytes, stat(path.c_str(), &st) == 0 ? st.st_uid : 0);
+  if (doc.is_null()) {
     std::fprintf(err, "acs-doctor: --trace %s: no trace lines in it (%s); a trace line starts "
                       "with LIBDB2ACS-<pid>:\n",
                  path.c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
     return kExitUsage;
   }
-  struct stat st;
-  json doc = traceJson(trace, tracedProcesses(trace, stat(path.c_str(), &st) == 0 ? st.st_uid : 0));
   if (asJson)
     writeJson(doc, out);
   else
