@@ -1,4 +1,4 @@
-#include "options.h"
+#include "doctor.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -15,9 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "checker.h"
 #include "explain.h"
-#include "render.h"
 #include "subject.h"
 
 namespace doctor {

@@ -1,4 +1,4 @@
-#include "checker.h"
+#include "doctor.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -11,7 +11,6 @@
 
 #include "db2acs_protocol.h"
 #include "explain.h"
-#include "render.h"
 #include "subject.h"
 #include "trust_chain.h"
 #include "zorvan/acs_types.h"

@@ -7,8 +7,7 @@
 // environment are left alone.
 #include <cstring>
 
-#include "checker.h"
-#include "options.h"
+#include "doctor.h"
 #include "zorvan/trace_sink.h"
 
 int main(int argc, char **argv) {

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "doctor.h"
 
 #include <cstdio>
 #include <utility>

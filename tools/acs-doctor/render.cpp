@@ -1,4 +1,4 @@
-#include "render.h"
+#include "doctor.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "checker.h"
+#include "doctor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

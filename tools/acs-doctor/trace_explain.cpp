@@ -7,7 +7,7 @@
 // Lines of several processes may interleave, a line may be cut at the
 // formatting limit, the last one may still be being written, and anything
 // else may have been appended to the file; none of that stops the reading.
-#include "options.h"
+#include "doctor.h"
 
 #include <sys/stat.h>
 
@@ -17,7 +17,6 @@
 
 #include "acs_return_codes.h"
 #include "explain.h"
-#include "render.h"
 #include "subject.h"
 #include "trace_line.h"
 #include "zorvan/discovery.h"
