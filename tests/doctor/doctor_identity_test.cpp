@@ -257,14 +257,18 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
     }
   }
 
-  // From outside, --pid of a process in the chroot checks in its tree.
+  // From outside, --pid of a process in the chroot checks in its tree,
+  // the library it has mapped included, named as that process names it.
+  testsupport::makeDirs(root + "/usr/lib");
+  testsupport::writeFile(root + "/usr/lib/libzorvan_db2acs.so", testsupport::readFile(ZORVAN_LIBRARY_PATH), 0755);
   pid_t sleeper = fork();
   if (sleeper == 0) {
     if (chroot(root.c_str()) != 0 || chdir("/home") != 0 || setgroups(0, nullptr) != 0 ||
         setgid(kNobody) != 0 || setuid(kNobody) != 0)
       _exit(125);
-    char program[] = "/usr/bin/sleep", seconds[] = "60", qxreg[] = "QXREG=/reg";
-    char *argv[] = {program, seconds, nullptr}, *envp[] = {qxreg, nullptr};
+    char program[] = "/usr/bin/sleep", seconds[] = "60", qxreg[] = "QXREG=/reg",
+         preload[] = "LD_PRELOAD=/usr/lib/libzorvan_db2acs.so";
+    char *argv[] = {program, seconds, nullptr}, *envp[] = {qxreg, preload, nullptr};
     execve(program, argv, envp);
     _exit(127);
   }
@@ -284,6 +288,9 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
   ASSERT_FALSE(doc.is_discarded()) << outside.out << outside.err;
   EXPECT_EQ(doc["identity"]["cwd"], "/home");
   EXPECT_EQ(doc["discovery"]["backend"]["path"], "/home/Base/libqxacsint.so");
+  EXPECT_EQ(doc["paths"]["acs_library"], "/usr/lib/libzorvan_db2acs.so");
+  EXPECT_EQ(doc["trust"]["chain"][0]["path"], "/") << doc["trust"];
+  EXPECT_CONTAINS(doc["trust"].dump(), "\"/usr/lib/libzorvan_db2acs.so\"");
   EXPECT_EQ(own.status, kUsage) << own.out << own.err;
   EXPECT_CONTAINS(own.err, "which only root can enter to check");
 }

@@ -6,9 +6,11 @@
 // The kernel decides AT_SECURE at exec, so these are real programs.
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +141,17 @@ class SetUidHost : public testing::Test {
     return copy;
   }
 
+  // A root-owned copy of program that its caller starts with a capability
+  // (CAP_NET_BIND_SERVICE, permitted and effective) and every id its own;
+  // "" when this file system or kernel keeps no file capabilities.
+  std::string capableCopy(const std::string &name, const char *program) {
+    std::string copy = privilegedCopy(name, 0, 0, 0755, program);
+    struct vfs_cap_data cap = {};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    return setxattr(copy.c_str(), "security.capability", &cap, sizeof cap, 0) == 0 ? copy : "";
+  }
+
   // Runs a backup with host as nobody in env; the trace starts empty.
   HostRun backup(const std::string &host, const Environment &env) {
     static int runs = 0;
@@ -260,6 +273,58 @@ TEST_F(SetUidHost, SetGroupIdHostRefusesTheCallersRegistry) {
 }
 
 #ifdef ACS_DOCTOR_PATH
+// A process raised by a file capability alone keeps every id of its
+// caller, yet the kernel starts it with AT_SECURE: the library refuses the
+// caller's registry there too, and the doctor, which can take on ids but
+// not capabilities, refuses to check as it rather than answer for a plain
+// process.
+TEST_F(SetUidHost, ProcessRaisedByACapabilityAloneIsRaised) {
+  std::string host = capableCopy("acs-host-cap", ACS_HOST_PATH), sleep = capableCopy("sleep-cap", "/bin/sleep");
+  if (host.empty() || sleep.empty()) GTEST_SKIP() << "this file system keeps no file capabilities";
+  pid_t sleeper = fork();
+  if (sleeper == 0) {
+    if (!testsupport::becomeUser(kNobody, kNobody, false)) _exit(125);
+    execl(sleep.c_str(), "sleep", "60", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  std::string proc = "/proc/" + std::to_string(sleeper), target;
+  for (int i = 0; i < 200 && target != sleep; ++i, usleep(10000)) {
+    char buf[4096];
+    ssize_t n = readlink((proc + "/exe").c_str(), buf, sizeof buf);
+    target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  std::string status = readFile(proc + "/status");
+  int doctorStatus = -1;
+  std::string err = "/tmp/out/doctor.err";
+#ifdef ACS_DOCTOR_PATH
+  pid_t doctor = fork();
+  if (doctor == 0) {
+    int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
+    execl(ACS_DOCTOR_PATH, "acs-doctor", "--pid", std::to_string(sleeper).c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  if (waitpid(doctor, &doctorStatus, 0) != doctor || !WIFEXITED(doctorStatus)) doctorStatus = -1;
+#endif
+  kill(sleeper, SIGKILL);
+  waitpid(sleeper, nullptr, 0);
+  // CAP_NET_BIND_SERVICE is bit 10.
+  if (status.find("CapPrm:\t0000000000000400") == std::string::npos)
+    GTEST_SKIP() << "file capabilities are not granted here (no_new_privs?): " << status;
+
+  HostRun run = backup(host, {caller_ + "/registry", ""});
+  EXPECT_TRUE(holds(run.trace, refusal(caller_ + "/registry",
+                                       caller_ + " is owned by uid 65534, the user who started the process")))
+      << testing::PrintToString(run.trace);
+  EXPECT_FALSE(holds(run.trace, loadedLine(caller_))) << testing::PrintToString(run.trace);
+#ifdef ACS_DOCTOR_PATH
+  EXPECT_EQ(WEXITSTATUS(doctorStatus), 2) << readFile(err);
+  EXPECT_NE(readFile(err).find("was given capabilities when it started, which this check cannot take on"),
+            std::string::npos)
+      << readFile(err);
+#endif
+}
+
 // acs-doctor --pid of a process with raised privileges checks with them,
 // and says what the library in that process does: what a set-user-ID or
 // set-group-ID acs-host run the same way gets.
