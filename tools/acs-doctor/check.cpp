@@ -170,16 +170,13 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
   if (exe < 0 && (path = reinterpret_cast<const char *>(getauxval(AT_EXECFN))) != nullptr)
     exe = open(path, O_RDONLY | O_CLOEXEC);
   if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
-  int fds[2];
-  pid_t pid = 0;
+  ChildRun run;
   std::string error;
-  bool forked = forkWithPipe(fds, pid, error);
-  if (forked && pid == 0) startChecker(exe, path, fds[1], subject, request.dump());
+  bool ran = runChild([&](int fd) { startChecker(exe, path, fd, subject, request.dump()); }, -1, run, error);
   close(exe);
-  if (!forked) return error;
-  std::istringstream lines(readAll(fds[0]));
-  close(fds[0]);
-  int status = waitFor(pid);
+  if (!ran) return error;
+  std::istringstream lines(run.output);
+  int status = run.status;
   std::vector<json> parts;
   for (std::string line; std::getline(lines, line);) {
     json part = json::parse(line, nullptr, false);

@@ -1,8 +1,8 @@
 #include "subject.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 namespace doctor {
 
@@ -23,34 +25,46 @@ void writeAll(int fd, const std::string &bytes) {
   }
 }
 
-bool readUntil(int fd, std::string &bytes, int seconds) {
+bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    error = std::string("pipe: ") + strerror(errno);
+    return false;
+  }
+  // Nothing buffered is written twice, by parent and child.
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    child(fds[1]);
+    _exit(127);
+  }
+  close(fds[1]);
+  if (pid < 0) {
+    error = std::string("fork: ") + strerror(errno);
+    close(fds[0]);
+    return false;
+  }
   time_t deadline = time(nullptr) + seconds;
   char buffer[4096];
   for (;;) {
     long left = static_cast<long>(deadline - time(nullptr));
-    if (seconds >= 0 && left <= 0) return false;
-    struct pollfd p = {fd, POLLIN, 0};
-    int ready = poll(&p, 1, seconds < 0 ? -1 : static_cast<int>(left * 1000));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    struct pollfd p = {fds[0], POLLIN, 0};
+    int ready = seconds >= 0 && left <= 0 ? 0 : poll(&p, 1, seconds < 0 ? -1 : static_cast<int>(left * 1000));
+    if (ready == 0) {
+      run.timedOut = true;
+      break;
+    }
+    ssize_t n = ready > 0 ? read(fds[0], buffer, sizeof buffer) : -1;
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return true;
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (n <= 0) break;
+    run.output.append(buffer, static_cast<std::size_t>(n));
   }
-}
-
-std::string readAll(int fd) {
-  std::string bytes;
-  readUntil(fd, bytes, -1);
-  return bytes;
-}
-
-int waitFor(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  close(fds[0]);
+  if (run.timedOut) kill(pid, SIGKILL);
+  while (waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
   }
-  return status;
+  return true;
 }
 
 std::vector<gid_t> ownGroups() {
@@ -61,34 +75,9 @@ std::vector<gid_t> ownGroups() {
 }
 
 std::string readFileBytes(const std::string &path, std::string &error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = strerror(errno);
-    return "";
-  }
-  std::string bytes = readAll(fd);
-  close(fd);
-  return bytes;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) error = strerror(errno);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool forkWithPipe(int fds[2], pid_t &pid, std::string &error) {
-  if (pipe(fds) != 0) {
-    error = std::string("pipe: ") + strerror(errno);
-    return false;
-  }
-  // Nothing buffered is written twice, by parent and child.
-  fflush(nullptr);
-  pid = fork();
-  if (pid < 0) {
-    error = std::string("fork: ") + strerror(errno);
-    close(fds[0]);
-    close(fds[1]);
-    return false;
-  }
-  if (pid == 0)
-    close(fds[0]);
-  else
-    close(fds[1]);
-  return true;
-}
 }  // namespace doctor

@@ -44,17 +44,14 @@ constexpr int kLoginShellSeconds = 20;
 
 // Runs script in user's login shell (runuser -l, else su -), stdin from
 // /dev/null; its stdout in output, its exit status in status. False with
-// error set when no such command could be started.
+// error set when no such command could be started or it did not finish.
 bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
                        int &status, std::string &error) {
-  int fds[2];
-  pid_t pid = 0;
-  if (!forkWithPipe(fds, pid, error)) return false;
-  if (pid == 0) {
+  auto login = [&](int fd) {
     int in = open("/dev/null", O_RDONLY);
     if (in >= 0) dup2(in, 0);
-    dup2(fds[1], 1);
-    close(fds[1]);
+    dup2(fd, 1);
+    close(fd);
     // One's own login needs no switch: a login shell with a clean
     // environment, as su - starts it.
     const struct passwd *pw = getpwnam(user.c_str());
@@ -65,32 +62,24 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
       if (chdir(pw->pw_dir) != 0) {
       }
       execle(pw->pw_shell, "-sh", "-c", script.c_str(), static_cast<char *>(nullptr), envp);
-      _exit(127);
+      return;
     }
     // runuser is su for root without authentication; older systems lack it.
-    const char *const runusers[] = {"/usr/sbin/runuser", "/sbin/runuser"};
-    for (const char *runuser : runusers)
+    for (const char *runuser : {"/usr/sbin/runuser", "/sbin/runuser"})
       execl(runuser, "runuser", "-l", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
-    const char *const sus[] = {"/bin/su", "/usr/bin/su"};
-    for (const char *su : sus)
+    for (const char *su : {"/bin/su", "/usr/bin/su"})
       execl(su, "su", "-", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
+  };
   // A profile that waits for input or hangs must not hang the doctor.
-  bool timedOut = !readUntil(fds[0], output, kLoginShellSeconds);
-  close(fds[0]);
-  if (timedOut) kill(pid, SIGKILL);
-  int raw = waitFor(pid);
-  if (timedOut) {
+  ChildRun run;
+  if (!runChild(login, kLoginShellSeconds, run, error)) return false;
+  output = run.output;
+  status = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+  if (run.timedOut)
     error = "the login shell did not finish within " + std::to_string(kLoginShellSeconds) + " s";
-    return false;
-  }
-  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  if (status == 127) {
+  else if (status == 127)
     error = "neither runuser nor su could be started";
-    return false;
-  }
-  return true;
+  return error.empty();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,18 +30,17 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
 // USER. An unreadable login environment is kept in loginError.
 Subject subjectFromLogin(const struct passwd *pw);
 
-// Forks a child with a pipe from it: in the child (pid 0) fds[1] is its
-// end to write; in the parent fds[0] is the end to read, fds[1] already
-// closed. False with error set when neither could be made.
-bool forkWithPipe(int fds[2], pid_t &pid, std::string &error);
-
+// What a child wrote to its pipe, and how it ended.
+struct ChildRun {
+  std::string output;
+  int status = 0;         // waitpid's
+  bool timedOut = false;  // killed when the time ran out
+};
+// Forks child(fd), fd the write end of a pipe, which must not return; reads
+// what it writes to end of file, or for at most seconds (< 0: no limit).
+// False with error set when no child could be started.
+bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error);
 void writeAll(int fd, const std::string &bytes);
-// Reads to end of file; false when that did not come within the time
-// (seconds < 0: no limit).
-bool readUntil(int fd, std::string &bytes, int seconds);
-std::string readAll(int fd);
-// waitpid's status, EINTR retried.
-int waitFor(pid_t pid);
 // This process's supplementary groups.
 std::vector<gid_t> ownGroups();
 
