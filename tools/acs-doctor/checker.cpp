@@ -53,22 +53,24 @@ json scanJson(const Facts &f) {
   return scan;
 }
 
+// Every path from the library DB2 loads to the back end, in discovery's
+// order, by its name in the report's "paths".
+const std::pair<trust::Role, const char *> kPaths[] = {
+    {trust::Role::Library, "acs_library"},        {trust::Role::Registry, "registry"},
+    {trust::Role::Instances, "instances"},        {trust::Role::Instance, "instance_dir"},
+    {trust::Role::InstanceBase, "instance_base"}, {trust::Role::Properties, "properties"},
+    {trust::Role::Home, "home"},                  {trust::Role::HomeBase, "base_dir"},
+    {trust::Role::Backend, "library"}};
+
 // Who besides root and the instance owner can change what DB2 runs: the
 // trust chain of the paths discovery reached (report "paths"; an empty one
 // was not reached) as report "trust" {"who", "chain"}, and report
 // "findings", each an error naming the path, its owner, its mode and who
 // can write it, with the chown/chmod that takes that away.
 void addTrust(json &report, uid_t owner, const std::string &ownerName) {
-  // Discovery's order; a path it did not reach decides nothing yet.
-  const std::pair<trust::Role, const char *> known[] = {
-      {trust::Role::Library, "acs_library"},   {trust::Role::Registry, "registry"},
-      {trust::Role::Instances, "instances"},    {trust::Role::Instance, "instance_dir"},
-      {trust::Role::InstanceBase, "instance_base"}, {trust::Role::Properties, "properties"},
-      {trust::Role::Home, "home"},              {trust::Role::HomeBase, "base_dir"},
-      {trust::Role::Backend, "library"}};
   std::vector<trust::Subject> subjects;
-  for (const auto &k : known) {
-    std::string path = report["paths"].value(k.second, "");
+  for (const auto &k : kPaths) {
+    std::string path = report["paths"][k.second];
     if (!path.empty()) subjects.push_back({k.first, path});
   }
   trust::TrustChain checked =
@@ -195,17 +197,12 @@ void runChecker(const char *requestText) {
                          {"base_dir", f.baseDir},
                          {"backend", {{"path", f.libraryPath}, {"executable", f.stage == Stage::Bound}}},
                          {"trace", trace}};
-  // Every path from the registry to the back end, absolute, for checks of
-  // who may change them.
-  report["paths"] = {{"acs_library", request.value("acs_library", "")},
-                     {"registry", f.registry},
-                     {"instances", f.instancesDir},
-                     {"instance_dir", f.instance.empty() ? "" : f.instancesDir + "/" + f.instance},
-                     {"instance_base", f.instance.empty() ? "" : f.instancesDir + "/" + f.instance + "/Base"},
-                     {"properties", f.propertiesPath},
-                     {"home", f.home},
-                     {"base_dir", f.baseDir},
-                     {"library", f.libraryPath}};
+  // Absolute, for checks of who may change them.
+  std::string instanceDir = f.instance.empty() ? "" : f.instancesDir + "/" + f.instance;
+  const std::string paths[] = {request.value("acs_library", ""), f.registry, f.instancesDir, instanceDir,
+                               instanceDir.empty() ? "" : instanceDir + "/Base", f.propertiesPath,
+                               f.home, f.baseDir, f.libraryPath};
+  for (std::size_t i = 0; i < std::size(paths); ++i) report["paths"][kPaths[i].second] = paths[i];
   report.update(tmp);  // "trace_file" and "markers"
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
