@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -110,13 +111,8 @@ ProcessAs::ProcessAs(uid_t uid, gid_t gid, const std::vector<std::string> &envir
     _exit(127);
   }
   // The checks read /proc/<pid>/environ: wait until the exec has happened.
-  for (int i = 0; i < 200; ++i) {
-    std::string exe(256, '\0');
-    ssize_t n = readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), &exe[0], exe.size());
-    if (n > 0 && exe.compare(0, static_cast<std::size_t>(n), "/usr/bin/sleep") == 0) break;
-    if (n > 0 && exe.compare(0, static_cast<std::size_t>(n), "/bin/sleep") == 0) break;
-    usleep(10000);
-  }
+  char sleepPath[PATH_MAX];
+  testsupport::waitForExec(pid_, realpath("/bin/sleep", sleepPath) != nullptr ? sleepPath : "/bin/sleep");
 }
 
 ProcessAs::~ProcessAs() {

@@ -272,12 +272,7 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
     execve(program, argv, envp);
     _exit(127);
   }
-  std::string exe = "/proc/" + std::to_string(sleeper) + "/exe", ran = root + "/usr/bin/sleep", target;
-  for (int i = 0; i < 200 && target != ran; ++i, usleep(10000)) {
-    char buf[4096];
-    ssize_t n = readlink(exe.c_str(), buf, sizeof buf);
-    target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
-  }
+  testsupport::waitForExec(sleeper, root + "/usr/bin/sleep");
   DoctorResult outside = runDoctor({"--pid", std::to_string(sleeper), "--json"});
   // Its own user cannot enter the chroot: refused, not answered for the wrong tree.
   DoctorResult own = runDoctor({"--pid", std::to_string(sleeper)}, kNobody, kNobody);

@@ -287,13 +287,8 @@ TEST_F(SetUidHost, ProcessRaisedByACapabilityAloneIsRaised) {
     execl(sleep.c_str(), "sleep", "60", static_cast<char *>(nullptr));
     _exit(127);
   }
-  std::string proc = "/proc/" + std::to_string(sleeper), target;
-  for (int i = 0; i < 200 && target != sleep; ++i, usleep(10000)) {
-    char buf[4096];
-    ssize_t n = readlink((proc + "/exe").c_str(), buf, sizeof buf);
-    target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
-  }
-  std::string status = readFile(proc + "/status");
+  testsupport::waitForExec(sleeper, sleep);
+  std::string status = readFile("/proc/" + std::to_string(sleeper) + "/status");
   int doctorStatus = -1;
   std::string err = "/tmp/out/doctor.err";
 #ifdef ACS_DOCTOR_PATH
@@ -353,12 +348,7 @@ TEST_F(SetUidHost, DoctorChecksWithTheProcesssRaisedPrivileges) {
       _exit(127);
     }
     // The doctor reads /proc/<pid>: wait until the program runs.
-    std::string exe = "/proc/" + std::to_string(sleeper) + "/exe", target;
-    for (int i = 0; i < 200 && target != c.sleeper; ++i, usleep(10000)) {
-      char buf[4096];
-      ssize_t n = readlink(exe.c_str(), buf, sizeof buf);
-      target.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
-    }
+    testsupport::waitForExec(sleeper, c.sleeper);
     pid_t doctor = fork();
     if (doctor == 0) {
       int fd = open("/tmp/out/doctor.json", O_WRONLY | O_CREAT | O_TRUNC, 0644);

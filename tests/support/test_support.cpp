@@ -122,6 +122,16 @@ int runUnprivileged(const std::function<int()> &body) {
   return canActAsOtherUsers() ? runAs(body) : runInChild(body);
 }
 
+bool waitForExec(pid_t pid, const std::string &program) {
+  std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  for (int i = 0; i < 200; ++i, usleep(10000)) {
+    char target[4096];
+    ssize_t n = readlink(exe.c_str(), target, sizeof target);
+    if (n > 0 && program.compare(0, std::string::npos, target, static_cast<std::size_t>(n)) == 0) return true;
+  }
+  return false;
+}
+
 int runInChild(const std::function<int()> &body) {
   pid_t pid = fork();
   if (pid == 0) _exit(body());

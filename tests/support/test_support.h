@@ -59,6 +59,11 @@ int runUnprivileged(const std::function<int()> &body);
 // Runs body in a forked child as the same user; exit status as above.
 int runInChild(const std::function<int()> &body);
 
+// Waits (up to two seconds) until process pid runs program, as
+// /proc/<pid>/exe names it: a check that reads /proc/<pid> of a freshly
+// forked child must not see the parent's image. True when it does.
+bool waitForExec(pid_t pid, const std::string &program);
+
 // The command line for running one of the build's own programs: argv as it
 // is in a native build; in a cross build, behind the emulator the build runs
 // its tests under (the host cannot exec the target's binaries). Run the
