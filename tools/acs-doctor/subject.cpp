@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

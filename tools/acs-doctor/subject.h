@@ -36,9 +36,10 @@ struct ChildRun {
   int status = 0;         // waitpid's
   bool timedOut = false;  // killed when the time ran out
 };
-// Forks child(fd), fd the write end of a pipe, which must not return; reads
-// what it writes to end of file, or for at most seconds (< 0: no limit).
-// False with error set when no child could be started.
+// Forks child(fd), fd the write end of a pipe (a child that returns, as
+// after a failed exec, exits with 127); reads what it writes to end of
+// file, or for at most seconds (< 0: no limit), then kills it. False with
+// error set when no child could be started.
 bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error);
 void writeAll(int fd, const std::string &bytes);
 // This process's supplementary groups.
