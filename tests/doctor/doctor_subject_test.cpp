@@ -147,6 +147,30 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
 }
 
+// DB2's own login files source each other in one-line forms; the setting
+// that counts is the one the shell runs last, wherever its file is read.
+TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND);
+  TemporaryUser user("export QXREG=" + inst.registry() + "\n[ -f ~/.bashrc ] && . ~/.bashrc\n", "/bin/bash",
+                     ".bash_profile");
+  ASSERT_TRUE(user.created());
+  testsupport::makeDirs(user.home() + "/sqllib");
+  testsupport::writeFile(user.home() + "/sqllib/db2profile", "export ZORVAN_INST=Payroll\n");
+  testsupport::writeFile(user.home() + "/.bashrc",
+                         "if [ -f \"$HOME/sqllib/db2profile\" ]; then . \"$HOME/sqllib/db2profile\"; fi\n"
+                         "export ZORVAN_INST=instance001\n");
+  DoctorResult r = runDoctor({"--as-user", user.name()});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
+  std::string fix = r.firstFix();
+  EXPECT_EQ(fix, "As " + user.name() + ": sed -i '2s|.*|export ZORVAN_INST=Instance001|' " + user.home() +
+                     "/.bashrc, then restart the DB2 instance.");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+  EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
+}
+
 TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirstAndToUserprofile) {
   SKIP_UNLESS_ROOT("creates a login account");
   Installation inst;

@@ -26,11 +26,18 @@ Facts interpret(const std::vector<std::string> &messages);
 std::string textBefore(const char *format);
 bool startsWith(const std::string &text, const std::string &head);
 
+// A line of a login file.
+struct LoginLine {
+  std::string file;
+  int number;
+  std::string text;  // without its leading and trailing blanks
+};
+
 // The files a user's login shell reads, and what they source.
 struct LoginFiles {
   std::string user;
   std::string home;
-  std::vector<std::string> read;  // in reading order: the shell's files and what they source
+  std::vector<LoginLine> lines;   // every line, in the order the shell runs them
   std::string first;              // the file the shell reads first in the home directory
   std::string userprofile;        // <home>/sqllib/userprofile (usercshrc for csh), when it exists
   bool csh = false;               // a C shell: "setenv NAME value", not "export NAME=value"

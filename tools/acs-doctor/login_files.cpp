@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "explain.h"
 
@@ -51,41 +52,49 @@ std::string expand(std::string path, const std::string &home) {
   return path.empty() || path[0] == '/' ? path : home + "/" + path;
 }
 
-void readWithSources(const std::string &file, const std::string &home, std::vector<std::string> &out,
-                     int depth) {
-  if (std::find(out.begin(), out.end(), file) != out.end() || depth > 8 || !isFile(file)) return;
-  out.push_back(file);
+// The files a line sources: ". FILE" or "source FILE" wherever a command
+// may start, as in "[ -f ~/.bashrc ] && . ~/.bashrc" or "if [ -f F ]; then
+// . F; fi", which is how DB2's db2profile sources userprofile.
+std::vector<std::string> sourcedBy(const std::string &line) {
+  std::string spaced;
+  for (char ch : line) spaced += ch == ';' ? std::string(" ; ") : std::string(1, ch);
+  std::istringstream words(spaced);
+  std::vector<std::string> files;
+  bool commandStart = true, source = false;
+  for (std::string word; words >> word && word[0] != '#';) {
+    if (source) files.push_back(word);
+    source = commandStart && (word == "." || word == "source");
+    commandStart = word == ";" || word == "&&" || word == "||" || word == "then" || word == "else" ||
+                   word == "do" || word == "{" || word == ")";
+  }
+  return files;
+}
+
+// Every line of file in the order the shell runs it, a sourced file's
+// lines in the place that sources it.
+void readWithSources(const std::string &file, const std::string &home, std::vector<std::string> &read,
+                     std::vector<LoginLine> &lines, int depth) {
+  if (std::find(read.begin(), read.end(), file) != read.end() || depth > 8 || !isFile(file)) return;
+  read.push_back(file);
   std::ifstream in(file);
   std::string line;
-  while (std::getline(in, line)) {
-    std::string t = trimmed(line);
-    std::string rest;
-    if (t.compare(0, 2, ". ") == 0) rest = t.substr(2);
-    else if (t.compare(0, 7, "source ") == 0) rest = t.substr(7);
-    else continue;
-    rest = trimmed(rest);
-    readWithSources(expand(rest.substr(0, rest.find_first_of(" \t;")), home), home, out, depth + 1);
+  for (int number = 1; std::getline(in, line); ++number) {
+    lines.push_back({file, number, trimmed(line)});
+    for (const std::string &sourced : sourcedBy(lines.back().text))
+      readWithSources(expand(sourced, home), home, read, lines, depth + 1);
   }
 }
 
-// The last line, in reading order, that assigns name; line 0 when none does.
-struct Setting {
-  std::string file;
-  int line = 0;
-};
-Setting lastSetting(const LoginFiles &files, const std::string &name) {
-  Setting found;
-  for (const std::string &file : files.read) {
-    std::ifstream in(file);
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-      std::string t = trimmed(line);
-      if (t.compare(0, 7, "export ") == 0) t = trimmed(t.substr(7));
-      // csh: "setenv NAME value"
-      bool setenv = t.compare(0, 7, "setenv ") == 0;
-      if (setenv) t = trimmed(t.substr(7)) + " ";
-      if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) == 0) found = {file, number};
-    }
+// The last line the shell runs that assigns name; line 0 when none does.
+LoginLine lastSetting(const LoginFiles &files, const std::string &name) {
+  LoginLine found{"", 0, ""};
+  for (const LoginLine &l : files.lines) {
+    std::string t = l.text;
+    if (t.compare(0, 7, "export ") == 0) t = trimmed(t.substr(7));
+    // csh: "setenv NAME value"
+    bool setenv = t.compare(0, 7, "setenv ") == 0;
+    if (setenv) t = trimmed(t.substr(7)) + " ";
+    if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) == 0) found = l;
   }
   return found;
 }
@@ -113,16 +122,17 @@ LoginFiles loginFilesOf(uid_t uid) {
       f.first = f.home + "/" + name;
       break;
     }
+  std::vector<std::string> read;
   for (const std::string &file : f.csh ? std::vector<std::string>{"/etc/csh.cshrc", "/etc/csh.login", f.first,
                                                                    f.home + "/.login"}
                                        : std::vector<std::string>{"/etc/profile", f.first})
-    readWithSources(file, f.home, f.read, 0);
+    readWithSources(file, f.home, read, f.lines, 0);
   // DB2 sources it from the instance's db2profile (db2cshrc) for the
   // owner's settings.
   std::string userprofile = f.home + (f.csh ? "/sqllib/usercshrc" : "/sqllib/userprofile");
   if (isFile(userprofile)) {
     f.userprofile = userprofile;
-    readWithSources(f.userprofile, f.home, f.read, 0);
+    readWithSources(f.userprofile, f.home, read, f.lines, 0);
   }
   return f;
 }
@@ -134,13 +144,13 @@ std::string setVariableFix(const LoginFiles &files, const std::string &name,
     return (value.empty() ? "Unset " + name : "Set " + name + "=" + value) +
            " in the environment the DB2 instance starts with (acs-doctor --pid or --as-user names "
            "the file that sets it)" + restart;
-  Setting s = lastSetting(files, name);
-  std::string who = s.line != 0 && s.file.compare(0, files.home.size() + 1, files.home + "/") != 0
+  LoginLine s = lastSetting(files, name);
+  std::string who = s.number != 0 && s.file.compare(0, files.home.size() + 1, files.home + "/") != 0
                         ? "root"
                         : files.user;
   std::string line = files.csh ? "setenv " + name + " " + value : "export " + name + "=" + value;
-  if (s.line != 0)
-    return "As " + who + ": sed -i '" + std::to_string(s.line) + (value.empty() ? "d' " : "s|.*|" + line + "|' ") +
+  if (s.number != 0)
+    return "As " + who + ": sed -i '" + std::to_string(s.number) + (value.empty() ? "d' " : "s|.*|" + line + "|' ") +
            s.file + restart;
   if (value.empty())
     return "Unset " + name + " in the environment the DB2 instance starts with (no login file of " +
