@@ -21,6 +21,11 @@ const Row kRows[] = {
      "which a trace does not show, so the files it read cannot be found from here.",
      "Check the process itself: acs-doctor --pid <pid of a DB2 engine process of {user}>; and give "
      "QXREG an absolute path: {qxregFix}"},
+    {"registry-relative/live",
+     "QXREG is the relative path '{qxreg}', found from the working directory as {registry}; loading the "
+     "back end moves the process into its base directory for good, so the process's next "
+     "db2ACSInitialize looks for '{qxreg}' there.",
+     "Give QXREG the absolute path: {qxregFix}"},
     {"registry-mistyped/default",
      "QXREG names {registry}, which does not exist ({origin}); the default registry "
      ZORVAN_DEFAULT_REGISTRY " does exist.",

@@ -181,9 +181,20 @@ void runChecker(const char *requestText) {
                            : (context.registryFromVariable ? "QXREG " : "the default; QXREG ") +
                                  request["origins"].value("QXREG", "");
   // Root checking as itself is not DB2: its own login files are no fix.
-  if (request.value("source", "") != "self" || getuid() != 0) context.login = loginFilesOf(getuid());
+  if (request.value("source", "") != "self" || getuid() != 0) {
+    context.login = loginFilesOf(getuid());
+    context.login.environmentChecked = true;
+  }
 
   std::vector<Problem> problems = explainDiscovery(f, context);
+  // Loading the back end moves the process into the base directory for
+  // good: its next db2ACSInitialize looks a relative registry up there.
+  if (context.registryFromVariable && qxreg[0] != '/') {
+    Problem p = describe("registry-relative/live", {{"qxreg", visible(qxreg)}, {"registry", f.registry},
+                                                    {"qxregFix", setVariableFix(context.login, "QXREG", f.registry)}});
+    p.severity = Severity::Warning;
+    problems.push_back(p);
+  }
   json tmp = inspectTmp(problems);
   report["discovery"] = {{"result", stageName(f.stage)},
                          {"found", f.stage == Stage::Bound},

@@ -41,6 +41,9 @@ struct LoginFiles {
   std::string first;              // the file the shell reads first in the home directory
   std::string userprofile;        // <home>/sqllib/userprofile (usercshrc for csh), when it exists
   bool csh = false;               // a C shell: "setenv NAME value", not "export NAME=value"
+  // The check has the subject's environment (getenv): a setting that
+  // gives another value than it has is named as not its source.
+  bool environmentChecked = false;
 };
 
 // For the user with that uid (empty when it has no passwd entry).

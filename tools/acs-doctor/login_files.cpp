@@ -1,4 +1,5 @@
 #include <grp.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -85,16 +86,26 @@ void readWithSources(const std::string &file, const std::string &home, std::vect
   }
 }
 
-// The last line the shell runs that assigns name; line 0 when none does.
-LoginLine lastSetting(const LoginFiles &files, const std::string &name) {
-  LoginLine found{"", 0, ""};
+// The last line the shell runs that assigns name, and the value it
+// assigns (unquoted; "$" when it is computed); line 0 when none does.
+struct Setting {
+  LoginLine line{"", 0, ""};
+  std::string value;
+};
+Setting lastSetting(const LoginFiles &files, const std::string &name) {
+  Setting found;
   for (const LoginLine &l : files.lines) {
     std::string t = l.text;
     if (t.compare(0, 7, "export ") == 0) t = trimmed(t.substr(7));
     // csh: "setenv NAME value"
     bool setenv = t.compare(0, 7, "setenv ") == 0;
     if (setenv) t = trimmed(t.substr(7)) + " ";
-    if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) == 0) found = l;
+    if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) != 0) continue;
+    std::string value = t.substr(name.size() + 1);
+    value = value.substr(0, value.find_first_of(" \t;"));
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+      value = value.substr(1, value.size() - 2);
+    found = {l, value.find_first_of("$`") == std::string::npos ? value : "$"};
   }
   return found;
 }
@@ -144,14 +155,26 @@ std::string setVariableFix(const LoginFiles &files, const std::string &name,
     return (value.empty() ? "Unset " + name : "Set " + name + "=" + value) +
            " in the environment the DB2 instance starts with (acs-doctor --pid or --as-user names "
            "the file that sets it)" + restart;
-  LoginLine s = lastSetting(files, name);
+  Setting found = lastSetting(files, name);
+  const LoginLine &s = found.line;
   std::string who = s.number != 0 && s.file.compare(0, files.home.size() + 1, files.home + "/") != 0
                         ? "root"
                         : files.user;
   std::string line = files.csh ? "setenv " + name + " " + value : "export " + name + "=" + value;
+  // A value the check has, but the line does not give: the process was
+  // started with another environment than its login shell's.
+  const char *now = files.environmentChecked ? getenv(name.c_str()) : nullptr;
+  bool elsewhere = files.environmentChecked && s.number != 0 && found.value != "$" &&
+                   (now == nullptr || found.value != now);
+  std::string checked = now == nullptr ? name + " unset" : name + "=" + now;
+  std::string login = "restart the DB2 instance from a login shell of " + files.user + " (su - " + files.user + ")";
+  if (elsewhere && found.value == value)
+    return s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + value + ", but the " +
+           checked + " checked does not come from it: " + login + ".";
   if (s.number != 0)
     return "As " + who + ": sed -i '" + std::to_string(s.number) + (value.empty() ? "d' " : "s|.*|" + line + "|' ") +
-           s.file + restart;
+           s.file + (elsewhere ? ", then " + login + " (the " + checked + " checked does not come from that line, "
+                                 "which sets " + found.value + ")." : restart);
   if (value.empty())
     return "Unset " + name + " in the environment the DB2 instance starts with (no login file of " +
            files.user + " sets it)" + restart;
