@@ -140,6 +140,36 @@ TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
   }
 }
 
+// The dynamic loader searches LD_LIBRARY_PATH for every library the back
+// end needs, and what the back end brings along runs in DB2's process too.
+TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
+  SKIP_UNLESS_ROOT("starts a process as nobody");
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(NEEDS_DEP_BACKEND);
+  std::string open = testsupport::makeTempDir("open"), deps = testsupport::makeTempDir("deps");
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0777);
+  doctortest::ProcessAs agent(kNobody, kNobody,
+                              {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=" + open + ":" + deps}, "/");
+  auto check = [&] {
+    DoctorResult r = runDoctor({"--pid", std::to_string(agent.pid()), "--load", "--json"});
+    nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
+    return doc.is_discarded() ? nlohmann::json::object() : doc;
+  };
+  nlohmann::json doc = check();
+  EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
+  EXPECT_EQ(doc.at("load").at("libraries"), nlohmann::json::array({deps + "/libqxdep.so"}));
+  std::string causes;
+  for (const auto &f : doc.at("findings")) causes += f.value("cause", "") + "\n";
+  EXPECT_CONTAINS(causes, open + " (a directory in LD_LIBRARY_PATH, owner root:root, mode 0777)");
+  EXPECT_CONTAINS(causes, deps + "/libqxdep.so (a library the back end loads, owner root:root, mode 0777)");
+  for (const auto &f : doc.at("findings"))
+    EXPECT_EQ(std::system(f.value("fix", "false").c_str()), 0) << f.dump();
+  EXPECT_EQ(check().value("exit_code", -1), kBinds);
+}
+
 TEST(DoctorTrust, VerboseShowsTheWholeChain) {
   SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
   OwnedInstallation inst;

@@ -190,6 +190,9 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
     return "the checking process as " + subject.user + " " + ended + " without a report";
   report = parts[0];
   report["load"] = parts.size() > 1 ? parts[1]["load"] : json();
+  // The load's trust chain adds the libraries the back end brought along.
+  if (parts.size() > 1)
+    for (const char *key : {"trust", "findings"}) report[key] = parts[1][key];
   for (const json &p : parts.size() > 1 ? parts[1]["problems"] : json::array()) report["problems"].push_back(p);
   std::string lib = report["paths"]["library"];
   if (parts.size() > 1 || !request.value("load", false) || lib.empty()) return "";
@@ -277,6 +280,13 @@ int checkInstallation(const Options &o) {
                      "The working directory " + report["cwd_error"].get<std::string>() +
                          " could not be entered; relative paths were resolved elsewhere.",
                      "Check with --pid while DB2 runs."});
+  if (report["trust"]["outside"].get<std::size_t>() != 0)
+    notes.push_back({Severity::Note,
+                     std::to_string(report["trust"]["outside"].get<std::size_t>()) +
+                         " of the paths DB2 depends on belong to a user or group outside this user namespace "
+                         "(shown as the overflow id), so who can change them was not judged.",
+                     "Check from the host itself, as root there: acs-doctor --pid <pid of a DB2 engine process>",
+                     "owner-outside-namespace"});
   for (const json &n : problemsJson(notes)) report["problems"].push_back(n);
   report["checked_as"] = subjectJson(subject);
   report["vm_name"] = o.haveVmName ? json(o.vmName) : json();

@@ -3,11 +3,14 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <link.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "db2acs_protocol.h"
 #include "explain.h"
@@ -62,25 +65,45 @@ const std::pair<trust::Role, const char *> kPaths[] = {
     {trust::Role::Home, "home"},                  {trust::Role::HomeBase, "base_dir"},
     {trust::Role::Backend, "library"}};
 
-// Who besides root and the instance owner can change what DB2 runs: the
-// trust chain of the paths discovery reached (report "paths"; an empty one
-// was not reached) as report "trust" {"who", "chain"}, and report
-// "findings", each an error naming the path, its owner, its mode and who
-// can write it, with the chown/chmod that takes that away.
-void addTrust(json &report, uid_t owner, const std::string &ownerName) {
+// The subjects of the trust chain: the paths discovery reached (report
+// "paths"; an empty one was not reached), and the directories of
+// LD_LIBRARY_PATH, which the dynamic loader searches for every library
+// the back end needs (not with raised privileges, where it ignores it; an
+// empty entry is the working directory, the base directory by then).
+std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir) {
   std::vector<trust::Subject> subjects;
   for (const auto &k : kPaths) {
     std::string path = report["paths"][k.second];
     if (!path.empty()) subjects.push_back({k.first, path});
   }
+  const char *search = getauxval(AT_SECURE) == 0 ? getenv("LD_LIBRARY_PATH") : nullptr;
+  std::string dirs = search != nullptr ? search : "";
+  for (std::size_t at = 0; search != nullptr && at <= dirs.size();) {
+    std::size_t end = std::min(dirs.find(':', at), dirs.size());
+    subjects.push_back({trust::Role::SearchPath, absolute(end == at ? "." : dirs.substr(at, end - at), baseDir)});
+    at = end + 1;
+  }
+  return subjects;
+}
+
+// Who besides root and the effective user (whose privileges the back end
+// gets) can change what DB2 runs: "trust" {"who", "chain", "outside" (how
+// many paths belong to ids outside this user namespace)} and "findings",
+// each an error naming the path, its owner, its mode and who can write it,
+// with the chown/chmod that takes that away.
+json trustOf(const std::vector<trust::Subject> &subjects) {
+  std::string ownerName = userName(geteuid());
   trust::TrustChain checked =
-      trust::checkTrustChain({owner, ownerName}, subjects, trust::Accounts::fromSystem());
+      trust::checkTrustChain({geteuid(), ownerName}, subjects, trust::Accounts::fromSystem());
   std::vector<trust::Entry> found = checked.findings();
   json chain = json::array(), findings = json::array();
-  for (const trust::Entry &e : checked.chain)
+  std::size_t outside = 0;
+  for (const trust::Entry &e : checked.chain) {
     chain.push_back({{"path", e.path}, {"role", e.role}, {"kind", e.kind}, {"owner", e.ownerName},
                      {"group", e.groupName}, {"mode", e.mode},
                      {"who", e.who.empty() ? json() : json(e.who)}, {"verdict", e.verdict}});
+    outside += e.outside ? 1 : 0;
+  }
   for (const trust::Entry &e : found) {
     std::string what = e.kind == "missing"
                            ? " (" + e.role + ") is missing, and " + e.who
@@ -90,27 +113,36 @@ void addTrust(json &report, uid_t owner, const std::string &ownerName) {
                         {"cause", e.path + what + ", and with it the code DB2 runs as " + ownerName},
                         {"fix", e.fix}});
   }
-  std::size_t outside = 0;
-  for (const trust::Entry &e : checked.chain) outside += e.outside ? 1 : 0;
-  if (outside != 0)
-    report["problems"].push_back(
-        {{"severity", "note"}, {"id", "owner-outside-namespace"},
-         {"cause", std::to_string(outside) + " of the paths DB2 depends on belong to a user or group outside "
-                   "this user namespace (shown as the overflow id), so who can change them was not judged."},
-         {"fix", "Check from the host itself, as root there: acs-doctor --pid <pid of a DB2 engine process>"}});
-  report["trust"] = {{"who", trust::whoCanChange(found)}, {"chain", chain}};
-  report["findings"] = findings;
+  return {{"trust", {{"who", trust::whoCanChange(found)}, {"chain", chain}, {"outside", outside}}},
+          {"findings", findings}};
+}
+
+int addObject(struct dl_phdr_info *info, std::size_t, void *names) {
+  if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0')
+    static_cast<std::vector<std::string> *>(names)->push_back(info->dlpi_name);
+  return 0;
 }
 
 // dlopen(path, RTLD_LAZY) from the back end's own directory, as the
 // library does, then each entry point in its resolution order.
-json loadBackend(Facts &f, const Context &context) {
+json loadBackend(Facts &f, const Context &context, std::vector<trust::Subject> subjects) {
   f.loadTried = true;
   int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (!f.baseDir.empty() && chdir(f.baseDir.c_str()) != 0) {
   }
+  std::vector<std::string> before, after;
+  dl_iterate_phdr(addObject, &before);
   void *handle = dlopen(f.libraryPath.c_str(), RTLD_LAZY);
   const char *why = handle == nullptr ? dlerror() : nullptr;
+  dl_iterate_phdr(addObject, &after);
+  // What the back end brought along, each now a path DB2 runs.
+  json libraries = json::array();
+  for (const std::string &name : after) {
+    std::string path = absolute(name, f.baseDir);
+    if (std::find(before.begin(), before.end(), name) != before.end() || path == f.libraryPath) continue;
+    libraries.push_back(path);
+    subjects.push_back({trust::Role::Dependency, path});
+  }
   f.loaded = handle != nullptr;
   f.loadError = f.loaded ? "" : why != nullptr ? why : "dlopen failed";
   if (here >= 0 && fchdir(here) == 0) close(here);
@@ -123,9 +155,12 @@ json loadBackend(Facts &f, const Context &context) {
   }
   json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0},
                {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
-               {"entry_points", entries}, {"signal", nullptr}};
+               {"entry_points", entries}, {"libraries", libraries}, {"signal", nullptr}};
   if (!f.loaded) load["error"] = f.loadError;
-  return {{"load", load}, {"problems", problemsJson(explainLoad(f, context))}};
+  json part = trustOf(subjects);
+  part["load"] = load;
+  part["problems"] = problemsJson(explainLoad(f, context));
+  return part;
 }
 
 void send(const json &part) {
@@ -218,15 +253,15 @@ void runChecker(const char *requestText) {
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
-  // The back end runs with the effective user's privileges.
-  addTrust(report, geteuid(), userName(geteuid()));
+  std::vector<trust::Subject> subjects = trustSubjects(report, f.baseDir);
+  report.update(trustOf(subjects));
   send(report);
 
   if (request.value("load", false) && !f.libraryPath.empty()) {
     // A back end that kills the process is the finding; its core is not.
     struct rlimit noCore = {0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    send(loadBackend(f, context));
+    send(loadBackend(f, context, subjects));
   }
   _exit(0);
 }

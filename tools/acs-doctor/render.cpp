@@ -116,6 +116,7 @@ void loadDetails(std::FILE *out, const json &r) {
     std::fprintf(out, "  loaded; %zu of %zu entry points resolve\n", resolved, load["entry_points"].size());
     for (const json &e : load["entry_points"])
       if (!e["resolved"].get<bool>()) std::fprintf(out, "  missing: %s\n", text(e["symbol"]).c_str());
+    for (const json &l : load["libraries"]) std::fprintf(out, "  it loads %s\n", visible(text(l)).c_str());
   }
   if (load["loaded"].get<bool>() && !r["discovery"]["found"].get<bool>())
     std::fprintf(out, "  but DB2 would never load it: discovery stops first (%s), and "

@@ -214,6 +214,10 @@ const char *roleName(Role role) {
       return "the home's Base directory";
     case Role::Backend:
       return "the back end";
+    case Role::SearchPath:
+      return "a directory in LD_LIBRARY_PATH";
+    case Role::Dependency:
+      return "a library the back end loads";
   }
   return "";
 }

@@ -53,6 +53,8 @@ enum class Role {
   Home,          // the home directory .properties names
   HomeBase,      // <home>/Base
   Backend,       // <home>/Base/libqxacsint.so
+  SearchPath,    // a directory in LD_LIBRARY_PATH, searched for every library the process loads
+  Dependency,    // a library the back end loads
 };
 
 // "the registry directory", ".properties", ...
