@@ -6,11 +6,12 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     "${CMAKE_CURRENT_BINARY_DIR}/doctor/no-verify" OMIT db2ACSVerifypp)
 
   # A back end that needs libqxdep.so, found only through LD_LIBRARY_PATH
-  # (no run path), and one that aborts while being loaded.
+  # (no run path), one that aborts while being loaded, and one that never
+  # finishes loading.
   set(stub_dir "${CMAKE_CURRENT_BINARY_DIR}/doctor")
   add_library(doctor_qxdep SHARED doctor/qxdep.cpp)
   set_target_properties(doctor_qxdep PROPERTIES OUTPUT_NAME qxdep LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/deps")
-  foreach(stub needs_dep aborts)
+  foreach(stub needs_dep aborts hangs)
     add_library(doctor_backend_${stub} SHARED doctor/stub_backend.cpp)
     target_include_directories(doctor_backend_${stub} PRIVATE ${PROJECT_SOURCE_DIR}/include)
     set_target_properties(doctor_backend_${stub} PROPERTIES OUTPUT_NAME qxacsint
@@ -19,6 +20,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   target_compile_definitions(doctor_backend_needs_dep PRIVATE STUB_NEEDS_DEP)
   target_link_libraries(doctor_backend_needs_dep PRIVATE doctor_qxdep)
   target_compile_definitions(doctor_backend_aborts PRIVATE STUB_ABORTS)
+  target_compile_definitions(doctor_backend_hangs PRIVATE STUB_HANGS)
 
   zorvan_add_test(doctor_test
     SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
@@ -32,10 +34,11 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
     NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
+    HANGING_BACKEND="$<TARGET_FILE:doctor_backend_hangs>"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
     ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
-    doctor_backend_needs_dep doctor_backend_aborts)
+    doctor_backend_needs_dep doctor_backend_aborts doctor_backend_hangs)
 
   # The trace explainer, on traces acs-host makes with the library.
   zorvan_add_test(doctor_trace_test

@@ -104,6 +104,24 @@ TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
                                           std::to_string(SIGABRT));
 }
 
+// A back end that never finishes loading would hang DB2's process there;
+// the checking process is given --timeout seconds, then killed.
+TEST(DoctorSubject, BackEndThatNeverFinishesLoadingIsAFinding) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(HANGING_BACKEND);
+  DoctorResult r = runDoctor({"--load", "--timeout", "1", "--json"});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.err;
+  nlohmann::json doc = nlohmann::json::parse(r.out);
+  EXPECT_TRUE(doc.at("load").at("hung").get<bool>());
+  EXPECT_TRUE(doc.at("load").at("signal").is_null());
+  EXPECT_EQ(doc.at("problems")[0].at("id"), "backend-hangs-while-loading");
+  EXPECT_CONTAINS(doc.at("headline").get<std::string>(),
+                  "DB2's process would hang loading the back end (the checking process did not finish within 1 s");
+  // Without --load nothing of it runs.
+  EXPECT_EQ(runDoctor({"--timeout", "1"}).status, kBinds);
+}
+
 // One GetZorvanBaseDir call, as db2ACSInitialize makes it: the name and
 // the scan are traced from inside it, once each.
 TEST(DoctorSubject, DiscoveryRunsOnceAsDb2CallsIt) {

@@ -1,7 +1,9 @@
 // A back end with all fourteen entry points and nothing behind them, that
 // needs libqxdep.so (STUB_NEEDS_DEP) or aborts while it is being loaded
-// (STUB_ABORTS), as a back end whose constructor fails would.
+// (STUB_ABORTS), as a back end whose constructor fails would, or never
+// finishes loading (STUB_HANGS), as one whose constructor waits for good.
 #include <stdlib.h>
+#include <unistd.h>
 
 #ifdef STUB_NEEDS_DEP
 extern "C" int qxdep_value();
@@ -12,6 +14,11 @@ extern "C" int qxdep_value();
 
 #ifdef STUB_ABORTS
 __attribute__((constructor)) static void failWhileLoading() { abort(); }
+#endif
+#ifdef STUB_HANGS
+__attribute__((constructor)) static void waitWhileLoading() {
+  for (;;) pause();
+}
 #endif
 
 #define ACS_ENTRY_STUB(Name, Code, Label, Calling, Params, Args) \

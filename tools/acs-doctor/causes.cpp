@@ -145,6 +145,11 @@ const Row kRows[] = {
      "DB2's process would die here.",
      "Keep DB2 from loading it until its vendor has fixed its initialisation (as root: chmod a-x "
      "{lib}, so that db2ACSInitialize returns 11 instead), and look at it with: ldd {lib}"},
+    {"backend-hangs-while-loading",
+     "Loading the back end {lib} did not finish within {seconds} s: DB2's process would hang here, in "
+     "db2ACSInitialize.",
+     "Keep DB2 from loading it until its vendor has fixed its initialisation (as root: chmod a-x {lib}, so "
+     "that db2ACSInitialize returns 11 instead); to wait longer: acs-doctor --load --timeout SECONDS"},
     {"discovery-failed",
      "Discovery failed in an unexpected way (run with --verbose for the library's trace).",
      "Read the trace lines of GetZorvanBaseDir in the operator's guide's troubleshooting table."},

@@ -162,7 +162,7 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
 // directory itself. report gets the discovery part, with "load" and its
 // problems merged in; a checking process killed by a signal during --load
 // leaves load.signal set. Returns why no report came, "" when one did.
-std::string runCheckingProcess(const Subject &subject, const json &request, json &report) {
+std::string runCheckingProcess(const Subject &subject, const json &request, int seconds, json &report) {
   // Opened as the doctor: the build or install directory need not be
   // searchable for the subject to run the program in it.
   const char *path = nullptr;
@@ -172,7 +172,7 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
   if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
   ChildRun run;
   std::string error;
-  bool ran = runChild([&](int fd) { startChecker(exe, path, fd, subject, request.dump()); }, -1, run, error);
+  bool ran = runChild([&](int fd) { startChecker(exe, path, fd, subject, request.dump()); }, seconds, run, error);
   close(exe);
   if (!ran) return error;
   std::istringstream lines(run.output);
@@ -183,11 +183,13 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
     if (!part.is_discarded()) parts.push_back(part);
   }
   if (!parts.empty() && parts[0].contains("error")) return parts[0]["error"].get<std::string>();
-  int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  std::string ended = signal != 0 ? "was killed by signal " + std::to_string(signal)
-                                  : "ended with status " + std::to_string(WEXITSTATUS(status));
+  // Killed by us when the time ran out: the signal is not the finding.
+  int signal = WIFSIGNALED(status) && !run.timedOut ? WTERMSIG(status) : 0;
+  std::string ended = run.timedOut ? "did not finish within " + std::to_string(seconds) + " s"
+                      : signal != 0 ? "was killed by signal " + std::to_string(signal)
+                                    : "ended with status " + std::to_string(WEXITSTATUS(status));
   if (parts.empty() || !parts[0].contains("discovery"))
-    return "the checking process as " + subject.user + " " + ended + " without a report";
+    return "the checking process as " + subject.user + " " + ended + " and wrote no report";
   report = parts[0];
   report["load"] = parts.size() > 1 ? parts[1]["load"] : json();
   // The load's trust chain adds the libraries the back end brought along.
@@ -196,16 +198,18 @@ std::string runCheckingProcess(const Subject &subject, const json &request, json
   for (const json &p : parts.size() > 1 ? parts[1]["problems"] : json::array()) report["problems"].push_back(p);
   std::string lib = report["paths"]["library"];
   if (parts.size() > 1 || !request.value("load", false) || lib.empty()) return "";
-  // It died between the report and the load's result: in the back end.
+  // It died or hung between the report and the load's result: in the back end.
   std::string died = "the checking process " + ended + " while loading it";
-  report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", true},
+  report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", !run.timedOut},
+                    {"hung", run.timedOut},
                     {"complete", false}, {"entry_points", json::array()},
                     {"signal", signal != 0 ? json(signal) : json()},
                     {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}, {"error", died}};
-  Problem death = signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
-                              : describe("backend-killed-the-process",
-                                         {{"lib", lib}, {"signal", std::to_string(signal)},
-                                          {"signalName", strsignal(signal)}});
+  Problem death = run.timedOut ? describe("backend-hangs-while-loading", {{"lib", lib}, {"seconds", std::to_string(seconds)}})
+                  : signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
+                                : describe("backend-killed-the-process",
+                                           {{"lib", lib}, {"signal", std::to_string(signal)},
+                                            {"signalName", strsignal(signal)}});
   // The death comes first.
   report["problems"].insert(report["problems"].begin(), problemsJson({death})[0]);
   return "";
@@ -232,7 +236,9 @@ void judge(json &r) {
                " would wait while " + m["path"].get<std::string>() + " exists";
   bool binds = found && loadOk && waits.empty() && r["findings"].empty();
   std::string headline = "DB2 would NOT bind the back end";
-  if (!load.is_null() && load.value("died", false))
+  if (!load.is_null() && load.value("hung", false))
+    headline = "DB2's process would hang loading the back end (" + load["error"].get<std::string>() + ")";
+  else if (!load.is_null() && load.value("died", false))
     headline = "DB2's process would die loading the back end (" +
                (load["signal"].is_null() ? load["error"].get<std::string>()
                                          : "signal " + std::to_string(load["signal"].get<int>()) + ", " +
@@ -261,7 +267,7 @@ int checkInstallation(const Options &o) {
                   {"load", o.load}, {"origins", origins},
                   {"acs_library", subject.pid != 0 ? mappedLibrary(subject) : ""}};
   json report;
-  std::string error = runCheckingProcess(subject, request, report);
+  std::string error = runCheckingProcess(subject, request, o.timeout, report);
   if (!error.empty()) return refuse(error);
   // The check counts only when it ran as the identity asked for.
   const json &id = report["identity"];

@@ -23,6 +23,7 @@ constexpr int kExitUsage = 2;
 
 // The vmName field of the vendor-options record is 18 bytes, NUL included.
 constexpr std::size_t kVmNameMax = 17;
+constexpr int kDefaultTimeout = 60;
 
 struct Options {
   bool help = false;
@@ -35,6 +36,7 @@ struct Options {
   std::string asUser;
   std::string pid;
   std::string traceFile;  // --trace: explain this trace log instead
+  int timeout = kDefaultTimeout;  // seconds the checking process may take
 };
 
 // 0 on success, else kExitUsage after a message on stderr.

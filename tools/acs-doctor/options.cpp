@@ -18,7 +18,8 @@ int usageError(const char *program, const std::string &what) {
 
 void printUsage(const char *program) {
   std::printf(
-      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--json | --brief] [--verbose]\n"
+      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--timeout S] [--json | --brief]\n"
+      "       [--verbose]\n"
       "       %s --trace FILE [--json]\n"
       "Explains how DB2 would find and load the ACS back end on this host, with\n"
       "the library's own discovery code, and names the fix for each problem.\n"
@@ -38,6 +39,8 @@ void printUsage(const char *program) {
       "  --load          load the back end as the checked user would and check\n"
       "                  its fourteen entry points; runs its constructors (in the\n"
       "                  checking process)\n"
+      "  --timeout S     give the check S seconds (default %d); a back end that\n"
+      "                  loads no sooner is a finding: DB2's process would hang\n"
       "  --trace FILE    explain a captured trace log (/tmp/db2acstrace.log):\n"
       "                  each process's ACS calls, the first failure and its cause\n"
       "  --json          one JSON object on stdout instead of text\n"
@@ -54,7 +57,7 @@ void printUsage(const char *program) {
       "end kills the process loading it); 2 the check could not be made (usage\n"
       "error, another user's check without root, a process that cannot be read).\n"
       "With --trace: 0 no call failed, 1 one did, 2 usage error or unreadable file.\n",
-      program, program, kVmNameMax);
+      program, program, kVmNameMax, kDefaultTimeout);
 }
 
 int parseOptions(int argc, char **argv, Options &out) {
@@ -75,6 +78,14 @@ int parseOptions(int argc, char **argv, Options &out) {
         known = true;
       }
     if (known) continue;
+    std::string seconds;
+    if (args.name() == "--timeout") {
+      if (!args.value(seconds) || seconds.empty() || seconds.size() > 5 ||
+          seconds.find_first_not_of("0123456789") != std::string::npos || std::stoi(seconds) == 0)
+        return usageError(program, "--timeout needs a number of seconds, 1 to 99999");
+      out.timeout = std::stoi(seconds);
+      continue;
+    }
     if (args.name() != "--vm-name") return usageError(program, "unknown argument " + std::string(args.word()));
     if (!args.value(out.vmName)) return usageError(program, "--vm-name needs a name");
     if (out.vmName.size() > kVmNameMax)
@@ -85,7 +96,8 @@ int parseOptions(int argc, char **argv, Options &out) {
   if (!out.pid.empty() && !out.asUser.empty())
     return usageError(program, "--pid and --as-user name two different checks; give one");
   if (out.json && out.brief) return usageError(program, "--json and --brief are two outputs; give one");
-  if (!out.traceFile.empty() && (!out.pid.empty() || !out.asUser.empty() || out.load || out.haveVmName || out.brief))
+  if (!out.traceFile.empty() && (!out.pid.empty() || !out.asUser.empty() || out.load || out.haveVmName || out.brief ||
+                                 out.timeout != kDefaultTimeout))
     return usageError(program, "--trace reads a trace log; it takes only --json");
   return 0;
 }

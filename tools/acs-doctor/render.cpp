@@ -104,8 +104,9 @@ void loadDetails(std::FILE *out, const json &r) {
     return;
   }
   std::fprintf(out, "\nBack end load (--load): %s\n", visible(text(load["path"])).c_str());
-  if (load.value("died", false)) {
-    std::fprintf(out, "  %s: DB2's process would die here\n", text(load["error"]).c_str());
+  if (load.value("died", false) || load.value("hung", false)) {
+    std::fprintf(out, "  %s: DB2's process would %s here\n", text(load["error"]).c_str(),
+                 load.value("hung", false) ? "hang" : "die");
   } else if (!load["found"].get<bool>()) {
     std::fprintf(out, "  not found\n");
   } else if (!load["loaded"].get<bool>()) {
