@@ -168,6 +168,18 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
   for (const auto &f : doc.at("findings"))
     EXPECT_EQ(std::system(f.value("fix", "false").c_str()), 0) << f.dump();
   EXPECT_EQ(check().value("exit_code", -1), kBinds);
+
+  // In a sticky directory anyone may still add a library: /tmp stays as
+  // it is and leaves the search instead.
+  doctortest::ProcessAs shared(kNobody, kNobody, {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=/tmp:" + deps}, "/");
+  DoctorResult r = runDoctor({"--pid", std::to_string(shared.pid()), "--json"});
+  nlohmann::json sticky = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(sticky.is_discarded()) << r.out << r.err;
+  ASSERT_EQ(sticky.at("findings").size(), 1u) << sticky.dump(1);
+  EXPECT_CONTAINS(sticky.at("findings")[0].value("cause", ""), "/tmp (a directory in LD_LIBRARY_PATH");
+  // nobody has no home directory, so no login file to name.
+  EXPECT_CONTAINS(sticky.at("findings")[0].value("fix", ""),
+                  "Set LD_LIBRARY_PATH=" + deps + " in the environment the DB2 instance starts with");
 }
 
 TEST(DoctorTrust, VerboseShowsTheWholeChain) {

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,24 +66,30 @@ const std::pair<trust::Role, const char *> kPaths[] = {
     {trust::Role::Home, "home"},                  {trust::Role::HomeBase, "base_dir"},
     {trust::Role::Backend, "library"}};
 
+// LD_LIBRARY_PATH's entries as the dynamic loader takes them: none with
+// raised privileges, where it ignores the variable; an empty one is the
+// working directory, the base directory by the time the back end loads.
+std::vector<std::string> searchPath(const std::string &baseDir) {
+  const char *value = getauxval(AT_SECURE) == 0 ? getenv("LD_LIBRARY_PATH") : nullptr;
+  std::string all = value != nullptr ? value : "";
+  std::vector<std::string> dirs;
+  for (std::size_t at = 0, end = 0; value != nullptr && at <= all.size(); at = end + 1) {
+    end = std::min(all.find(':', at), all.size());
+    dirs.push_back(absolute(end == at ? "." : all.substr(at, end - at), baseDir));
+  }
+  return dirs;
+}
+
 // The subjects of the trust chain: the paths discovery reached (report
-// "paths"; an empty one was not reached), and the directories of
-// LD_LIBRARY_PATH, which the dynamic loader searches for every library
-// the back end needs (not with raised privileges, where it ignores it; an
-// empty entry is the working directory, the base directory by then).
+// "paths"; an empty one was not reached), and the directories the dynamic
+// loader searches for every library the back end needs.
 std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir) {
   std::vector<trust::Subject> subjects;
   for (const auto &k : kPaths) {
     std::string path = report["paths"][k.second];
     if (!path.empty()) subjects.push_back({k.first, path});
   }
-  const char *search = getauxval(AT_SECURE) == 0 ? getenv("LD_LIBRARY_PATH") : nullptr;
-  std::string dirs = search != nullptr ? search : "";
-  for (std::size_t at = 0; search != nullptr && at <= dirs.size();) {
-    std::size_t end = std::min(dirs.find(':', at), dirs.size());
-    subjects.push_back({trust::Role::SearchPath, absolute(end == at ? "." : dirs.substr(at, end - at), baseDir)});
-    at = end + 1;
-  }
+  for (const std::string &dir : searchPath(baseDir)) subjects.push_back({trust::Role::SearchPath, dir});
   return subjects;
 }
 
@@ -91,7 +98,8 @@ std::vector<trust::Subject> trustSubjects(const json &report, const std::string 
 // many paths belong to ids outside this user namespace)} and "findings",
 // each an error naming the path, its owner, its mode and who can write it,
 // with the chown/chmod that takes that away.
-json trustOf(const std::vector<trust::Subject> &subjects) {
+json trustOf(const std::vector<trust::Subject> &subjects, const LoginFiles &login,
+             const std::string &baseDir) {
   std::string ownerName = userName(geteuid());
   trust::TrustChain checked =
       trust::checkTrustChain({geteuid(), ownerName}, subjects, trust::Accounts::fromSystem());
@@ -104,7 +112,17 @@ json trustOf(const std::vector<trust::Subject> &subjects) {
                      {"who", e.who.empty() ? json() : json(e.who)}, {"verdict", e.verdict}});
     outside += e.outside ? 1 : 0;
   }
-  for (const trust::Entry &e : found) {
+  for (trust::Entry &e : found) {
+    // A shared sticky directory such as /tmp stays open: it leaves
+    // LD_LIBRARY_PATH instead.
+    struct stat st;
+    if (e.role == trust::roleName(trust::Role::SearchPath) && lstat(e.path.c_str(), &st) == 0 &&
+        (st.st_mode & S_ISVTX) != 0) {
+      std::string rest;
+      for (const std::string &dir : searchPath(baseDir))
+        if (dir != e.path) rest += (rest.empty() ? "" : ":") + dir;
+      e.fix = setVariableFix(login, "LD_LIBRARY_PATH", rest);
+    }
     std::string what = e.kind == "missing"
                            ? " (" + e.role + ") is missing, and " + e.who
                            : " (" + e.role + ", owner " + e.ownerName + ":" + e.groupName + ", mode " +
@@ -157,7 +175,7 @@ json loadBackend(Facts &f, const Context &context, std::vector<trust::Subject> s
                {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
                {"entry_points", entries}, {"libraries", libraries}, {"signal", nullptr}};
   if (!f.loaded) load["error"] = f.loadError;
-  json part = trustOf(subjects);
+  json part = trustOf(subjects, context.login, f.baseDir);
   part["load"] = load;
   part["problems"] = problemsJson(explainLoad(f, context));
   return part;
@@ -253,8 +271,9 @@ void runChecker(const char *requestText) {
   report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
-  std::vector<trust::Subject> subjects = trustSubjects(report, f.baseDir);
-  report.update(trustOf(subjects));
+  std::string searchFrom = f.baseDir.empty() ? cwd : f.baseDir;
+  std::vector<trust::Subject> subjects = trustSubjects(report, searchFrom);
+  report.update(trustOf(subjects, context.login, searchFrom));
   send(report);
 
   if (request.value("load", false) && !f.libraryPath.empty()) {

@@ -115,7 +115,9 @@ Setting lastSetting(const LoginFiles &files, const std::string &name) {
 LoginFiles loginFilesOf(uid_t uid) {
   LoginFiles f;
   const struct passwd *pw = getpwuid(uid);
-  if (pw == nullptr) return f;
+  struct stat home;
+  // A user without a home directory (/nonexistent) has no login files to edit.
+  if (pw == nullptr || stat(pw->pw_dir, &home) != 0 || !S_ISDIR(home.st_mode)) return f;
   f.user = pw->pw_name;
   f.home = pw->pw_dir;
   std::string shell = pw->pw_shell;

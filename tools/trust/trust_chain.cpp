@@ -58,7 +58,7 @@ class Judge {
     if (lstat(place.path.c_str(), &st) != 0) {
       judgeMissing(place, entry);
     } else {
-      judgeExisting(place.path, st, entry);
+      judgeExisting(place.path, st, entry, place.own && place.role == Role::SearchPath);
     }
     std::vector<std::string> phrases;
     for (const Writer &writer : entry.writers) phrases.push_back(writer.phrase);
@@ -115,7 +115,9 @@ class Judge {
     return writers;
   }
 
-  void judgeExisting(const std::string &path, const struct stat &st, Entry &entry) const {
+  // searched: a directory the dynamic loader searches, where others adding
+  // an entry is the danger itself: a library put there is found first.
+  void judgeExisting(const std::string &path, const struct stat &st, Entry &entry, bool searched) const {
     entry.owner = st.st_uid;
     entry.group = st.st_gid;
     entry.ownerName = accounts_.userName(st.st_uid);
@@ -137,7 +139,7 @@ class Judge {
     if (ownerCounts && !trusted(st.st_uid) && accounts_.userMapped(st.st_uid))
       entry.writers.push_back(
           {Writer::Kind::Owner, "its owner " + entry.ownerName, entry.ownerName});
-    bool sticky = dir && (st.st_mode & S_ISVTX) != 0;
+    bool sticky = dir && (st.st_mode & S_ISVTX) != 0 && !searched;
     if (!link && !sticky)
       for (const Writer &writer : bitWriters(path, st)) entry.writers.push_back(writer);
 
@@ -147,6 +149,8 @@ class Judge {
       (writer.kind == Writer::Kind::Owner ? chown : chmod) = true;
     std::string chownCommand = std::string(link ? "chown -h" : "chown") + " root:root " + quoted;
     std::string chmodCommand = "chmod go-w " + quoted;
+    // A shared sticky directory such as /tmp stays open: it leaves the search instead.
+    if (searched && (st.st_mode & S_ISVTX) != 0) chmodCommand = "take " + quoted + " out of LD_LIBRARY_PATH";
     entry.fix = chown && chmod ? chownCommand + " && " + chmodCommand
                 : chown        ? chownCommand
                 : chmod        ? chmodCommand
