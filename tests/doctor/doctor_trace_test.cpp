@@ -209,6 +209,24 @@ TEST(DoctorTrace, LinesCutAtTheFormattingLimitAreStillRead) {
   EXPECT_FALSE(process.at("problems").empty());
 }
 
+// A DB2 process that died in the back end's constructors left no line
+// after "Library to be loaded": nothing failed, but that is where it stopped.
+TEST(DoctorTrace, ProcessThatStoppedWhileLoadingTheBackEndIsPointedThere) {
+  Traced t;
+  t.addHealthyInstance();
+  t.installBackend(ABORTING_BACKEND);
+  EXPECT_NE(t.host("backup").status, 0);
+  nlohmann::json doc = nlohmann::json::parse(runDoctor({"--trace", kTracePath, "--json"}).out);
+  EXPECT_EQ(doc.at("exit_code"), kNoFailure);
+  const nlohmann::json &problems = doc.at("processes")[0].at("problems");
+  ASSERT_EQ(problems.size(), 1u) << doc.dump(1);
+  EXPECT_EQ(problems[0].at("id"), "call-unfinished");
+  EXPECT_EQ(problems[0].at("severity"), "warning");
+  EXPECT_CONTAINS(problems[0].at("cause").get<std::string>(),
+                  "db2ACSInitialize stopped while loading the back end " + t.backendPath() + ":");
+  EXPECT_CONTAINS(problems[0].at("fix").get<std::string>(), "--load");
+}
+
 TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
   Traced t;
   t.healthy();
@@ -220,6 +238,7 @@ TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
   EXPECT_EQ(cut.status, kNoFailure) << cut.out << cut.err;
   EXPECT_CONTAINS(cut.out, "The last line has no newline");
   EXPECT_CONTAINS(cut.out, "unfinished (no leaving line)");
+  EXPECT_CONTAINS(cut.out, "NOTE     db2ACS");
 
   testsupport::writeFile(kTracePath, std::string("\x7f" "ELF\x02\x01\x01\0\0garbage", 16));
   DoctorResult garbage = runDoctor({"--trace", kTracePath});

@@ -150,6 +150,14 @@ const Row kRows[] = {
      "db2ACSInitialize.",
      "Keep DB2 from loading it until its vendor has fixed its initialisation (as root: chmod a-x {lib}, so "
      "that db2ACSInitialize returns 11 instead); to wait longer: acs-doctor --load --timeout SECONDS"},
+    {"call-unfinished/loading",
+     "{function} stopped while loading the back end {lib}: no line follows \"Library to be loaded\". If "
+     "DB2's process died or hung then, the back end's own initialisation did it.",
+     "Load it the same way, as the instance owner: acs-doctor --as-user {user} --load"},
+    {"call-unfinished",
+     "{function} has no leaving line: the process was still in it when the trace was read, or it died "
+     "or hung there.",
+     "If the operation hung, check for a debug marker that holds it: acs-doctor --as-user {user}"},
     {"discovery-failed",
      "Discovery failed in an unexpected way (run with --verbose for the library's trace).",
      "Read the trace lines of GetZorvanBaseDir in the operator's guide's troubleshooting table."},

@@ -91,6 +91,19 @@ std::vector<Problem> whyItFailed(const Call &call, const std::string &registry, 
            "Look up return code " + std::to_string(call.rc) + " in the back end's documentation and its own log."}};
 }
 
+// A process's last call without a leaving line: it was still in it when
+// the trace was read, or it died or hung there; in the back end's own
+// initialisation when "Library to be loaded" is the last line it wrote.
+Problem unfinished(const Call &call, const Context &c) {
+  std::string loading = std::string(ZORVAN_TAG_LOADER) + ": " + textBefore(ZORVAN_TEXT_LIBRARY_TO_LOAD);
+  CauseValues v = {{"function", call.entry->function}, {"user", c.user}};
+  bool inLoad = !call.inner.empty() && startsWith(call.inner.back(), loading);
+  if (inLoad) v["lib"] = call.inner.back().substr(loading.size(), call.inner.back().size() - loading.size() - 2);
+  Problem p = describe(inLoad ? "call-unfinished/loading" : "call-unfinished", v);
+  p.severity = inLoad ? Severity::Warning : Severity::Note;
+  return p;
+}
+
 // One record: a line of the library's, and one of its processes' calls.
 void readRecord(long pid, const std::string &tag, const std::string &message, std::vector<Process> &processes,
                 std::map<long, std::size_t> &byPid) {
@@ -171,6 +184,8 @@ json readTrace(const std::string &bytes, uid_t owner) {
         doc["exit_code"] = kExitDoesNotBind;
       }
     }
+    if (first.is_null() && !p.calls.empty() && !p.calls.back().finished)
+      problems = problemsJson({unfinished(p.calls.back(), context)});
     doc["processes"].push_back({{"pid", p.pid}, {"calls", calls}, {"first_failure", first}, {"problems", problems}});
   }
   return records == 0 ? json() : doc;
