@@ -18,8 +18,8 @@ int usageError(const char *program, const std::string &what) {
 
 void printUsage(const char *program) {
   std::printf(
-      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--timeout S] [--json | --brief]\n"
-      "       [--verbose]\n"
+      "Usage: %s [--pid PID | --as-user USER] [--vm-name NAME] [--load] [--timeout S]\n"
+      "       [--json | --brief] [--verbose]\n"
       "       %s --trace FILE [--json]\n"
       "Explains how DB2 would find and load the ACS back end on this host, with\n"
       "the library's own discovery code, and names the fix for each problem.\n"
