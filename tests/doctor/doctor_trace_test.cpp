@@ -227,6 +227,29 @@ TEST(DoctorTrace, ProcessThatStoppedWhileLoadingTheBackEndIsPointedThere) {
   EXPECT_CONTAINS(problems[0].at("fix").get<std::string>(), "--load");
 }
 
+// Tracing left on for months: only the newest part of a huge trace is
+// read, from a whole line, and the reader is told how to read the rest.
+TEST(DoctorTrace, HugeTraceIsReadFromItsLastPart) {
+  Traced t;
+  t.addHealthyInstance();
+  t.installBackend(GOOD_BACKEND, 0644);
+  EXPECT_NE(t.host("backup").status, 0);
+  std::string filler(100, 'x');
+  filler.back() = '\n';
+  std::string old;
+  while (old.size() < (std::size_t(17) << 20)) old += filler;
+  testsupport::writeFile(kTracePath, old + testsupport::readFile(kTracePath));
+  DoctorResult r = runDoctor({"--trace", kTracePath, "--json"});
+  EXPECT_EQ(r.status, kFailed) << r.err;
+  nlohmann::json doc = nlohmann::json::parse(r.out);
+  std::size_t skipped = doc.at("skipped_bytes").get<std::size_t>();
+  EXPECT_GT(skipped, old.size() - (std::size_t(16) << 20));
+  EXPECT_LT(skipped, old.size());
+  EXPECT_EQ(skipped % filler.size(), 0u);  // the cut is at a line's end
+  EXPECT_EQ(doc.at("processes")[0].at("first_failure"), 2);
+  EXPECT_CONTAINS(runDoctor({"--trace", kTracePath}).out, "Only its last 16 MiB were read");
+}
+
 TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
   Traced t;
   t.healthy();

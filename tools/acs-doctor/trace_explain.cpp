@@ -11,7 +11,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -26,6 +29,8 @@ namespace doctor {
 namespace {
 
 using nlohmann::json;
+
+constexpr off_t kTraceTailBytes = off_t(16) << 20;
 
 struct Call {
   const EntryPoint *entry = nullptr;
@@ -199,6 +204,11 @@ void renderText(const std::string &path, const json &doc, std::FILE *out) {
   std::size_t count = doc["processes"].size(), foreign = doc["foreign_lines"].get<std::size_t>();
   std::fprintf(out, "acs-doctor: %s: %zu process%s, %s.\n", path.c_str(), count, count == 1 ? "" : "es",
                failing == 0 ? "no call failed" : (std::to_string(failing) + " with a failed call").c_str());
+  if (doc["skipped_bytes"].get<std::size_t>() != 0)
+    std::fprintf(out, "Only its last %lld MiB were read, the first %zu bytes skipped; to read those, split it at "
+                      "line ends (split -C %lldM %s part.) and explain each part.\n",
+                 static_cast<long long>(kTraceTailBytes >> 20), doc["skipped_bytes"].get<std::size_t>(),
+                 static_cast<long long>(kTraceTailBytes >> 20), path.c_str());
   for (const json &p : doc["processes"]) {
     std::fprintf(out, "\nprocess %ld:\n", p["pid"].get<long>());
     std::fprintf(out, "%3s  %-26s %6s  %-9s %s\n", "#", "function", "rc", "from", "outcome");
@@ -221,20 +231,35 @@ void renderText(const std::string &path, const json &doc, std::FILE *out) {
 }  // namespace
 
 int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::FILE *err) {
-  std::string error;
-  std::string bytes = readFileBytes(path, error);
+  std::string error, bytes;
+  struct stat st;
+  bool known = stat(path.c_str(), &st) == 0;
+  std::size_t skipped = 0;
+  if (known && S_ISREG(st.st_mode) && st.st_size > kTraceTailBytes) {
+    // Tracing left on for months makes gigabytes, and reading them whole
+    // takes ten times that in memory on DB2's own server: only the last
+    // part is read, from its first whole line.
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(st.st_size - kTraceTailBytes);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::size_t start = std::min(bytes.find('\n'), bytes.size());
+    bytes.erase(0, start + 1);
+    skipped = static_cast<std::size_t>(st.st_size) - bytes.size();
+  } else {
+    bytes = readFileBytes(path, error);
+  }
   if (!error.empty()) {
     std::fprintf(err, "acs-doctor: --trace %s: cannot read it: %s\n", path.c_str(), error.c_str());
     return kExitUsage;
   }
-  struct stat st;
-  json doc = readTrace(bytes, stat(path.c_str(), &st) == 0 ? st.st_uid : 0);
+  json doc = readTrace(bytes, known ? st.st_uid : 0);
   if (doc.is_null()) {
     std::fprintf(err, "acs-doctor: --trace %s: no trace lines in it (%s); a trace line starts "
                       "with LIBDB2ACS-<pid>:\n",
                  path.c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
     return kExitUsage;
   }
+  doc["skipped_bytes"] = skipped;
   if (asJson)
     writeJson(doc, out);
   else
