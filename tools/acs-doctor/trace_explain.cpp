@@ -9,9 +9,10 @@
 // else may have been appended to the file; none of that stops the reading.
 #include "doctor.h"
 
+#include <errno.h>
+#include <string.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -240,11 +241,12 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
     // takes ten times that in memory on DB2's own server: only the last
     // part is read, from its first whole line.
     std::ifstream in(path, std::ios::binary);
+    if (!in) error = strerror(errno);
     in.seekg(st.st_size - kTraceTailBytes);
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    std::size_t start = std::min(bytes.find('\n'), bytes.size());
-    bytes.erase(0, start + 1);
-    skipped = static_cast<std::size_t>(st.st_size) - bytes.size();
+    std::size_t newline = bytes.find('\n'), start = newline == std::string::npos ? bytes.size() : newline + 1;
+    bytes.erase(0, start);
+    skipped = static_cast<std::size_t>(st.st_size - kTraceTailBytes) + start;
   } else {
     bytes = readFileBytes(path, error);
   }
