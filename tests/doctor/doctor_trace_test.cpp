@@ -248,6 +248,13 @@ TEST(DoctorTrace, HugeTraceIsReadFromItsLastPart) {
   EXPECT_EQ(skipped % filler.size(), 0u);  // the cut is at a line's end
   EXPECT_EQ(doc.at("processes")[0].at("first_failure"), 2);
   EXPECT_CONTAINS(runDoctor({"--trace", kTracePath}).out, "Only its last 16 MiB were read");
+
+  // One that cannot be read says so, large or not.
+  if (geteuid() != 0) return;
+  ASSERT_EQ(chmod(kTracePath, 0600), 0);
+  DoctorResult denied = runDoctor({"--trace", kTracePath}, testsupport::kNobody, testsupport::kNobody);
+  EXPECT_EQ(denied.status, kUnreadable);
+  EXPECT_CONTAINS(denied.err, "cannot read it: Permission denied");
 }
 
 TEST(DoctorTrace, TruncatedOrGarbageFilesGetAClearMessage) {
