@@ -179,7 +179,7 @@ TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
   testsupport::writeFile("/tmp/db2ACSDeleteDebug", "");
   DoctorResult r = runDoctor({});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "DB2 would bind, but db2ACSDelete would wait while "
+  EXPECT_CONTAINS(r.firstScreen(), "DB2 would find the back end, but db2ACSDelete would wait while "
                                    "/tmp/db2ACSDeleteDebug exists");
   EXPECT_EQ(r.firstScreen().find("would NOT bind"), std::string::npos);
   // Root's marker in sticky /tmp: only root may remove it, and the fix says so.

@@ -240,10 +240,27 @@ TEST(DoctorSubject, BriefIsOneLineWithTheHostTheVerdictAndTheCause) {
   EXPECT_EQ(bad.out.rfind(std::string(host) + ": DB2 would NOT bind the back end", 0), 0u) << bad.out;
   EXPECT_CONTAINS(bad.out, inst.backendPath() + " is not executable (mode 0644)");
   ASSERT_EQ(chmod(inst.backendPath().c_str(), 0755), 0);
-  DoctorResult good = runDoctor({"--brief"});
+  DoctorResult good = runDoctor({"--brief", "--load"});
   EXPECT_EQ(good.status, kBinds);
   EXPECT_EQ(good.out, std::string(host) + ": DB2 would bind the back end (checked as " +
                           testsupport::ownUserName() + ").\n");
+}
+
+// Binding is the load and the fourteen entry points: without --load the
+// doctor claims only that DB2 finds the back end.
+TEST(DoctorSubject, WithoutLoadTheVerdictClaimsOnlyTheFinding) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(NO_VERIFY_BACKEND);
+  DoctorResult found = runDoctor({"--brief"});
+  EXPECT_EQ(found.status, kBinds);
+  EXPECT_CONTAINS(found.out, ": DB2 would find the back end (checked as " + testsupport::ownUserName() +
+                                 "); add --load to check that it binds.\n");
+  EXPECT_EQ(found.out.find("would bind"), std::string::npos) << found.out;
+  DoctorResult loaded = runDoctor({"--brief", "--load"});
+  EXPECT_EQ(loaded.status, kDoesNotBind);
+  EXPECT_CONTAINS(loaded.out, "DB2 would NOT bind the back end");
+  EXPECT_CONTAINS(loaded.out, "lacks db2ACSVerifypp");
 }
 
 TEST(DoctorSubject, OrdinaryUserCannotCheckAnotherUsersProcess) {

@@ -119,7 +119,7 @@ TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
     EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind);
     EXPECT_TRUE(doc.at("discovery").at("found").get<bool>()) << "the binding itself is fine";
     std::string headline = doc.value("headline", "");
-    EXPECT_CONTAINS(headline, "DB2 would bind, but ");
+    EXPECT_CONTAINS(headline, "DB2 would find the back end, but ");
     EXPECT_CONTAINS(headline, "can change what it runs");
     EXPECT_CONTAINS(doc.at("trust").value("who", ""), c.who);
     ASSERT_FALSE(doc.at("findings").empty()) << doc.dump(1);

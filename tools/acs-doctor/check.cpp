@@ -243,14 +243,18 @@ void judge(json &r) {
                (load["signal"].is_null() ? load["error"].get<std::string>()
                                          : "signal " + std::to_string(load["signal"].get<int>()) + ", " +
                                                load["signal_name"].get<std::string>()) + ")";
-  else if (binds)
-    headline = "DB2 would bind the back end";
+  // Binding is dlopen and the fourteen entry points: without --load only
+  // finding the back end was checked, and the headline claims no more.
+  std::string good = load.is_null() ? "DB2 would find the back end" : "DB2 would bind the back end";
+  if (binds)
+    headline = good;
   else if (found && loadOk)
-    headline = "DB2 would bind, but " +
+    headline = good + ", but " +
                (waits.empty() ? r["trust"]["who"].get<std::string>() + " can change what it runs" : waits);
   r["binds"] = binds;
-  r["verdict"] = binds ? "binds" : "does not bind";
-  r["headline"] = headline + " (checked as " + r["checked_as"]["user"].get<std::string>() + ").";
+  r["verdict"] = !binds ? "does not bind" : load.is_null() ? "found, not loaded" : "binds";
+  r["headline"] = headline + " (checked as " + r["checked_as"]["user"].get<std::string>() + ")" +
+                  (found && load.is_null() ? "; add --load to check that it binds." : ".");
   r["exit_code"] = binds ? kExitBinds : kExitDoesNotBind;
 }
 
