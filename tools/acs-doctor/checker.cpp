@@ -8,7 +8,6 @@
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,14 +81,21 @@ std::vector<std::string> searchPath(const std::string &baseDir) {
 
 // The subjects of the trust chain: the paths discovery reached (report
 // "paths"; an empty one was not reached), and the directories the dynamic
-// loader searches for every library the back end needs.
-std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir) {
+// loader searches for every library the back end needs, each with the
+// login-file fix that takes it out of LD_LIBRARY_PATH.
+std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir, const LoginFiles &login) {
   std::vector<trust::Subject> subjects;
   for (const auto &k : kPaths) {
     std::string path = report["paths"][k.second];
     if (!path.empty()) subjects.push_back({k.first, path});
   }
-  for (const std::string &dir : searchPath(baseDir)) subjects.push_back({trust::Role::SearchPath, dir});
+  std::vector<std::string> dirs = searchPath(baseDir);
+  for (const std::string &dir : dirs) {
+    std::string rest;
+    for (const std::string &other : dirs)
+      if (other != dir) rest += (rest.empty() ? "" : ":") + other;
+    subjects.push_back({trust::Role::SearchPath, dir, setVariableFix(login, "LD_LIBRARY_PATH", rest)});
+  }
   return subjects;
 }
 
@@ -98,8 +104,7 @@ std::vector<trust::Subject> trustSubjects(const json &report, const std::string 
 // many paths belong to ids outside this user namespace)} and "findings",
 // each an error naming the path, its owner, its mode and who can write it,
 // with the chown/chmod that takes that away.
-json trustOf(const std::vector<trust::Subject> &subjects, const LoginFiles &login,
-             const std::string &baseDir) {
+json trustOf(const std::vector<trust::Subject> &subjects) {
   std::string ownerName = userName(geteuid());
   trust::TrustChain checked =
       trust::checkTrustChain({geteuid(), ownerName}, subjects, trust::Accounts::fromSystem());
@@ -112,17 +117,7 @@ json trustOf(const std::vector<trust::Subject> &subjects, const LoginFiles &logi
                      {"who", e.who.empty() ? json() : json(e.who)}, {"verdict", e.verdict}});
     outside += e.outside ? 1 : 0;
   }
-  for (trust::Entry &e : found) {
-    // A shared sticky directory such as /tmp stays open: it leaves
-    // LD_LIBRARY_PATH instead.
-    struct stat st;
-    if (e.role == trust::roleName(trust::Role::SearchPath) && lstat(e.path.c_str(), &st) == 0 &&
-        (st.st_mode & S_ISVTX) != 0) {
-      std::string rest;
-      for (const std::string &dir : searchPath(baseDir))
-        if (dir != e.path) rest += (rest.empty() ? "" : ":") + dir;
-      e.fix = setVariableFix(login, "LD_LIBRARY_PATH", rest);
-    }
+  for (const trust::Entry &e : found) {
     std::string what = e.kind == "missing"
                            ? " (" + e.role + ") is missing, and " + e.who
                            : " (" + e.role + ", owner " + e.ownerName + ":" + e.groupName + ", mode " +
@@ -175,7 +170,7 @@ json loadBackend(Facts &f, const Context &context, std::vector<trust::Subject> s
                {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
                {"entry_points", entries}, {"libraries", libraries}, {"signal", nullptr}};
   if (!f.loaded) load["error"] = f.loadError;
-  json part = trustOf(subjects, context.login, f.baseDir);
+  json part = trustOf(subjects);
   part["load"] = load;
   part["problems"] = problemsJson(explainLoad(f, context));
   return part;
@@ -272,8 +267,8 @@ void runChecker(const char *requestText) {
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
   std::string searchFrom = f.baseDir.empty() ? cwd : f.baseDir;
-  std::vector<trust::Subject> subjects = trustSubjects(report, searchFrom);
-  report.update(trustOf(subjects, context.login, searchFrom));
+  std::vector<trust::Subject> subjects = trustSubjects(report, searchFrom, context.login);
+  report.update(trustOf(subjects));
   send(report);
 
   if (request.value("load", false) && !f.libraryPath.empty()) {

@@ -74,9 +74,10 @@ std::vector<gid_t> ownGroups() {
   return groups;
 }
 
-std::string readFileBytes(const std::string &path, std::string &error) {
+std::string readFileBytes(const std::string &path, std::string &error, off_t from) {
   std::ifstream in(path, std::ios::binary);
   if (!in) error = strerror(errno);
+  if (from != 0) in.seekg(from);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

@@ -45,8 +45,9 @@ void writeAll(int fd, const std::string &bytes);
 // This process's supplementary groups.
 std::vector<gid_t> ownGroups();
 
-// The whole file; error set (strerror) when it cannot be read.
-std::string readFileBytes(const std::string &path, std::string &error);
+// The file from byte from to its end; error set (strerror) when it cannot
+// be read.
+std::string readFileBytes(const std::string &path, std::string &error, off_t from = 0);
 
 }  // namespace doctor
 

@@ -9,13 +9,9 @@
 // else may have been appended to the file; none of that stops the reading.
 #include "doctor.h"
 
-#include <errno.h>
-#include <string.h>
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -104,7 +100,7 @@ Problem unfinished(const Call &call, const Context &c) {
   std::string loading = std::string(ZORVAN_TAG_LOADER) + ": " + textBefore(ZORVAN_TEXT_LIBRARY_TO_LOAD);
   CauseValues v = {{"function", call.entry->function}, {"user", c.user}};
   bool inLoad = !call.inner.empty() && startsWith(call.inner.back(), loading);
-  if (inLoad) v["lib"] = call.inner.back().substr(loading.size(), call.inner.back().size() - loading.size() - 2);
+  if (inLoad) v["lib"] = interpret(call.inner).libraryPath;
   Problem p = describe(inLoad ? "call-unfinished/loading" : "call-unfinished", v);
   p.severity = inLoad ? Severity::Warning : Severity::Note;
   return p;
@@ -236,19 +232,15 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
   struct stat st;
   bool known = stat(path.c_str(), &st) == 0;
   std::size_t skipped = 0;
-  if (known && S_ISREG(st.st_mode) && st.st_size > kTraceTailBytes) {
-    // Tracing left on for months makes gigabytes, and reading them whole
-    // takes ten times that in memory on DB2's own server: only the last
-    // part is read, from its first whole line.
-    std::ifstream in(path, std::ios::binary);
-    if (!in) error = strerror(errno);
-    in.seekg(st.st_size - kTraceTailBytes);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Tracing left on for months makes gigabytes, and reading them whole
+  // takes ten times that in memory on DB2's own server: only the last part
+  // is read, from its first whole line.
+  off_t from = known && S_ISREG(st.st_mode) && st.st_size > kTraceTailBytes ? st.st_size - kTraceTailBytes : 0;
+  bytes = readFileBytes(path, error, from);
+  if (from != 0) {
     std::size_t newline = bytes.find('\n'), start = newline == std::string::npos ? bytes.size() : newline + 1;
     bytes.erase(0, start);
-    skipped = static_cast<std::size_t>(st.st_size - kTraceTailBytes) + start;
-  } else {
-    bytes = readFileBytes(path, error);
+    skipped = static_cast<std::size_t>(from) + start;
   }
   if (!error.empty()) {
     std::fprintf(err, "acs-doctor: --trace %s: cannot read it: %s\n", path.c_str(), error.c_str());

@@ -19,7 +19,8 @@ const char kOnThePath[] = "on the path to ";
 struct Place {
   std::string path;
   Role role;
-  bool own;  // the subject's own path (as written or as reached), not one above it
+  bool own;           // the subject's own path (as written or as reached), not one above it
+  std::string leave;  // its subject's way out of the search
 };
 
 std::string joinPhrases(const std::vector<std::string> &phrases) {
@@ -58,7 +59,7 @@ class Judge {
     if (lstat(place.path.c_str(), &st) != 0) {
       judgeMissing(place, entry);
     } else {
-      judgeExisting(place.path, st, entry, place.own && place.role == Role::SearchPath);
+      judgeExisting(place, st, entry);
     }
     std::vector<std::string> phrases;
     for (const Writer &writer : entry.writers) phrases.push_back(writer.phrase);
@@ -115,9 +116,11 @@ class Judge {
     return writers;
   }
 
-  // searched: a directory the dynamic loader searches, where others adding
-  // an entry is the danger itself: a library put there is found first.
-  void judgeExisting(const std::string &path, const struct stat &st, Entry &entry, bool searched) const {
+  void judgeExisting(const Place &place, const struct stat &st, Entry &entry) const {
+    const std::string &path = place.path;
+    // In a directory the dynamic loader searches, others adding an entry
+    // is the danger itself: a library put there is found first.
+    bool searched = place.own && place.role == Role::SearchPath;
     entry.owner = st.st_uid;
     entry.group = st.st_gid;
     entry.ownerName = accounts_.userName(st.st_uid);
@@ -149,12 +152,13 @@ class Judge {
       (writer.kind == Writer::Kind::Owner ? chown : chmod) = true;
     std::string chownCommand = std::string(link ? "chown -h" : "chown") + " root:root " + quoted;
     std::string chmodCommand = "chmod go-w " + quoted;
-    // A shared sticky directory such as /tmp stays open: it leaves the search instead.
-    if (searched && (st.st_mode & S_ISVTX) != 0) chmodCommand = "take " + quoted + " out of LD_LIBRARY_PATH";
     entry.fix = chown && chmod ? chownCommand + " && " + chmodCommand
                 : chown        ? chownCommand
                 : chmod        ? chmodCommand
                                : "";
+    // A shared sticky directory such as /tmp stays open: it leaves the search instead.
+    if (searched && (st.st_mode & S_ISVTX) != 0 && !entry.writers.empty())
+      entry.fix = !place.leave.empty() ? place.leave : "take " + quoted + " out of LD_LIBRARY_PATH";
     if (sticky && !bitWriters(path, st).empty())
       entry.verdict = "ok: others may add entries, but replace only their own";
     else
@@ -256,13 +260,13 @@ TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Subject
   // and then as another's own path takes the own role.
   std::vector<Place> places;
   std::map<std::string, size_t> index;
-  auto add = [&](const std::string &path, Role role, bool own) {
+  auto add = [&](const std::string &path, const Subject &subject, bool own) {
     auto found = index.find(path);
     if (found == index.end()) {
       index[path] = places.size();
-      places.push_back({path, role, own});
+      places.push_back({path, subject.role, own, subject.leave});
     } else if (own && !places[found->second].own) {
-      places[found->second] = {path, role, own};
+      places[found->second] = {path, subject.role, own, subject.leave};
     }
   };
   for (const Subject &subject : subjects) {
@@ -271,7 +275,7 @@ TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Subject
     for (size_t i = 0; i < walk.visited.size(); ++i) {
       const std::string &path = walk.visited[i];
       bool end = i + 1 == walk.visited.size() && walk.reached;
-      add(path, subject.role, end || path == written);
+      add(path, subject, end || path == written);
     }
   }
 

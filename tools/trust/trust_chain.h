@@ -63,6 +63,10 @@ const char *roleName(Role role);
 struct Subject {
   Role role;
   std::string path;  // absolute; a relative one is taken from the current directory
+  // A search directory's way out of the search: the fix when it is a
+  // shared sticky one, which stays open ("take it out of LD_LIBRARY_PATH"
+  // when empty).
+  std::string leave = "";
 };
 
 // The subjects of one installation, in discovery order. An empty library
