@@ -3,7 +3,8 @@
 # simulates one: the library, acs-host and the reference back end are
 # still there to build, each part left out has its one line naming the
 # package, and ZORVAN_REQUIRE_ALL (the scripts' setting) makes that an
-# error. Configures only, below the build tree, never in /tmp.
+# error. Configures, and builds one test that must not need nlohmann-json,
+# below the build tree, never in /tmp.
 #   configure_parts_test.sh <source dir> <work directory>
 set -euo pipefail
 source=$1 work=$2
@@ -27,6 +28,15 @@ else
   ! grep -qE '^\.\.\. (acs-doctor|test_abi)( |$)' <<<"$targets" || fail "a left-out part still has its target"
 fi
 
+# With GoogleTest but without nlohmann-json the suite stays, less
+# acs-doctor's tests, and builds: the set-user-ID host's cases run, their
+# doctor half left out.
+if out=$(cmake -S "$source" -B "$work/nojson" -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON 2>&1) &&
+  grep -q 'left out: acs-doctor' <<<"$out" && ! grep -q 'left out: the test suite' <<<"$out"; then
+  cmake --build "$work/nojson" --target test_setuid_host >"$work/nojson.log" 2>&1 ||
+    { tail -20 "$work/nojson.log"; fail "a test without acs-doctor does not build without nlohmann-json"; }
+fi
+
 if out=$(cmake -S "$source" -B "$work/strict" "${without[@]}" -DZORVAN_REQUIRE_ALL=ON 2>&1); then
   fail "ZORVAN_REQUIRE_ALL let configure pass without the packages"
 elif ! grep -q 'cannot be built: install' <<<"$out"; then
@@ -34,5 +44,5 @@ elif ! grep -q 'cannot be built: install' <<<"$out"; then
   fail "ZORVAN_REQUIRE_ALL failed without naming the missing package"
 fi
 rm -rf "$work"
-[ "$failures" -eq 0 ] && echo "configure: the three parts without the packages, a line per part left out"
+[ "$failures" -eq 0 ] && echo "configure: the three parts without the packages, a line per part left out; the suite without nlohmann-json builds"
 exit $((failures > 0))
