@@ -72,6 +72,23 @@ TEST(DoctorIdentity, AsUserTakesQxregFromTheUsersLoginProfile) {
   EXPECT_EQ(asRoot.out.find("/root/"), std::string::npos) << "root's own files are no fix for DB2";
 }
 
+// A login that fails leaves the check with an empty environment, which
+// DB2's is not: even the one --brief line says what was checked.
+TEST(DoctorIdentity, UnreadableLoginEnvironmentIsInTheVerdict) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Healthy inst;
+  TemporaryUser user("exit 3\n");
+  ASSERT_TRUE(user.created());
+  std::string as = "(checked as " + user.name() + ", with an empty environment: " + user.name() +
+                   "'s could not be read)";
+  DoctorResult brief = runDoctor({"--as-user", user.name(), "--brief"});
+  EXPECT_CONTAINS(brief.out, as);
+  EXPECT_EQ(brief.out.find('\n'), brief.out.size() - 1) << brief.out;
+  DoctorResult full = runDoctor({"--as-user", user.name()});
+  EXPECT_CONTAINS(full.firstScreen(), "ended with status 3");
+  EXPECT_CONTAINS(full.firstScreen(), as);
+}
+
 TEST(DoctorIdentity, PidChecksAsTheRunningProcessWithItsEnvironment) {
   SKIP_UNLESS_ROOT("starts a process as nobody");
   Healthy inst;

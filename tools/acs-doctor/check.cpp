@@ -221,7 +221,7 @@ json subjectJson(const Subject &s) {
     variables[v.name] = {{"value", v.set ? json(v.value) : json()}, {"origin", v.origin}};
   return {{"source", s.source}, {"user", s.user}, {"uid", s.uid}, {"gid", s.gid},
           {"groups", s.groups}, {"cwd", s.cwd}, {"pid", s.pid == 0 ? json() : json(s.pid)},
-          {"environment", variables}};
+          {"environment", variables}, {"login_error", s.loginError.empty() ? json() : json(s.loginError)}};
 }
 
 // binds, verdict, headline and exit_code, from the report.
@@ -253,7 +253,11 @@ void judge(json &r) {
                (waits.empty() ? r["trust"]["who"].get<std::string>() + " can change what it runs" : waits);
   r["binds"] = binds;
   r["verdict"] = !binds ? "does not bind" : load.is_null() ? "found, not loaded" : "binds";
-  r["headline"] = headline + " (checked as " + r["checked_as"]["user"].get<std::string>() + ")" +
+  // Without its login environment the check stood for the user, not for
+  // how DB2 runs as it: the one line a --brief reader sees says so.
+  std::string as = r["checked_as"]["user"].get<std::string>();
+  if (!r["checked_as"]["login_error"].is_null()) as += ", with an empty environment: " + as + "'s could not be read";
+  r["headline"] = headline + " (checked as " + as + ")" +
                   (found && load.is_null() ? "; add --load to check that it binds." : ".");
   r["exit_code"] = binds ? kExitBinds : kExitDoesNotBind;
 }
