@@ -187,6 +187,9 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
                      user.home() + "/.bash_profile, then restart the DB2 instance.");
   ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
+  // The user's own check starts the same login shell as su - does.
+  DoctorResult own = runDoctor({"--as-user", user.name()}, user.uid(), user.gid());
+  EXPECT_EQ(own.status, kBinds) << own.out << own.err;
 }
 
 // DB2's own login files source each other in one-line forms; the setting

@@ -52,7 +52,8 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
     dup2(fd, 1);
     close(fd);
     // One's own login needs no switch: a login shell with a clean
-    // environment, as su - starts it.
+    // environment, as su - starts it, named "-bash" for bash, which as
+    // "-sh" would read only ~/.profile.
     const struct passwd *pw = getpwnam(user.c_str());
     if (pw != nullptr && getuid() != 0 && pw->pw_uid == getuid()) {
       std::string home = std::string("HOME=") + pw->pw_dir, shell = std::string("SHELL=") + pw->pw_shell;
@@ -60,7 +61,8 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
       char *envp[] = {&home[0], &shell[0], &name[0], &logname[0], const_cast<char *>("PATH=/usr/bin:/bin"), nullptr};
       if (chdir(pw->pw_dir) != 0) {
       }
-      execle(pw->pw_shell, "-sh", "-c", script.c_str(), static_cast<char *>(nullptr), envp);
+      std::string shellName = pw->pw_shell, name0 = "-" + shellName.substr(shellName.rfind('/') + 1);
+      execle(pw->pw_shell, name0.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr), envp);
       return;
     }
     // runuser is su for root without authentication; older systems lack it.
