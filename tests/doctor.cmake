@@ -53,7 +53,8 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
     NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
+    HANGING_BACKEND="$<TARGET_FILE:doctor_backend_hangs>"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>")
   add_dependencies(doctor_trace_test acs-doctor acs-host qxacsint_example doctor_backend_no_verify
-    doctor_backend_needs_dep doctor_backend_aborts)
+    doctor_backend_needs_dep doctor_backend_aborts doctor_backend_hangs)
 endif()

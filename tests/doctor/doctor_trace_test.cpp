@@ -2,7 +2,9 @@
 // drives the library with tracing on against installations that succeed,
 // fail at each step of discovery and binding, or meet a back-end error.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -300,6 +302,38 @@ TEST(DoctorTrace, FixNamesTheTraceFilesOwner) {
   EXPECT_EQ(r.status, kFailed) << r.out;
   EXPECT_CONTAINS(r.out, "acs-doctor --as-user nobody");
   EXPECT_EQ(r.out.find("<instance owner>"), std::string::npos) << r.out;
+}
+
+// A trace file of root's takes every user's lines, so its owner says
+// nothing of who wrote them: the writer is named while it still runs with
+// the library loaded, here hung in the back end's constructor, and left to
+// the reader once it has gone, never given as root.
+TEST(DoctorTrace, WriterOfRootsTraceFileIsNamedOnlyWhileItRuns) {
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("runs acs-host as nobody");
+  Traced t;
+  t.addHealthyInstance();
+  t.installBackend(HANGING_BACKEND);
+  ASSERT_EQ(chown(kTracePath, 0, 0), 0);
+  std::vector<std::string> command = testsupport::builtProgram(
+      {testsupport::reachableCopy(ACS_HOST_PATH), "--lib", testsupport::reachableCopy(ZORVAN_LIBRARY_PATH)});
+  pid_t writer = fork();
+  if (writer == 0) {
+    std::vector<char *> argv;
+    for (std::string &word : command) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    if (!testsupport::becomeUser(testsupport::kNobody, testsupport::kNobody, false)) _exit(125);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  for (int i = 0; i < 1000 && testsupport::readFile(kTracePath).find("Library to be loaded") == std::string::npos; ++i)
+    usleep(10000);
+  DoctorResult running = runDoctor({"--trace", kTracePath});
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  DoctorResult gone = runDoctor({"--trace", kTracePath});
+  EXPECT_CONTAINS(running.out, "acs-doctor --as-user nobody --load");
+  EXPECT_CONTAINS(gone.out, "acs-doctor --as-user <instance owner> --load");
+  EXPECT_EQ(gone.out.find("--as-user root"), std::string::npos) << gone.out;
 }
 
 }  // namespace

@@ -48,19 +48,6 @@ std::string enginesRunning(std::string &unseen) {
   return found;
 }
 
-// The shared object a running process has mapped, for --pid, as that
-// process names it (below its root directory).
-std::string mappedLibrary(const Subject &s) {
-  std::ifstream maps("/proc/" + std::to_string(s.pid) + "/maps");
-  for (std::string line; std::getline(maps, line);) {
-    std::size_t slash = line.find('/');
-    if (slash == std::string::npos || line.find("/libzorvan_db2acs", slash) == std::string::npos) continue;
-    std::string path = line.substr(slash);
-    return s.root != "/" && path.compare(0, s.root.size() + 1, s.root + "/") == 0 ? path.substr(s.root.size()) : path;
-  }
-  return "";
-}
-
 // Whom to check as; 0, or the exit status after a one-line message.
 int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
   std::string error;
@@ -273,7 +260,7 @@ int checkInstallation(const Options &o) {
   // Entered already in another tree, where the path may not lead there.
   json request = {{"cwd", subject.otherTree ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
                   {"load", o.load}, {"origins", origins},
-                  {"acs_library", subject.pid != 0 ? mappedLibrary(subject) : ""}};
+                  {"acs_library", subject.pid != 0 ? mappedAcsLibrary(subject.pid, subject.root) : ""}};
   json report;
   std::string error = runCheckingProcess(subject, request, o.timeout, report);
   if (!error.empty()) return refuse(error);

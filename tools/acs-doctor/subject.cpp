@@ -167,6 +167,17 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   return true;
 }
 
+std::string mappedAcsLibrary(pid_t pid, const std::string &root) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  for (std::string line; std::getline(maps, line);) {
+    std::size_t slash = line.find('/');
+    if (slash == std::string::npos || line.find("/libzorvan_db2acs", slash) == std::string::npos) continue;
+    std::string path = line.substr(slash);
+    return root != "/" && path.compare(0, root.size() + 1, root + "/") == 0 ? path.substr(root.size()) : path;
+  }
+  return "";
+}
+
 Subject subjectFromLogin(const struct passwd *pw) {
   Subject s;
   s.source = "login";

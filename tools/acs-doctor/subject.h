@@ -30,6 +30,10 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
 // USER. An unreadable login environment is kept in loginError.
 Subject subjectFromLogin(const struct passwd *pw);
 
+// The ACS library a running process has mapped, as that process names it
+// (below its root directory, root as seen from here); "" when none is.
+std::string mappedAcsLibrary(pid_t pid, const std::string &root = "/");
+
 // What a child wrote to its pipe, and how it ended.
 struct ChildRun {
   std::string output;

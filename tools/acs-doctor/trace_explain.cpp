@@ -144,6 +144,24 @@ void readRecord(long pid, const std::string &tag, const std::string &message, st
   }
 }
 
+// Whom a process's lines stand for: the trace file's owner, the user of
+// every process the library lets write it, unless that is root, whose
+// file takes every user's lines. Then the writer is known only while it
+// runs with the library mapped; else the reader is left to name it.
+Context writerOf(long pid, uid_t owner) {
+  Subject running;
+  std::string error;
+  bool known = owner != 0 || (!mappedAcsLibrary(static_cast<pid_t>(pid)).empty() &&
+                              subjectFromPid(std::to_string(pid), running, error));
+  Context c;
+  c.uid = owner != 0 ? owner : known ? running.uid : 0;
+  c.user = known ? userName(c.uid) : "<instance owner>";
+  c.registryOrigin = "as the trace shows it";
+  // Root's own login files say nothing of the instance owner's.
+  if (c.uid != 0) c.login = loginFilesOf(c.uid);
+  return c;
+}
+
 }  // namespace
 
 json readTrace(const std::string &bytes, uid_t owner) {
@@ -165,12 +183,6 @@ json readTrace(const std::string &bytes, uid_t owner) {
     bool whole = colon != std::string::npos && colon != 0;
     readRecord(pid, whole ? rest.substr(0, colon) : rest, whole ? rest.substr(colon + 2) : "", processes, byPid);
   }
-  Context context;
-  context.user = userName(owner);
-  context.uid = owner;
-  context.registryOrigin = "as the trace shows it";
-  // A trace root wrote says nothing of the instance owner's login files.
-  if (owner != 0) context.login = loginFilesOf(owner);
   json doc = {{"exit_code", kExitBinds}, {"foreign_lines", foreign},
               {"partial_last_line", !bytes.empty() && bytes.back() != '\n'}, {"processes", json::array()}};
   for (const Process &p : processes) {
@@ -182,12 +194,12 @@ json readTrace(const std::string &bytes, uid_t owner) {
                        {"rc", c.finished ? json(c.rc) : json()}, {"from", from}, {"outcome", outcome(c)}});
       if (first.is_null() && failed(c)) {
         first = i + 1;
-        problems = problemsJson(whyItFailed(c, p.registry, context));
+        problems = problemsJson(whyItFailed(c, p.registry, writerOf(p.pid, owner)));
         doc["exit_code"] = kExitDoesNotBind;
       }
     }
     if (first.is_null() && !p.calls.empty() && !p.calls.back().finished)
-      problems = problemsJson({unfinished(p.calls.back(), context)});
+      problems = problemsJson({unfinished(p.calls.back(), writerOf(p.pid, owner))});
     doc["processes"].push_back({{"pid", p.pid}, {"calls", calls}, {"first_failure", first}, {"problems", problems}});
   }
   return records == 0 ? json() : doc;
