@@ -19,7 +19,7 @@ const Row kRows[] = {
     {"registry-relative",
      "QXREG is the relative path '{registry}': the process looked it up in its working directory, "
      "which a trace does not show, so the files it read cannot be found from here.",
-     "Check the process itself: acs-doctor --pid <pid of a DB2 engine process of {user}>; and give "
+     "Check the process itself: acs-doctor --pid {pid}; and give "
      "QXREG an absolute path: {qxregFix}"},
     {"registry-relative/live",
      "QXREG is the relative path '{qxreg}', found from the working directory as {registry}; loading the "
@@ -87,7 +87,7 @@ const Row kRows[] = {
     {"properties-not-opened",
      "The properties file {properties} could not be opened (missing, or not readable for the "
      "DB2 instance owner).",
-     "Check as the instance owner: acs-doctor --as-user {user} (the file must be readable for "
+     "Check as the instance owner: acs-doctor {check} (the file must be readable for "
      "{user}; as root: chmod 644 {properties})."},
     {"properties-path-too-long",
      "The properties path for instance '{instance}' under {registry} is longer than {limit} bytes.",
@@ -132,7 +132,7 @@ const Row kRows[] = {
     {"backend-not-accessible",
      "The back end {lib} failed the execute test (missing, not executable, or a directory above "
      "it not searchable for the DB2 instance owner).",
-     "Check as the instance owner: acs-doctor --as-user {user}"},
+     "Check as the instance owner: acs-doctor {check}"},
     {"backend-load-failed",
      "The back end {lib} was found but failed to load: {error}",
      "Install the back end's missing libraries, or a back end built for this platform (check: "
@@ -153,11 +153,11 @@ const Row kRows[] = {
     {"call-unfinished/loading",
      "{function} stopped while loading the back end {lib}: no line follows \"Library to be loaded\". If "
      "DB2's process died or hung then, the back end's own initialisation did it.",
-     "Load it the same way, as the instance owner: acs-doctor --as-user {user} --load"},
+     "Load it the same way, as the instance owner: acs-doctor {check} --load"},
     {"call-unfinished",
      "{function} has no leaving line: the process was still in it when the trace was read, or it died "
      "or hung there.",
-     "If the operation hung, check for a debug marker that holds it: acs-doctor --as-user {user}"},
+     "If the operation hung, check for a debug marker that holds it: acs-doctor {check}"},
     {"discovery-failed",
      "Discovery failed in an unexpected way (run with --verbose for the library's trace).",
      "Read the trace lines of GetZorvanBaseDir in the operator's guide's troubleshooting table."},

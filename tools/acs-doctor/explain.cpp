@@ -132,7 +132,8 @@ CauseValues valuesOf(const Facts &f, const Context &c) {
           {"user", c.user},               {"instances", f.registry + "/Zorvan"},
           {"instance", f.instance},       {"properties", f.propertiesPath},
           {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
-          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}};
+          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}, {"check", checkAs(c)},
+          {"pid", c.pid != 0 ? std::to_string(c.pid) : "<pid of a DB2 engine process of " + c.user + ">"}};
 }
 
 // Whether the mode bits let the user do what bit (S_IXOTH, ...) asks, as
@@ -279,7 +280,7 @@ Problem keyLine(const Facts &f, CauseValues &v) {
   return {Severity::Note,
           f.propertiesPath + " gave no home directory when the trace was written, but has a "
           "dZORVANHOME line now: it was changed since.",
-          "Check the installation as it is now: acs-doctor --as-user " + v["user"]};
+          "Check the installation as it is now: acs-doctor " + v["check"]};
 }
 
 std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
@@ -346,6 +347,10 @@ Problem stopped(const Facts &f, const Context &c, CauseValues &v) {
 }
 
 }  // namespace
+
+std::string checkAs(const Context &c) {
+  return c.pid != 0 ? "--pid " + std::to_string(c.pid) : "--as-user " + c.user;
+}
 
 std::string modeText(unsigned mode) {
   char text[8];

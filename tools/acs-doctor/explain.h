@@ -65,7 +65,11 @@ struct Context {
   std::string registryOrigin;     // "QXREG from ...", "the default; ..."
   bool registryFromVariable = false;
   LoginFiles login;               // the user's login files, for fixes that set variables
+  pid_t pid = 0;                  // the trace's writer, while it still runs
 };
+// The options that check as the user discovery ran as: "--pid N" for a
+// trace's writer that still runs, else "--as-user USER".
+std::string checkAs(const Context &context);
 
 std::vector<Problem> explainDiscovery(const Facts &facts, const Context &context);
 // The load's problems (none when it loaded whole).

@@ -86,7 +86,7 @@ std::vector<Problem> whyItFailed(const Call &call, const std::string &registry, 
     return {{Severity::Error,
              function + " failed in the library with " + codeText(call.rc) +
                  ": no back end was bound (db2ACSInitialize failed or was not called in this process).",
-             "Fix db2ACSInitialize first; check with acs-doctor --as-user " + base.user + "."}};
+             "Fix db2ACSInitialize first; check with acs-doctor " + checkAs(base) + "."}};
   return {{Severity::Error,
            function + " returned " + codeText(call.rc) + ": the error came from the back end (" + function +
                "pp), not from this library.",
@@ -98,7 +98,7 @@ std::vector<Problem> whyItFailed(const Call &call, const std::string &registry, 
 // initialisation when "Library to be loaded" is the last line it wrote.
 Problem unfinished(const Call &call, const Context &c) {
   std::string loading = std::string(ZORVAN_TAG_LOADER) + ": " + textBefore(ZORVAN_TEXT_LIBRARY_TO_LOAD);
-  CauseValues v = {{"function", call.entry->function}, {"user", c.user}};
+  CauseValues v = {{"function", call.entry->function}, {"check", checkAs(c)}};
   bool inLoad = !call.inner.empty() && startsWith(call.inner.back(), loading);
   if (inLoad) v["lib"] = interpret(call.inner).libraryPath;
   Problem p = describe(inLoad ? "call-unfinished/loading" : "call-unfinished", v);
@@ -146,16 +146,18 @@ void readRecord(long pid, const std::string &tag, const std::string &message, st
 
 // Whom a process's lines stand for: the trace file's owner, the user of
 // every process the library lets write it, unless that is root, whose
-// file takes every user's lines. Then the writer is known only while it
-// runs with the library mapped; else the reader is left to name it.
+// file takes every user's lines. A writer that still runs with the
+// library mapped is checked best as itself (--pid); a writer of root's
+// file that has gone is left to the reader to name.
 Context writerOf(long pid, uid_t owner) {
   Subject running;
   std::string error;
-  bool known = owner != 0 || (!mappedAcsLibrary(static_cast<pid_t>(pid)).empty() &&
-                              subjectFromPid(std::to_string(pid), running, error));
+  bool runs = !mappedAcsLibrary(static_cast<pid_t>(pid)).empty() &&
+              subjectFromPid(std::to_string(pid), running, error) && (owner == 0 || running.uid == owner);
   Context c;
-  c.uid = owner != 0 ? owner : known ? running.uid : 0;
-  c.user = known ? userName(c.uid) : "<instance owner>";
+  c.uid = runs ? running.uid : owner;
+  c.pid = runs ? static_cast<pid_t>(pid) : 0;
+  c.user = runs || owner != 0 ? userName(c.uid) : "<instance owner>";
   c.registryOrigin = "as the trace shows it";
   // Root's own login files say nothing of the instance owner's.
   if (c.uid != 0) c.login = loginFilesOf(c.uid);
