@@ -182,6 +182,36 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
                   "Set LD_LIBRARY_PATH=" + deps + " in the environment the DB2 instance starts with");
 }
 
+// Installed, acs-doctor sits in <prefix>/bin beside <prefix>/lib, the
+// library DB2 is given to load: that library counts while no process
+// shows which one DB2 has loaded.
+TEST(DoctorTrust, LibraryInstalledBesideTheDoctorCounts) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND);
+  std::string prefix = testsupport::makeTempDir("prefix");
+  testsupport::makeDirs(prefix + "/bin");
+  testsupport::makeDirs(prefix + "/lib");
+  testsupport::writeFile(prefix + "/bin/acs-doctor", testsupport::readFile(ACS_DOCTOR_PATH), 0755);
+  testsupport::writeFile(prefix + "/lib/libzorvan_db2acs.so", testsupport::readFile(ZORVAN_LIBRARY_PATH), 0755);
+  ASSERT_EQ(chmod((prefix + "/lib").c_str(), 0777), 0);
+  auto check = [&] {
+    DoctorResult r = doctortest::runProgram((prefix + "/bin/acs-doctor").c_str(), {"--json"});
+    nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
+    return doc.is_discarded() ? nlohmann::json::object() : doc;
+  };
+  nlohmann::json open = check();
+  EXPECT_EQ(open.value("exit_code", -1), kDoesNotBind) << open.dump(1);
+  ASSERT_EQ(open.at("findings").size(), 1u) << open.dump(1);
+  EXPECT_CONTAINS(open.at("findings")[0].value("cause", ""),
+                  prefix + "/lib (on the path to the library installed for DB2, owner root:root, mode 0777)");
+  EXPECT_EQ(std::system(open.at("findings")[0].value("fix", "false").c_str()), 0);
+  nlohmann::json closed = check();
+  EXPECT_EQ(closed.value("exit_code", -1), kBinds) << closed.dump(1);
+  EXPECT_EQ(closed.at("paths").value("installed_library", ""), prefix + "/lib/libzorvan_db2acs.so");
+}
+
 TEST(DoctorTrust, VerboseShowsTheWholeChain) {
   SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
   OwnedInstallation inst;

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "explain.h"
+#include "installed_library.h"
 #include "subject.h"
 
 namespace doctor {
@@ -258,9 +259,13 @@ int checkInstallation(const Options &o) {
   json origins = json::object();
   for (const SteeringVariable &v : subject.variables) origins[v.name] = v.origin;
   // Entered already in another tree, where the path may not lead there.
+  // The library DB2 loads: the one the process has mapped; while none
+  // is, the one installed beside acs-doctor, unless the process sees
+  // another file system.
+  std::string mapped = subject.pid != 0 ? mappedAcsLibrary(subject.pid, subject.root) : "";
   json request = {{"cwd", subject.otherTree ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
-                  {"load", o.load}, {"origins", origins},
-                  {"acs_library", subject.pid != 0 ? mappedAcsLibrary(subject.pid, subject.root) : ""}};
+                  {"load", o.load}, {"origins", origins}, {"acs_library", mapped},
+                  {"installed_library", mapped.empty() && !subject.otherTree ? zorvan::installedAcsLibrary() : ""}};
   json report;
   std::string error = runCheckingProcess(subject, request, o.timeout, report);
   if (!error.empty()) return refuse(error);

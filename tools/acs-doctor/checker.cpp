@@ -59,7 +59,8 @@ json scanJson(const Facts &f) {
 // Every path from the library DB2 loads to the back end, in discovery's
 // order, by its name in the report's "paths".
 const std::pair<trust::Role, const char *> kPaths[] = {
-    {trust::Role::Library, "acs_library"},        {trust::Role::Registry, "registry"},
+    {trust::Role::Library, "acs_library"},        {trust::Role::Installed, "installed_library"},
+    {trust::Role::Registry, "registry"},
     {trust::Role::Instances, "instances"},        {trust::Role::Instance, "instance_dir"},
     {trust::Role::InstanceBase, "instance_base"}, {trust::Role::Properties, "properties"},
     {trust::Role::Home, "home"},                  {trust::Role::HomeBase, "base_dir"},
@@ -258,7 +259,7 @@ void runChecker(const char *requestText) {
                          {"trace", trace}};
   // Absolute, for checks of who may change them.
   std::string instanceDir = f.instance.empty() ? "" : f.instancesDir + "/" + f.instance;
-  const std::string paths[] = {request.value("acs_library", ""), f.registry, f.instancesDir, instanceDir,
+  const std::string paths[] = {request.value("acs_library", ""), request.value("installed_library", ""), f.registry, f.instancesDir, instanceDir,
                                instanceDir.empty() ? "" : instanceDir + "/Base", f.propertiesPath,
                                f.home, f.baseDir, f.libraryPath};
   for (std::size_t i = 0; i < std::size(paths); ++i) report["paths"][kPaths[i].second] = paths[i];

@@ -14,6 +14,7 @@
 #include "command_line.h"
 #include "db2acs_protocol.h"
 #include "host_blocks.h"
+#include "installed_library.h"
 
 namespace {
 
@@ -23,18 +24,11 @@ const char kDefaultLibrary[] = ACS_HOST_DEFAULT_LIBRARY;
 const char kDefaultLibrary[] = "";
 #endif
 
-// An installed acs-host (bin/) finds the installed library in ../lib; a
-// build-tree one falls back to the library it was built with.
+// An installed acs-host loads the installed library; a build-tree one the
+// library it was built with.
 std::string defaultLibrary() {
-  char self[4096];
-  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length > 0) {
-    std::string dir(self, static_cast<size_t>(length));
-    dir.erase(dir.find_last_of('/') + 1);
-    std::string installed = dir + "../lib/libzorvan_db2acs.so";
-    if (access(installed.c_str(), R_OK) == 0) return installed;
-  }
-  return kDefaultLibrary;
+  std::string installed = zorvan::installedAcsLibrary();
+  return installed.empty() ? kDefaultLibrary : installed;
 }
 
 bool parseSequence(const std::string &text, Sequence &out) {

@@ -44,7 +44,7 @@ std::string parentOf(const std::string &path) {
 }
 
 bool isFileRole(Role role) {
-  return role == Role::Library || role == Role::Properties || role == Role::Backend;
+  return role == Role::Library || role == Role::Installed || role == Role::Properties || role == Role::Backend;
 }
 
 class Judge {
@@ -206,6 +206,8 @@ const char *roleName(Role role) {
   switch (role) {
     case Role::Library:
       return "the library DB2 loads";
+    case Role::Installed:
+      return "the library installed for DB2";
     case Role::Registry:
       return "the registry directory";
     case Role::Instances:

@@ -45,6 +45,7 @@ namespace trust {
 // What a path is to DB2; the order is the order of discovery.
 enum class Role {
   Library,       // the library DB2 loads (libzorvan_db2acs.so)
+  Installed,     // the one installed beside acs-doctor, for DB2 to load, when no process shows which
   Registry,      // the registry directory
   Instances,     // <registry>/Zorvan
   Instance,      // <registry>/Zorvan/<instance>
