@@ -6,12 +6,13 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     "${CMAKE_CURRENT_BINARY_DIR}/doctor/no-verify" OMIT db2ACSVerifypp)
 
   # A back end that needs libqxdep.so, found only through LD_LIBRARY_PATH
-  # (no run path), one that aborts while being loaded, and one that never
-  # finishes loading.
+  # (no run path), one that finds it through its run path ($ORIGIN/open,
+  # then $ORIGIN/deps), one that aborts while being loaded, and one that
+  # never finishes loading.
   set(stub_dir "${CMAKE_CURRENT_BINARY_DIR}/doctor")
   add_library(doctor_qxdep SHARED doctor/qxdep.cpp)
   set_target_properties(doctor_qxdep PROPERTIES OUTPUT_NAME qxdep LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/deps")
-  foreach(stub needs_dep aborts hangs)
+  foreach(stub needs_dep run_path aborts hangs)
     add_library(doctor_backend_${stub} SHARED doctor/stub_backend.cpp)
     target_include_directories(doctor_backend_${stub} PRIVATE ${PROJECT_SOURCE_DIR}/include)
     set_target_properties(doctor_backend_${stub} PROPERTIES OUTPUT_NAME qxacsint
@@ -19,6 +20,10 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   endforeach()
   target_compile_definitions(doctor_backend_needs_dep PRIVATE STUB_NEEDS_DEP)
   target_link_libraries(doctor_backend_needs_dep PRIVATE doctor_qxdep)
+  target_compile_definitions(doctor_backend_run_path PRIVATE STUB_NEEDS_DEP)
+  target_link_libraries(doctor_backend_run_path PRIVATE doctor_qxdep)
+  set_target_properties(doctor_backend_run_path PROPERTIES SKIP_BUILD_RPATH FALSE BUILD_WITH_INSTALL_RPATH TRUE
+    INSTALL_RPATH "$ORIGIN/open:$ORIGIN/deps")
   target_compile_definitions(doctor_backend_aborts PRIVATE STUB_ABORTS)
   target_compile_definitions(doctor_backend_hangs PRIVATE STUB_HANGS)
 
@@ -33,12 +38,13 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
     NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
     NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
+    RUN_PATH_BACKEND="$<TARGET_FILE:doctor_backend_run_path>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
     HANGING_BACKEND="$<TARGET_FILE:doctor_backend_hangs>"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
     ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
-    doctor_backend_needs_dep doctor_backend_aborts doctor_backend_hangs)
+    doctor_backend_needs_dep doctor_backend_run_path doctor_backend_aborts doctor_backend_hangs)
 
   # The trace explainer, on traces acs-host makes with the library.
   zorvan_add_test(doctor_trace_test

@@ -182,6 +182,38 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
                   "Set LD_LIBRARY_PATH=" + deps + " in the environment the DB2 instance starts with");
 }
 
+// The loader searches the directories the back end's run path names for
+// its libraries: one open to others counts even while it holds none, as a
+// library added there is found before the one in the next.
+TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(RUN_PATH_BACKEND);
+  std::string open = inst.home() + "/Base/open", deps = inst.home() + "/Base/deps";
+  testsupport::makeDirs(open);
+  testsupport::makeDirs(deps);
+  testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
+  auto check = [&](mode_t mode) {
+    EXPECT_EQ(chmod(open.c_str(), mode), 0);
+    DoctorResult r = runDoctor({"--load", "--json"});
+    nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
+    return doc.is_discarded() ? nlohmann::json::object() : doc;
+  };
+  nlohmann::json doc = check(0777);
+  EXPECT_EQ(doc.at("load").at("run_path"), nlohmann::json::array({open, deps})) << doc.dump(1);
+  EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
+  ASSERT_EQ(doc.at("findings").size(), 1u) << doc.dump(1);
+  EXPECT_CONTAINS(doc.at("findings")[0].value("cause", ""),
+                  open + " (a directory in the back end's run path, owner root:root, mode 0777)");
+  EXPECT_EQ(std::system(doc.at("findings")[0].value("fix", "false").c_str()), 0);
+  EXPECT_EQ(check(0755).value("exit_code", -1), kBinds);
+  // Sticky, it stays as it is: only the back end's vendor can take it out.
+  nlohmann::json sticky = check(01777);
+  ASSERT_EQ(sticky.at("findings").size(), 1u) << sticky.dump(1);
+  EXPECT_CONTAINS(sticky.at("findings")[0].value("fix", ""), "Ask the back end's vendor for a build without " + open);
+}
+
 // Installed, acs-doctor sits in <prefix>/bin beside <prefix>/lib, the
 // library DB2 is given to load: that library counts while no process
 // shows which one DB2 has loaded.

@@ -131,6 +131,33 @@ json trustOf(const std::vector<trust::Subject> &subjects) {
           {"findings", findings}};
 }
 
+// The directories the dynamic loader searches for the libraries an object
+// (null: the program) needs, in its order.
+std::vector<std::string> searchedFor(const char *object) {
+  std::vector<std::string> dirs;
+  void *handle = dlopen(object, RTLD_LAZY | RTLD_NOLOAD);
+  Dl_serinfo size;
+  if (handle != nullptr && dlinfo(handle, RTLD_DI_SERINFOSIZE, &size) == 0) {
+    std::vector<Dl_serinfo> storage(size.dls_size / sizeof(Dl_serinfo) + 1);
+    *storage.data() = size;
+    if (dlinfo(handle, RTLD_DI_SERINFO, storage.data()) == 0)
+      for (unsigned i = 0; i < storage[0].dls_cnt; ++i) dirs.push_back(storage[0].dls_serpath[i].dls_name);
+  }
+  if (handle != nullptr) dlclose(handle);
+  return dirs;
+}
+
+// The directories a loaded object's run path (DT_RUNPATH, DT_RPATH) names,
+// as the loader expanded them ($ORIGIN): those its search has beyond the
+// program's own (LD_LIBRARY_PATH and the system's), put into dirs once.
+void addRunPath(const std::string &object, std::vector<std::string> &dirs) {
+  static const std::vector<std::string> program = searchedFor(nullptr);
+  for (const std::string &dir : searchedFor(object.c_str()))
+    if (std::find(program.begin(), program.end(), dir) == program.end() &&
+        std::find(dirs.begin(), dirs.end(), dir) == dirs.end())
+      dirs.push_back(dir);
+}
+
 int addObject(struct dl_phdr_info *info, std::size_t, void *names) {
   if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0')
     static_cast<std::vector<std::string> *>(names)->push_back(info->dlpi_name);
@@ -149,14 +176,23 @@ json loadBackend(Facts &f, const Context &context, std::vector<trust::Subject> s
   void *handle = dlopen(f.libraryPath.c_str(), RTLD_LAZY);
   const char *why = handle == nullptr ? dlerror() : nullptr;
   dl_iterate_phdr(addObject, &after);
-  // What the back end brought along, each now a path DB2 runs.
+  // What the back end brought along, each now a path DB2 runs, and the
+  // directories their run paths have the loader search, as it searches
+  // LD_LIBRARY_PATH: a library added there is found first.
   json libraries = json::array();
+  std::vector<std::string> runPath;
   for (const std::string &name : after) {
     std::string path = absolute(name, f.baseDir);
-    if (std::find(before.begin(), before.end(), name) != before.end() || path == f.libraryPath) continue;
+    if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+    addRunPath(name, runPath);
+    if (path == f.libraryPath) continue;
     libraries.push_back(path);
     subjects.push_back({trust::Role::Dependency, path});
   }
+  for (const std::string &dir : runPath)
+    subjects.push_back({trust::Role::RunPath, absolute(dir, f.baseDir),
+                        "Ask the back end's vendor for a build without " + dir + " in its run path (readelf -d " +
+                            f.libraryPath + " shows it)"});
   f.loaded = handle != nullptr;
   f.loadError = f.loaded ? "" : why != nullptr ? why : "dlopen failed";
   if (here >= 0 && fchdir(here) == 0) close(here);
@@ -169,7 +205,7 @@ json loadBackend(Facts &f, const Context &context, std::vector<trust::Subject> s
   }
   json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0},
                {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
-               {"entry_points", entries}, {"libraries", libraries}, {"signal", nullptr}};
+               {"entry_points", entries}, {"libraries", libraries}, {"run_path", runPath}, {"signal", nullptr}};
   if (!f.loaded) load["error"] = f.loadError;
   json part = trustOf(subjects);
   part["load"] = load;

@@ -120,7 +120,7 @@ class Judge {
     const std::string &path = place.path;
     // In a directory the dynamic loader searches, others adding an entry
     // is the danger itself: a library put there is found first.
-    bool searched = place.own && place.role == Role::SearchPath;
+    bool searched = place.own && (place.role == Role::SearchPath || place.role == Role::RunPath);
     entry.owner = st.st_uid;
     entry.group = st.st_gid;
     entry.ownerName = accounts_.userName(st.st_uid);
@@ -228,6 +228,8 @@ const char *roleName(Role role) {
       return "a directory in LD_LIBRARY_PATH";
     case Role::Dependency:
       return "a library the back end loads";
+    case Role::RunPath:
+      return "a directory in the back end's run path";
   }
   return "";
 }

@@ -56,6 +56,7 @@ enum class Role {
   Backend,       // <home>/Base/libqxacsint.so
   SearchPath,    // a directory in LD_LIBRARY_PATH, searched for every library the process loads
   Dependency,    // a library the back end loads
+  RunPath,       // a directory the run path of the back end (or of a library it loads) names
 };
 
 // "the registry directory", ".properties", ...
