@@ -204,8 +204,9 @@ TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
   EXPECT_EQ(doc.at("load").at("run_path"), nlohmann::json::array({open, deps})) << doc.dump(1);
   EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
   ASSERT_EQ(doc.at("findings").size(), 1u) << doc.dump(1);
-  EXPECT_CONTAINS(doc.at("findings")[0].value("cause", ""),
-                  open + " (a directory in the back end's run path, owner root:root, mode 0777)");
+  std::string cause = doc.at("findings")[0].value("cause", "");
+  EXPECT_CONTAINS(cause, open + " (a directory in the back end's run path, owner ");
+  EXPECT_CONTAINS(cause, ", mode 0777) can be changed by everyone");
   EXPECT_EQ(std::system(doc.at("findings")[0].value("fix", "false").c_str()), 0);
   EXPECT_EQ(check(0755).value("exit_code", -1), kBinds);
   // Sticky, it stays as it is: only the back end's vendor can take it out.
@@ -236,8 +237,9 @@ TEST(DoctorTrust, LibraryInstalledBesideTheDoctorCounts) {
   nlohmann::json open = check();
   EXPECT_EQ(open.value("exit_code", -1), kDoesNotBind) << open.dump(1);
   ASSERT_EQ(open.at("findings").size(), 1u) << open.dump(1);
-  EXPECT_CONTAINS(open.at("findings")[0].value("cause", ""),
-                  prefix + "/lib (on the path to the library installed for DB2, owner root:root, mode 0777)");
+  std::string cause = open.at("findings")[0].value("cause", "");
+  EXPECT_CONTAINS(cause, prefix + "/lib (on the path to the library installed for DB2, owner ");
+  EXPECT_CONTAINS(cause, ", mode 0777) can be changed by everyone");
   EXPECT_EQ(std::system(open.at("findings")[0].value("fix", "false").c_str()), 0);
   nlohmann::json closed = check();
   EXPECT_EQ(closed.value("exit_code", -1), kBinds) << closed.dump(1);
