@@ -258,14 +258,16 @@ int checkInstallation(const Options &o) {
   if (int status = chooseSubject(o, subject, notes)) return status;
   json origins = json::object();
   for (const SteeringVariable &v : subject.variables) origins[v.name] = v.origin;
-  // Entered already in another tree, where the path may not lead there.
   // The library DB2 loads: the one the process has mapped; while none
   // is, the one installed beside acs-doctor, unless the process sees
   // another file system.
   std::string mapped = subject.pid != 0 ? mappedAcsLibrary(subject.pid, subject.root) : "";
-  json request = {{"cwd", subject.otherTree ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName}, {"vm_name_given", o.haveVmName},
-                  {"load", o.load}, {"origins", origins}, {"acs_library", mapped},
-                  {"installed_library", mapped.empty() && !subject.otherTree ? zorvan::installedAcsLibrary() : ""}};
+  std::string installed = mapped.empty() && !subject.otherTree ? zorvan::installedAcsLibrary() : "";
+  // The cwd of a process in another tree is entered already, where the
+  // path may not lead there.
+  json request = {{"cwd", subject.otherTree ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName},
+                  {"vm_name_given", o.haveVmName}, {"load", o.load}, {"origins", origins},
+                  {"acs_library", mapped}, {"installed_library", installed}};
   json report;
   std::string error = runCheckingProcess(subject, request, o.timeout, report);
   if (!error.empty()) return refuse(error);

@@ -295,7 +295,8 @@ void runChecker(const char *requestText) {
                          {"trace", trace}};
   // Absolute, for checks of who may change them.
   std::string instanceDir = f.instance.empty() ? "" : f.instancesDir + "/" + f.instance;
-  const std::string paths[] = {request.value("acs_library", ""), request.value("installed_library", ""), f.registry, f.instancesDir, instanceDir,
+  const std::string paths[] = {request.value("acs_library", ""), request.value("installed_library", ""),
+                               f.registry, f.instancesDir, instanceDir,
                                instanceDir.empty() ? "" : instanceDir + "/Base", f.propertiesPath,
                                f.home, f.baseDir, f.libraryPath};
   for (std::size_t i = 0; i < std::size(paths); ++i) report["paths"][kPaths[i].second] = paths[i];
