@@ -38,13 +38,29 @@ struct OwnedInstallation : Installation {
   }
 };
 
-nlohmann::json checkAsNobody(const std::vector<std::string> &args = {"--json"}) {
-  DoctorResult r = runDoctor(args, kNobody, kNobody);
+// The report a --json run printed: an empty object, and a failure, when it
+// printed none.
+nlohmann::json reportOf(const DoctorResult &r) {
   nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
   EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
-  if (!doc.is_discarded()) {
-    EXPECT_EQ(doc.value("exit_code", -1), r.status);
-  }
+  return doc.is_discarded() ? nlohmann::json::object() : doc;
+}
+
+// A report whose one finding is a path (with its role) that everyone can
+// write, whatever its owner; pastes the finding's fix.
+void fixTheOneWorldWritablePath(const nlohmann::json &doc, const std::string &pathAndRole) {
+  EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
+  ASSERT_EQ(doc.at("findings").size(), 1u) << doc.dump(1);
+  std::string cause = doc.at("findings")[0].value("cause", "");
+  EXPECT_CONTAINS(cause, pathAndRole + ", owner ");
+  EXPECT_CONTAINS(cause, ", mode 0777) can be changed by everyone");
+  EXPECT_EQ(std::system(doc.at("findings")[0].value("fix", "false").c_str()), 0);
+}
+
+nlohmann::json checkAsNobody(const std::vector<std::string> &args = {"--json"}) {
+  DoctorResult r = runDoctor(args, kNobody, kNobody);
+  nlohmann::json doc = reportOf(r);
+  EXPECT_EQ(doc.value("exit_code", -1), r.status);
   return doc;
 }
 
@@ -152,12 +168,7 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0777);
   doctortest::ProcessAs agent(kNobody, kNobody,
                               {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=" + open + ":" + deps}, "/");
-  auto check = [&] {
-    DoctorResult r = runDoctor({"--pid", std::to_string(agent.pid()), "--load", "--json"});
-    nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
-    EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
-    return doc.is_discarded() ? nlohmann::json::object() : doc;
-  };
+  auto check = [&] { return reportOf(runDoctor({"--pid", std::to_string(agent.pid()), "--load", "--json"})); };
   nlohmann::json doc = check();
   EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
   EXPECT_EQ(doc.at("load").at("libraries"), nlohmann::json::array({deps + "/libqxdep.so"}));
@@ -195,19 +206,11 @@ TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
   auto check = [&](mode_t mode) {
     EXPECT_EQ(chmod(open.c_str(), mode), 0);
-    DoctorResult r = runDoctor({"--load", "--json"});
-    nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
-    EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
-    return doc.is_discarded() ? nlohmann::json::object() : doc;
+    return reportOf(runDoctor({"--load", "--json"}));
   };
   nlohmann::json doc = check(0777);
   EXPECT_EQ(doc.at("load").at("run_path"), nlohmann::json::array({open, deps})) << doc.dump(1);
-  EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
-  ASSERT_EQ(doc.at("findings").size(), 1u) << doc.dump(1);
-  std::string cause = doc.at("findings")[0].value("cause", "");
-  EXPECT_CONTAINS(cause, open + " (a directory in the back end's run path, owner ");
-  EXPECT_CONTAINS(cause, ", mode 0777) can be changed by everyone");
-  EXPECT_EQ(std::system(doc.at("findings")[0].value("fix", "false").c_str()), 0);
+  fixTheOneWorldWritablePath(doc, open + " (a directory in the back end's run path");
   EXPECT_EQ(check(0755).value("exit_code", -1), kBinds);
   // Sticky, it stays as it is: only the back end's vendor can take it out.
   nlohmann::json sticky = check(01777);
@@ -228,19 +231,9 @@ TEST(DoctorTrust, LibraryInstalledBesideTheDoctorCounts) {
   testsupport::writeFile(prefix + "/bin/acs-doctor", testsupport::readFile(ACS_DOCTOR_PATH), 0755);
   testsupport::writeFile(prefix + "/lib/libzorvan_db2acs.so", testsupport::readFile(ZORVAN_LIBRARY_PATH), 0755);
   ASSERT_EQ(chmod((prefix + "/lib").c_str(), 0777), 0);
-  auto check = [&] {
-    DoctorResult r = doctortest::runProgram((prefix + "/bin/acs-doctor").c_str(), {"--json"});
-    nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
-    EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
-    return doc.is_discarded() ? nlohmann::json::object() : doc;
-  };
+  auto check = [&] { return reportOf(doctortest::runProgram((prefix + "/bin/acs-doctor").c_str(), {"--json"})); };
   nlohmann::json open = check();
-  EXPECT_EQ(open.value("exit_code", -1), kDoesNotBind) << open.dump(1);
-  ASSERT_EQ(open.at("findings").size(), 1u) << open.dump(1);
-  std::string cause = open.at("findings")[0].value("cause", "");
-  EXPECT_CONTAINS(cause, prefix + "/lib (on the path to the library installed for DB2, owner ");
-  EXPECT_CONTAINS(cause, ", mode 0777) can be changed by everyone");
-  EXPECT_EQ(std::system(open.at("findings")[0].value("fix", "false").c_str()), 0);
+  fixTheOneWorldWritablePath(open, prefix + "/lib (on the path to the library installed for DB2");
   nlohmann::json closed = check();
   EXPECT_EQ(closed.value("exit_code", -1), kBinds) << closed.dump(1);
   EXPECT_EQ(closed.at("paths").value("installed_library", ""), prefix + "/lib/libzorvan_db2acs.so");
