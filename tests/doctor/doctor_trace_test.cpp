@@ -321,12 +321,14 @@ TEST(DoctorTrace, WriterOfRootsTraceFileIsNamedOnlyWhileItRuns) {
     std::vector<char *> argv;
     for (std::string &word : command) argv.push_back(&word[0]);
     argv.push_back(nullptr);
-    if (!testsupport::becomeUser(testsupport::kNobody, testsupport::kNobody, false)) _exit(125);
+    // Its working directory is the database path it names: one nobody can enter.
+    if (!testsupport::becomeUser(testsupport::kNobody, testsupport::kNobody, false) || chdir("/tmp") != 0) _exit(125);
     execvp(argv[0], argv.data());
     _exit(127);
   }
   for (int i = 0; i < 1000 && testsupport::readFile(kTracePath).find("Library to be loaded") == std::string::npos; ++i)
     usleep(10000);
+  EXPECT_CONTAINS(testsupport::readFile(kTracePath), "Library to be loaded");
   DoctorResult running = runDoctor({"--trace", kTracePath});
   kill(writer, SIGKILL);
   waitpid(writer, nullptr, 0);
