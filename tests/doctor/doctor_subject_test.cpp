@@ -192,8 +192,9 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   EXPECT_EQ(own.status, kBinds) << own.out << own.err;
 }
 
-// DB2's own login files source each other in one-line forms; the setting
-// that counts is the one the shell runs last, wherever its file is read.
+// DB2's own login files source each other, in one-line forms too, and
+// db2profile sources userprofile through INSTHOME; the setting that counts
+// is the one the shell runs last, wherever its file is read.
 TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
   SKIP_UNLESS_ROOT("creates a login account");
   Installation inst;
@@ -203,7 +204,10 @@ TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
                      ".bash_profile");
   ASSERT_TRUE(user.created());
   testsupport::makeDirs(user.home() + "/sqllib");
-  testsupport::writeFile(user.home() + "/sqllib/db2profile", "export ZORVAN_INST=Payroll\n");
+  testsupport::writeFile(user.home() + "/sqllib/db2profile",
+                         "INSTHOME=" + user.home() + "\nif [ -f ${INSTHOME?}/sqllib/userprofile ]; then\n"
+                         "    . ${INSTHOME?}/sqllib/userprofile\nfi\n");
+  testsupport::writeFile(user.home() + "/sqllib/userprofile", "export ZORVAN_INST=Payroll\n");
   testsupport::writeFile(user.home() + "/.bashrc",
                          "if [ -f \"$HOME/sqllib/db2profile\" ]; then . \"$HOME/sqllib/db2profile\"; fi\n"
                          "export ZORVAN_INST=instance001\n");

@@ -42,11 +42,12 @@ std::string trimmed(const std::string &line) {
 }
 
 // "~/x", "$HOME/x", "${HOME}/x" and a path relative to the home (a login
-// shell starts there).
+// shell starts there); INSTHOME, which DB2's db2profile sets to the
+// instance owner's home and sources userprofile through, like HOME.
 std::string expand(std::string path, const std::string &home) {
   if (path.size() >= 2 && (path.front() == '"' || path.front() == '\'') && path.back() == path.front())
     path = path.substr(1, path.size() - 2);
-  for (const char *head : {"~/", "$HOME/", "${HOME}/"}) {
+  for (const char *head : {"~/", "$HOME/", "${HOME}/", "$INSTHOME/", "${INSTHOME}/", "${INSTHOME?}/"}) {
     std::string h = head;
     if (path.compare(0, h.size(), h) == 0) return home + "/" + path.substr(h.size());
   }
