@@ -3,6 +3,7 @@
 // the checked process; a back end that kills that process is a finding;
 // fixes name absolute paths and the login file that sets a variable.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -216,6 +217,34 @@ TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
   std::string fix = r.firstFix();
   EXPECT_EQ(fix, "As " + user.name() + ": sed -i '2s|.*|export ZORVAN_INST=Instance001|' " + user.home() +
                      "/.bashrc, then restart the DB2 instance.");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+  EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
+}
+
+// A site sets QXREG for every user in /etc/profile.d, which /etc/profile
+// sources in a for loop: the fix edits the file there that sets it last.
+// Both are mounted over in this test's own mount namespace only.
+TEST(DoctorSubject, SettingInProfileDIsFixedWhereTheLoopSourcesIt) {
+  SKIP_UNLESS_ROOT("creates a login account and mounts over /etc/profile");
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(GOOD_BACKEND);
+  testsupport::unsetEnv("QXREG");
+  std::string etc = testsupport::makeTempDir("etc");
+  testsupport::makeDirs(etc + "/profile.d");
+  testsupport::writeFile(etc + "/profile", "if [ -d /etc/profile.d ]; then\n  for i in /etc/profile.d/*.sh; do\n"
+                                           "    if [ -r $i ]; then\n      . $i\n    fi\n  done\nfi\n");
+  testsupport::writeFile(etc + "/profile.d/a.sh", "export QXREG=/nowhere\n");
+  testsupport::writeFile(etc + "/profile.d/zorvan.sh", "# site\nexport QXREG=" + inst.registry() + "x\n");
+  ASSERT_EQ(mount((etc + "/profile").c_str(), "/etc/profile", nullptr, MS_BIND, nullptr), 0);
+  ASSERT_EQ(mount((etc + "/profile.d").c_str(), "/etc/profile.d", nullptr, MS_BIND, nullptr), 0);
+  TemporaryUser user("# nothing of QXREG\n");
+  ASSERT_TRUE(user.created());
+  DoctorResult r = runDoctor({"--as-user", user.name()});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
+  std::string fix = r.firstFix();
+  EXPECT_EQ(fix, "As root: sed -i '2s|.*|export QXREG=" + inst.registry() +
+                     "|' /etc/profile.d/zorvan.sh, then restart the DB2 instance.");
   ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
 }

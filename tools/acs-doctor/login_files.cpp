@@ -1,3 +1,4 @@
+#include <glob.h>
 #include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -44,9 +45,13 @@ std::string trimmed(const std::string &line) {
 // "~/x", "$HOME/x", "${HOME}/x" and a path relative to the home (a login
 // shell starts there); INSTHOME, which DB2's db2profile sets to the
 // instance owner's home and sources userprofile through, like HOME.
+std::string unquoted(const std::string &word) {
+  bool quoted = word.size() >= 2 && (word.front() == '"' || word.front() == '\'') && word.back() == word.front();
+  return quoted ? word.substr(1, word.size() - 2) : word;
+}
+
 std::string expand(std::string path, const std::string &home) {
-  if (path.size() >= 2 && (path.front() == '"' || path.front() == '\'') && path.back() == path.front())
-    path = path.substr(1, path.size() - 2);
+  path = unquoted(path);
   for (const char *head : {"~/", "$HOME/", "${HOME}/", "$INSTHOME/", "${INSTHOME}/", "${INSTHOME?}/"}) {
     std::string h = head;
     if (path.compare(0, h.size(), h) == 0) return home + "/" + path.substr(h.size());
@@ -57,13 +62,10 @@ std::string expand(std::string path, const std::string &home) {
 // The files a line sources: ". FILE" or "source FILE" wherever a command
 // may start, as in "[ -f ~/.bashrc ] && . ~/.bashrc" or "if [ -f F ]; then
 // . F; fi", which is how DB2's db2profile sources userprofile.
-std::vector<std::string> sourcedBy(const std::string &line) {
-  std::string spaced;
-  for (char ch : line) spaced += ch == ';' ? std::string(" ; ") : std::string(1, ch);
-  std::istringstream words(spaced);
+std::vector<std::string> sourcedBy(const std::vector<std::string> &words) {
   std::vector<std::string> files;
   bool commandStart = true, source = false;
-  for (std::string word; words >> word && word[0] != '#';) {
+  for (const std::string &word : words) {
     if (source) files.push_back(word);
     source = commandStart && (word == "." || word == "source");
     commandStart = word == ";" || word == "&&" || word == "||" || word == "then" || word == "else" ||
@@ -72,18 +74,53 @@ std::vector<std::string> sourcedBy(const std::string &line) {
   return files;
 }
 
+// A line's words up to a comment, ';' a word of its own.
+std::vector<std::string> wordsOf(const std::string &line) {
+  std::string spaced;
+  for (char ch : line) spaced += ch == ';' ? std::string(" ; ") : std::string(1, ch);
+  std::istringstream in(spaced);
+  std::vector<std::string> words;
+  for (std::string word; in >> word && word[0] != '#';) words.push_back(word);
+  return words;
+}
+
+// "for i in /etc/profile.d/*.sh; do", the way /etc/profile sources a
+// directory: the loop's variable and its words, each a pattern.
+void forLoop(const std::vector<std::string> &w, std::string &name, std::vector<std::string> &patterns) {
+  if (w.size() < 3 || w[0] != "for" || w[2] != "in") return;
+  name = w[1];
+  patterns.assign(w.begin() + 3, std::find_if(w.begin() + 3, w.end(),
+                                              [](const std::string &x) { return x == ";" || x == "do"; }));
+}
+
 // Every line of file in the order the shell runs it, a sourced file's
-// lines in the place that sources it.
+// lines in the place that sources it; ". $i" in a for loop sources each
+// file the loop's patterns match, in the shell's (sorted) order.
 void readWithSources(const std::string &file, const std::string &home, std::vector<std::string> &read,
                      std::vector<LoginLine> &lines, int depth) {
   if (std::find(read.begin(), read.end(), file) != read.end() || depth > 8 || !isFile(file)) return;
   read.push_back(file);
   std::ifstream in(file);
-  std::string line;
+  std::string line, loop;
+  std::vector<std::string> patterns;
   for (int number = 1; std::getline(in, line); ++number) {
     lines.push_back({file, number, trimmed(line)});
-    for (const std::string &sourced : sourcedBy(lines.back().text))
-      readWithSources(expand(sourced, home), home, read, lines, depth + 1);
+    std::vector<std::string> words = wordsOf(lines.back().text);
+    forLoop(words, loop, patterns);
+    for (const std::string &sourced : sourcedBy(words)) {
+      std::string bare = unquoted(sourced);
+      if (loop.empty() || (bare != "$" + loop && bare != "${" + loop + "}")) {
+        readWithSources(expand(sourced, home), home, read, lines, depth + 1);
+        continue;
+      }
+      for (const std::string &pattern : patterns) {
+        glob_t found;
+        if (glob(expand(pattern, home).c_str(), 0, nullptr, &found) == 0)
+          for (std::size_t i = 0; i < found.gl_pathc; ++i)
+            readWithSources(found.gl_pathv[i], home, read, lines, depth + 1);
+        globfree(&found);
+      }
+    }
   }
 }
 
