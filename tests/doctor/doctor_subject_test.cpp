@@ -85,6 +85,14 @@ TEST(DoctorSubject, ProcessValueNotFromTheLoginFilesIsNamedSo) {
   EXPECT_EQ(r.firstFix(), user.home() + "/.profile line 1 already sets QXREG=" + inst.registry() + ", but the QXREG=" +
                               inst.registry() + "x checked does not come from it: restart the DB2 instance from a "
                               "login shell of " + user.name() + " (su - " + user.name() + ").");
+  // A relative QXREG that binds, through a link to the same registry.
+  std::string dir = testsupport::makeTempDir("agent-cwd");
+  ASSERT_EQ(symlink(inst.registry().c_str(), (dir + "/reg").c_str()), 0);
+  ProcessAs relative(user.uid(), user.gid(), {"QXREG=reg"}, dir);
+  DoctorResult warned = runDoctor({"--pid", std::to_string(relative.pid())});
+  EXPECT_EQ(warned.status, kBinds) << warned.out << warned.err;
+  EXPECT_CONTAINS(warned.out, "fix: Give QXREG the absolute path: " + user.home() + "/.profile line 1 already sets QXREG=" +
+                                  inst.registry() + ", but the QXREG=reg checked does not come from it");
 }
 
 TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {

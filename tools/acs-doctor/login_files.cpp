@@ -148,6 +148,14 @@ Setting lastSetting(const LoginFiles &files, const std::string &name) {
   return found;
 }
 
+// Two values are one when they are equal, or absolute paths to the same
+// file (a link on the way).
+bool sameValue(const std::string &a, const std::string &b) {
+  struct stat x, y;
+  return a == b || (!a.empty() && !b.empty() && a[0] == '/' && b[0] == '/' && stat(a.c_str(), &x) == 0 &&
+                    stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino);
+}
+
 }  // namespace
 
 LoginFiles loginFilesOf(uid_t uid) {
@@ -208,8 +216,8 @@ std::string setVariableFix(const LoginFiles &files, const std::string &name,
                    (now == nullptr || found.value != now);
   std::string checked = now == nullptr ? name + " unset" : name + "=" + now;
   std::string login = "restart the DB2 instance from a login shell of " + files.user + " (su - " + files.user + ")";
-  if (elsewhere && found.value == value)
-    return s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + value + ", but the " +
+  if (elsewhere && sameValue(found.value, value))
+    return s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + found.value + ", but the " +
            checked + " checked does not come from it: " + login + ".";
   if (s.number != 0)
     return "As " + who + ": sed -i '" + std::to_string(s.number) + (value.empty() ? "d' " : "s|.*|" + line + "|' ") +
