@@ -187,6 +187,22 @@ json readTrace(const std::string &bytes, uid_t owner) {
   }
   json doc = {{"exit_code", kExitBinds}, {"foreign_lines", foreign},
               {"partial_last_line", !bytes.empty() && bytes.back() != '\n'}, {"processes", json::array()}};
+  // A trace left on for months holds thousands of processes that failed
+  // alike: the writers that have gone share one context, and each
+  // different failure is explained once.
+  const Context gone = writerOf(0, owner);
+  std::map<std::string, json> explained;
+  auto explain = [&](const Process &p, const Call &c) {
+    Context writer = mappedAcsLibrary(static_cast<pid_t>(p.pid)).empty() ? gone : writerOf(p.pid, owner);
+    std::string key = std::to_string(writer.pid) + ' ' + c.entry->function + ' ' + std::to_string(c.rc) +
+                      (c.finished ? "f" : "") + (c.notBound ? "n" : "") + (c.bindingFailed ? "b" : "") + p.registry;
+    for (const std::string &line : c.inner) key += '\n' + line;
+    auto found = explained.find(key);
+    if (found == explained.end())
+      found = explained.emplace(key, problemsJson(failed(c) ? whyItFailed(c, p.registry, writer)
+                                                            : std::vector<Problem>{unfinished(c, writer)})).first;
+    return found->second;
+  };
   for (const Process &p : processes) {
     json calls = json::array(), first, problems = json::array();
     for (std::size_t i = 0; i < p.calls.size(); ++i) {
@@ -196,12 +212,12 @@ json readTrace(const std::string &bytes, uid_t owner) {
                        {"rc", c.finished ? json(c.rc) : json()}, {"from", from}, {"outcome", outcome(c)}});
       if (first.is_null() && failed(c)) {
         first = i + 1;
-        problems = problemsJson(whyItFailed(c, p.registry, writerOf(p.pid, owner)));
+        problems = explain(p, c);
         doc["exit_code"] = kExitDoesNotBind;
       }
     }
     if (first.is_null() && !p.calls.empty() && !p.calls.back().finished)
-      problems = problemsJson({unfinished(p.calls.back(), writerOf(p.pid, owner))});
+      problems = explain(p, p.calls.back());
     doc["processes"].push_back({{"pid", p.pid}, {"calls", calls}, {"first_failure", first}, {"problems", problems}});
   }
   return records == 0 ? json() : doc;
