@@ -1,4 +1,5 @@
-#include <glob.h>
+#include <dirent.h>
+#include <fnmatch.h>
 #include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -93,6 +94,23 @@ void forLoop(const std::vector<std::string> &w, std::string &name, std::vector<s
                                               [](const std::string &x) { return x == ";" || x == "do"; }));
 }
 
+// The paths a pattern such as /etc/profile.d/*.sh names, sorted, as the
+// shell expands it (a pattern in its last component only). glob() is not
+// used: its symbol is of a newer C library than the tools may need.
+std::vector<std::string> filesMatching(const std::string &pattern) {
+  std::size_t slash = pattern.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash), name = pattern.substr(slash + 1);
+  std::vector<std::string> found;
+  if (dir.find_first_of("*?[") != std::string::npos) return found;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (const struct dirent *e = readdir(d))
+      if (fnmatch(name.c_str(), e->d_name, FNM_PERIOD) == 0) found.push_back(dir + "/" + e->d_name);
+    closedir(d);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // Every line of file in the order the shell runs it, a sourced file's
 // lines in the place that sources it; ". $i" in a for loop sources each
 // file the loop's patterns match, in the shell's (sorted) order.
@@ -113,13 +131,9 @@ void readWithSources(const std::string &file, const std::string &home, std::vect
         readWithSources(expand(sourced, home), home, read, lines, depth + 1);
         continue;
       }
-      for (const std::string &pattern : patterns) {
-        glob_t found;
-        if (glob(expand(pattern, home).c_str(), 0, nullptr, &found) == 0)
-          for (std::size_t i = 0; i < found.gl_pathc; ++i)
-            readWithSources(found.gl_pathv[i], home, read, lines, depth + 1);
-        globfree(&found);
-      }
+      for (const std::string &pattern : patterns)
+        for (const std::string &match : filesMatching(expand(pattern, home)))
+          readWithSources(match, home, read, lines, depth + 1);
     }
   }
 }
