@@ -172,22 +172,29 @@ TEST(DoctorTrace, InterleavedProcessesAreToldApart) {
   testsupport::setEnv("ZORVAN_INST", "Ghost");
   t.host("backup");
   std::vector<std::string> bad = testsupport::traceLines();
+  // A third process that fails otherwise: each failure keeps its own cause.
+  ASSERT_EQ(unlink(kTracePath), 0);
+  testsupport::enableTrace();
+  testsupport::unsetEnv("ZORVAN_INST");
+  ASSERT_EQ(chmod(t.backendPath().c_str(), 0644), 0);
+  t.host("backup");
+  std::vector<std::string> worse = testsupport::traceLines();
   std::string mixed = "some other program's line\n";
-  for (std::size_t i = 0; i < std::max(good.size(), bad.size()); ++i) {
-    if (i < good.size()) mixed += good[i] + "\n";
-    if (i < bad.size()) mixed += bad[i] + "\n";
-  }
+  for (std::size_t i = 0; i < std::max({good.size(), bad.size(), worse.size()}); ++i)
+    for (const std::vector<std::string> *lines : {&good, &bad, &worse})
+      if (i < lines->size()) mixed += (*lines)[i] + "\n";
   testsupport::writeFile(kTracePath, mixed);
   DoctorResult r = runDoctor({"--trace", kTracePath, "--json"});
   EXPECT_EQ(r.status, kFailed);
   nlohmann::json doc = nlohmann::json::parse(r.out);
-  ASSERT_EQ(doc.at("processes").size(), 2u);
+  ASSERT_EQ(doc.at("processes").size(), 3u);
   EXPECT_TRUE(doc.at("processes")[0].at("first_failure").is_null());
   EXPECT_EQ(doc.at("processes")[1].at("first_failure"), 2);
   // Named by its id in the table of causes, which the live check shares.
   EXPECT_EQ(doc.at("processes")[1].at("problems")[0].at("id"), "instance-not-registered");
+  EXPECT_EQ(doc.at("processes")[2].at("problems")[0].at("id"), "backend-not-executable");
   EXPECT_EQ(doc.at("foreign_lines"), 1);
-  EXPECT_EQ(doc.at("processes")[0].at("calls").size(), doc.at("processes")[0].at("calls").size());
+  EXPECT_GT(doc.at("processes")[0].at("calls").size(), doc.at("processes")[1].at("calls").size());
 }
 
 // A registry path longer than the trace's 2046-character message limit:

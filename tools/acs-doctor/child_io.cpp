@@ -1,5 +1,6 @@
 #include "subject.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -72,6 +73,17 @@ std::vector<gid_t> ownGroups() {
   std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
   if (count > 0) groups.resize(static_cast<std::size_t>(std::max(0, getgroups(count, groups.data()))));
   return groups;
+}
+
+std::vector<std::string> namesIn(const std::string &dir) {
+  std::vector<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (const struct dirent *e = readdir(d))
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string readFileBytes(const std::string &path, std::string &error, off_t from) {

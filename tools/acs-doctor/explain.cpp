@@ -1,6 +1,5 @@
 #include "explain.h"
 
-#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <grp.h>
@@ -15,6 +14,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "subject.h"
 #include "zorvan/discovery.h"
 
 namespace doctor {
@@ -116,14 +116,8 @@ bool isDirectory(const std::string &path) {
 
 std::vector<std::string> directoriesIn(const std::string &dir) {
   std::vector<std::string> names;
-  if (DIR *d = opendir(dir.c_str())) {
-    while (const struct dirent *e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != ".." && isDirectory(dir + "/" + name)) names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
+  for (const std::string &name : namesIn(dir))
+    if (isDirectory(dir + "/" + name)) names.push_back(name);
   return names;
 }
 

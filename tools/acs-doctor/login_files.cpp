@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fnmatch.h>
 #include <grp.h>
 #include <stdlib.h>
@@ -9,6 +8,7 @@
 #include <sstream>
 
 #include "explain.h"
+#include "subject.h"
 
 namespace doctor {
 
@@ -43,14 +43,15 @@ std::string trimmed(const std::string &line) {
   return line.substr(start, end - start + 1);
 }
 
-// "~/x", "$HOME/x", "${HOME}/x" and a path relative to the home (a login
-// shell starts there); INSTHOME, which DB2's db2profile sets to the
-// instance owner's home and sources userprofile through, like HOME.
+// A word without the quotes around it.
 std::string unquoted(const std::string &word) {
   bool quoted = word.size() >= 2 && (word.front() == '"' || word.front() == '\'') && word.back() == word.front();
   return quoted ? word.substr(1, word.size() - 2) : word;
 }
 
+// "~/x", "$HOME/x", "${HOME}/x" and a path relative to the home (a login
+// shell starts there); INSTHOME, which DB2's db2profile sets to the
+// instance owner's home and sources userprofile through, like HOME.
 std::string expand(std::string path, const std::string &home) {
   path = unquoted(path);
   for (const char *head : {"~/", "$HOME/", "${HOME}/", "$INSTHOME/", "${INSTHOME}/", "${INSTHOME?}/"}) {
@@ -102,12 +103,8 @@ std::vector<std::string> filesMatching(const std::string &pattern) {
   std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash), name = pattern.substr(slash + 1);
   std::vector<std::string> found;
   if (dir.find_first_of("*?[") != std::string::npos) return found;
-  if (DIR *d = opendir(dir.c_str())) {
-    while (const struct dirent *e = readdir(d))
-      if (fnmatch(name.c_str(), e->d_name, FNM_PERIOD) == 0) found.push_back(dir + "/" + e->d_name);
-    closedir(d);
-  }
-  std::sort(found.begin(), found.end());
+  for (const std::string &entry : namesIn(dir))
+    if (fnmatch(name.c_str(), entry.c_str(), FNM_PERIOD) == 0) found.push_back(dir + "/" + entry);
   return found;
 }
 

@@ -49,6 +49,10 @@ void writeAll(int fd, const std::string &bytes);
 // This process's supplementary groups.
 std::vector<gid_t> ownGroups();
 
+// The names in a directory but "." and "..", sorted; none when it cannot
+// be read.
+std::vector<std::string> namesIn(const std::string &dir);
+
 // The file from byte from to its end; error set (strerror) when it cannot
 // be read.
 std::string readFileBytes(const std::string &path, std::string &error, off_t from = 0);

@@ -144,23 +144,15 @@ void readRecord(long pid, const std::string &tag, const std::string &message, st
   }
 }
 
-// Whom a process's lines stand for: the trace file's owner, the user of
-// every process the library lets write it, unless that is root, whose
-// file takes every user's lines. A writer that still runs with the
-// library mapped is checked best as itself (--pid); a writer of root's
-// file that has gone is left to the reader to name.
-Context writerOf(long pid, uid_t owner) {
-  Subject running;
-  std::string error;
-  bool runs = !mappedAcsLibrary(static_cast<pid_t>(pid)).empty() &&
-              subjectFromPid(std::to_string(pid), running, error) && (owner == 0 || running.uid == owner);
+// The context of a trace's writer: uid, and pid while it still runs.
+Context writerContext(uid_t uid, pid_t pid, const std::string &user) {
   Context c;
-  c.uid = runs ? running.uid : owner;
-  c.pid = runs ? static_cast<pid_t>(pid) : 0;
-  c.user = runs || owner != 0 ? userName(c.uid) : "<instance owner>";
+  c.uid = uid;
+  c.pid = pid;
+  c.user = user;
   c.registryOrigin = "as the trace shows it";
   // Root's own login files say nothing of the instance owner's.
-  if (c.uid != 0) c.login = loginFilesOf(c.uid);
+  if (uid != 0) c.login = loginFilesOf(uid);
   return c;
 }
 
@@ -187,13 +179,21 @@ json readTrace(const std::string &bytes, uid_t owner) {
   }
   json doc = {{"exit_code", kExitBinds}, {"foreign_lines", foreign},
               {"partial_last_line", !bytes.empty() && bytes.back() != '\n'}, {"processes", json::array()}};
-  // A trace left on for months holds thousands of processes that failed
-  // alike: the writers that have gone share one context, and each
-  // different failure is explained once.
-  const Context gone = writerOf(0, owner);
+  // Whom a process's lines stand for: the trace file's owner, the user of
+  // every process the library lets write it, unless that is root, whose
+  // file takes every user's lines. A writer that still runs with the
+  // library mapped is checked best as itself (--pid); a writer of root's
+  // file that has gone is left to the reader to name. A trace left on for
+  // months holds thousands of processes that failed alike: the writers
+  // that have gone share one context, and each failure is explained once.
+  const Context gone = writerContext(owner, 0, owner != 0 ? userName(owner) : "<instance owner>");
   std::map<std::string, json> explained;
   auto explain = [&](const Process &p, const Call &c) {
-    Context writer = mappedAcsLibrary(static_cast<pid_t>(p.pid)).empty() ? gone : writerOf(p.pid, owner);
+    Subject running;
+    std::string error;
+    bool runs = !mappedAcsLibrary(static_cast<pid_t>(p.pid)).empty() &&
+                subjectFromPid(std::to_string(p.pid), running, error) && (owner == 0 || running.uid == owner);
+    Context writer = runs ? writerContext(running.uid, static_cast<pid_t>(p.pid), running.user) : gone;
     std::string key = std::to_string(writer.pid) + ' ' + c.entry->function + ' ' + std::to_string(c.rc) +
                       (c.finished ? "f" : "") + (c.notBound ? "n" : "") + (c.bindingFailed ? "b" : "") + p.registry;
     for (const std::string &line : c.inner) key += '\n' + line;
