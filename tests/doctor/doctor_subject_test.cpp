@@ -48,7 +48,7 @@ TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFi
   SKIP_UNLESS_ROOT("starts a process as nobody");
   Installation inst;
   inst.installBackend(GOOD_BACKEND);
-  std::string cwd = testsupport::makeTempDir("agent-cwd");
+  std::string above = testsupport::makeTempDir("agent"), cwd = above + "/cwd";
   std::string props = cwd + "/reg/Zorvan/Instance001/Base/.properties";
   testsupport::makeDirs(cwd + "/reg/Zorvan/Instance001/Base");
   testsupport::writeFile(cwd + "/reg/Zorvan/Instance001/Db2Agent", "");
@@ -68,6 +68,13 @@ TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFi
   EXPECT_EQ(bound.at("problems")[0].at("id"), "registry-relative");
   EXPECT_EQ(bound.at("problems")[0].at("severity"), "warning");
   EXPECT_CONTAINS(bound.at("problems")[0].at("fix").get<std::string>(), "QXREG=" + cwd + "/reg");
+  // A directory above it closed since the process went in: the process
+  // still finds "reg" where it is, and so does the check.
+  ASSERT_EQ(chmod(above.c_str(), 0700), 0);
+  nlohmann::json closed = nlohmann::json::parse(runDoctor({"--pid", pid, "--json"}).out);
+  EXPECT_TRUE(closed.at("binds").get<bool>()) << closed.at("problems");
+  EXPECT_EQ(closed.at("identity").at("cwd"), cwd);
+  EXPECT_EQ(closed.at("discovery").at("registry").at("path"), cwd + "/reg");
 }
 
 // Under --pid the value checked is the process's: a login file that sets

@@ -110,15 +110,18 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
   int in = open("/dev/null", O_RDONLY);
   if (in >= 0 && in != 0) dup2(in, 0);
   std::string why;
-  // Into the file system the process sees, and its working directory.
-  if (s.otherTree) {
+  // Into the file system a process sees, and into its working directory
+  // itself, not the path that named it: a directory above that was
+  // closed since the process went in does not keep it from "reg".
+  if (s.pid != 0) {
     std::string proc = "/proc/" + std::to_string(s.pid);
-    int ns = open((proc + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
-    int root = open((proc + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int cwd = open((proc + "/cwd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (ns < 0 || root < 0 || cwd < 0 || setns(ns, CLONE_NEWNS) != 0 || fchdir(root) != 0 || chroot(".") != 0 ||
-        fchdir(cwd) != 0)
-      why = "cannot enter the file system process " + std::to_string(s.pid) + " sees: " + strerror(errno);
+    int ns = s.otherTree ? open((proc + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    int root = s.otherTree ? open((proc + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (cwd < 0 || (s.otherTree && (ns < 0 || root < 0 || setns(ns, CLONE_NEWNS) != 0 || fchdir(root) != 0 ||
+                                    chroot(".") != 0)) || fchdir(cwd) != 0)
+      why = "cannot enter the " + std::string(s.otherTree ? "file system" : "working directory") + " process " +
+            std::to_string(s.pid) + " sees: " + strerror(errno);
   }
   // With raised privileges the effective ids differ from the real ones,
   // so the kernel starts the checking process with AT_SECURE, as it
@@ -263,9 +266,8 @@ int checkInstallation(const Options &o) {
   // another file system.
   std::string mapped = subject.pid != 0 ? mappedAcsLibrary(subject.pid, subject.root) : "";
   std::string installed = mapped.empty() && !subject.otherTree ? zorvan::installedAcsLibrary() : "";
-  // The cwd of a process in another tree is entered already, where the
-  // path may not lead there.
-  json request = {{"cwd", subject.otherTree ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName},
+  // A process's working directory is entered already.
+  json request = {{"cwd", subject.pid != 0 ? "" : subject.cwd}, {"source", subject.source}, {"vm_name", o.vmName},
                   {"vm_name_given", o.haveVmName}, {"load", o.load}, {"origins", origins},
                   {"acs_library", mapped}, {"installed_library", installed}};
   json report;
