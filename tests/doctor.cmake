@@ -7,12 +7,12 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
 
   # A back end that needs libqxdep.so, found only through LD_LIBRARY_PATH
   # (no run path), one that finds it through its run path ($ORIGIN/open,
-  # then $ORIGIN/deps), one that aborts while being loaded, and one that
-  # never finishes loading.
+  # then $ORIGIN/deps), one that aborts while being loaded, one that
+  # never finishes loading, and one that leaves a helper process running.
   set(stub_dir "${CMAKE_CURRENT_BINARY_DIR}/doctor")
   add_library(doctor_qxdep SHARED doctor/qxdep.cpp)
   set_target_properties(doctor_qxdep PROPERTIES OUTPUT_NAME qxdep LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/deps")
-  foreach(stub needs_dep run_path aborts hangs)
+  foreach(stub needs_dep run_path aborts hangs forks)
     add_library(doctor_backend_${stub} SHARED doctor/stub_backend.cpp)
     target_include_directories(doctor_backend_${stub} PRIVATE ${PROJECT_SOURCE_DIR}/include)
     set_target_properties(doctor_backend_${stub} PROPERTIES OUTPUT_NAME qxacsint
@@ -26,6 +26,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     INSTALL_RPATH "$ORIGIN/open:$ORIGIN/deps")
   target_compile_definitions(doctor_backend_aborts PRIVATE STUB_ABORTS)
   target_compile_definitions(doctor_backend_hangs PRIVATE STUB_HANGS)
+  target_compile_definitions(doctor_backend_forks PRIVATE STUB_FORKS)
 
   zorvan_add_test(doctor_test
     SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
@@ -41,10 +42,12 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     RUN_PATH_BACKEND="$<TARGET_FILE:doctor_backend_run_path>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
     HANGING_BACKEND="$<TARGET_FILE:doctor_backend_hangs>"
+    FORKING_BACKEND="$<TARGET_FILE:doctor_backend_forks>"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
     ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
-    doctor_backend_needs_dep doctor_backend_run_path doctor_backend_aborts doctor_backend_hangs)
+    doctor_backend_needs_dep doctor_backend_run_path doctor_backend_aborts doctor_backend_hangs
+    doctor_backend_forks)
 
   # The trace explainer, on traces acs-host makes with the library.
   zorvan_add_test(doctor_trace_test

@@ -3,8 +3,11 @@
 // the checked process; a back end that kills that process is a finding;
 // fixes name absolute paths and the login file that sets a variable.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -136,6 +139,41 @@ TEST(DoctorSubject, BackEndThatNeverFinishesLoadingIsAFinding) {
                   "DB2's process would hang loading the back end (the checking process did not finish within 1 s");
   // Without --load nothing of it runs.
   EXPECT_EQ(runDoctor({"--timeout", "1"}).status, kBinds);
+}
+
+// What the subject leaves running holds the pipe the report comes
+// through. A job a login profile puts in the background does not lose the
+// login environment to the 20 s limit (nor is it killed: su - leaves it
+// too); a helper a back end forks while loading does not turn the check
+// into a hang, and goes with the checking process.
+TEST(DoctorSubject, WhatTheSubjectLeavesRunningNeitherStallsNorOutlivesTheCheck) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  Installation inst;
+  inst.addHealthyInstance();
+  inst.installBackend(FORKING_BACKEND);
+  TemporaryUser user("export QXREG=" + inst.registry() + "\nsleep 60 & echo $! > ~/job.pid\n");
+  ASSERT_TRUE(user.created());
+  nlohmann::json login = nlohmann::json::parse(runDoctor({"--as-user", user.name(), "--json"}).out);
+  pid_t job = static_cast<pid_t>(std::stol("0" + testsupport::readFile(user.home() + "/job.pid")));
+  EXPECT_EQ(job > 0 ? kill(job, SIGKILL) : -1, 0) << "the profile's job was killed, or never ran";
+  EXPECT_TRUE(login.at("checked_as").at("login_error").is_null()) << login.at("checked_as");
+  EXPECT_EQ(login.at("checked_as").at("environment").at("QXREG").at("value"), inst.registry());
+  EXPECT_TRUE(login.at("binds").get<bool>()) << login.at("problems");
+
+  // The helper would be reparented here; whether the doctor killed it
+  // shows in the signal it died of.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  std::string pidFile = testsupport::makeTempDir("helper") + "/pid";
+  setenv("STUB_HELPER_PID", pidFile.c_str(), 1);
+  DoctorResult r = runDoctor({"--load", "--timeout", "5", "--json"});
+  unsetenv("STUB_HELPER_PID");
+  EXPECT_EQ(r.status, kBinds) << r.out << r.err;
+  pid_t helper = static_cast<pid_t>(std::stol("0" + testsupport::readFile(pidFile)));
+  ASSERT_GT(helper, 0) << r.out;
+  kill(helper, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(helper, &status, 0), helper);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the back end's helper outlived the check";
 }
 
 // One GetZorvanBaseDir call, as db2ACSInitialize makes it: the name and

@@ -163,7 +163,8 @@ std::string runCheckingProcess(const Subject &subject, const json &request, int 
   if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
   ChildRun run;
   std::string error;
-  bool ran = runChild([&](int fd) { startChecker(exe, path, fd, subject, request.dump()); }, seconds, run, error);
+  bool ran = runChild([&](int fd) { startChecker(exe, path, fd, subject, request.dump()); }, seconds, run, error,
+                      true);
   close(exe);
   if (!ran) return error;
   std::istringstream lines(run.output);

@@ -16,6 +16,13 @@
 
 namespace doctor {
 
+namespace {
+
+// How often a child that keeps quiet is asked whether it has ended.
+constexpr int kChildPollMs = 50;
+
+}  // namespace
+
 void writeAll(int fd, const std::string &bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -26,7 +33,7 @@ void writeAll(int fd, const std::string &bytes) {
   }
 }
 
-bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error) {
+bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error, bool group) {
   int fds[2];
   if (pipe(fds) != 0) {
     error = std::string("pipe: ") + strerror(errno);
@@ -36,6 +43,7 @@ bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run,
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
+    if (group) setpgid(0, 0);
     close(fds[0]);
     child(fds[1]);
     _exit(127);
@@ -46,23 +54,35 @@ bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run,
     close(fds[0]);
     return false;
   }
+  if (group) setpgid(pid, pid);
+  // Read until the child has ended, not to end of file: what it started
+  // (a job a profile puts in the background, a helper a back end forks)
+  // may hold the pipe open long after. Once it has ended, only what is
+  // already in the pipe is taken.
   time_t deadline = time(nullptr) + seconds;
   char buffer[4096];
-  for (;;) {
-    long left = static_cast<long>(deadline - time(nullptr));
-    struct pollfd p = {fds[0], POLLIN, 0};
-    int ready = seconds >= 0 && left <= 0 ? 0 : poll(&p, 1, seconds < 0 ? -1 : static_cast<int>(left * 1000));
-    if (ready == 0) {
-      run.timedOut = true;
+  for (bool ended = false;;) {
+    siginfo_t info = {};
+    ended = ended || (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                      info.si_pid == pid);
+    if (seconds >= 0 && time(nullptr) >= deadline) {
+      run.timedOut = !ended;
       break;
     }
-    ssize_t n = ready > 0 ? read(fds[0], buffer, sizeof buffer) : -1;
+    struct pollfd p = {fds[0], POLLIN, 0};
+    int ready = poll(&p, 1, ended ? 0 : kChildPollMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && !ended) continue;
+    ssize_t n = ready > 0 ? read(fds[0], buffer, sizeof buffer) : 0;
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     run.output.append(buffer, static_cast<std::size_t>(n));
   }
   close(fds[0]);
+  // The child, when the time ran out; with its group, whatever it left
+  // running, while the unreaped child keeps the group's id from reuse.
   if (run.timedOut) kill(pid, SIGKILL);
+  if (group) kill(-pid, SIGKILL);
   while (waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
   }
   return true;

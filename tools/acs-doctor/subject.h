@@ -41,10 +41,13 @@ struct ChildRun {
   bool timedOut = false;  // killed when the time ran out
 };
 // Forks child(fd), fd the write end of a pipe (a child that returns, as
-// after a failed exec, exits with 127); reads what it writes to end of
-// file, or for at most seconds (< 0: no limit), then kills it. False with
-// error set when no child could be started.
-bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error);
+// after a failed exec, exits with 127); reads what it writes until it has
+// ended, or for at most seconds (< 0: no limit), then kills it. With group,
+// the child leads a process group of its own, killed at the end with
+// whatever the child left running in it. False with error set when no
+// child could be started.
+bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error,
+              bool group = false);
 void writeAll(int fd, const std::string &bytes);
 // This process's supplementary groups.
 std::vector<gid_t> ownGroups();
