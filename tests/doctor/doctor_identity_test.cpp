@@ -87,6 +87,13 @@ TEST(DoctorIdentity, UnreadableLoginEnvironmentIsInTheVerdict) {
   DoctorResult full = runDoctor({"--as-user", user.name()});
   EXPECT_CONTAINS(full.firstScreen(), "ended with status 3");
   EXPECT_CONTAINS(full.firstScreen(), as);
+
+  // A home directory the user cannot enter: su - starts the login shell
+  // in /, and the check resolves relative paths there, not in the doctor's.
+  ASSERT_EQ(chmod(user.home().c_str(), 0), 0);
+  nlohmann::json closed = nlohmann::json::parse(runDoctor({"--as-user", user.name(), "--json"}).out);
+  EXPECT_EQ(closed.at("identity").at("cwd"), "/");
+  EXPECT_CONTAINS(closed.at("problems").dump(), "; relative paths were resolved from /, where a login shell starts");
 }
 
 TEST(DoctorIdentity, PidChecksAsTheRunningProcessWithItsEnvironment) {

@@ -288,8 +288,9 @@ int checkInstallation(const Options &o) {
   for (const json &f : report["findings"]) report["problems"].push_back(f);
   if (!report["cwd_error"].is_null())
     notes.push_back({Severity::Note,
-                     "The working directory " + report["cwd_error"].get<std::string>() +
-                         " could not be entered; relative paths were resolved elsewhere.",
+                     "Could not enter the working directory " + report["cwd_error"].get<std::string>() +
+                         "; relative paths were resolved from " + id["cwd"].get<std::string>() +
+                         (subject.source == "login" ? ", where a login shell starts then." : "."),
                      "Check with --pid while DB2 runs."});
   if (report["trust"]["outside"].get<std::size_t>() != 0)
     notes.push_back({Severity::Note,

@@ -226,8 +226,12 @@ void runChecker(const char *requestText) {
   if (request.is_discarded()) _exit(2);
   json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
   std::string cwd = request.value("cwd", "");
-  if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+  if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
     report["cwd_error"] = cwd + ": " + strerror(errno);
+    // Where su - starts a login shell that cannot enter the home directory.
+    if (request.value("source", "") == "login" && chdir("/") != 0) {
+    }
+  }
   report["identity"] = identity();
   cwd = report["identity"]["cwd"].get<std::string>();
 
