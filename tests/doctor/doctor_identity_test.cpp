@@ -252,6 +252,8 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
   testsupport::writeFile(root + "/reg/Zorvan/Instance001/Base/.properties", "dZORVANHOME /home\n");
   testsupport::writeFile(root + "/reg/Zorvan/Instance001/Db2Agent", "");
   testsupport::writeFile(root + "/home/Base/libqxacsint.so", "", 0755);
+  testsupport::makeDirs(root + "/usr/lib");
+  testsupport::writeFile(root + "/usr/lib/libzorvan_db2acs.so", testsupport::readFile(ZORVAN_LIBRARY_PATH), 0755);
 
   for (uid_t uid : {kNobody, uid_t(0)}) {
     SCOPED_TRACE("uid " + std::to_string(uid));
@@ -275,6 +277,8 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
     ASSERT_FALSE(doc.is_discarded()) << report;
     EXPECT_EQ(doc["identity"]["uid"], uid);
     EXPECT_EQ(doc["discovery"]["backend"]["path"], "/home/Base/libqxacsint.so");
+    // Found beside the program the kernel ran, with no /proc/self/exe.
+    EXPECT_EQ(doc["paths"]["installed_library"], "/usr/lib/libzorvan_db2acs.so");
     if (uid == 0) {
       EXPECT_CONTAINS(report, "DB2's engine processes (db2sysc) cannot be seen (/proc cannot be read");
       EXPECT_EQ(report.find("No DB2 engine process"), std::string::npos) << report;
@@ -283,8 +287,6 @@ TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
 
   // From outside, --pid of a process in the chroot checks in its tree,
   // the library it has mapped included, named as that process names it.
-  testsupport::makeDirs(root + "/usr/lib");
-  testsupport::writeFile(root + "/usr/lib/libzorvan_db2acs.so", testsupport::readFile(ZORVAN_LIBRARY_PATH), 0755);
   pid_t sleeper = fork();
   if (sleeper == 0) {
     if (chroot(root.c_str()) != 0 || chdir("/home") != 0 || setgroups(0, nullptr) != 0 ||
