@@ -43,7 +43,9 @@ bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run,
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    if (group) setpgid(0, 0);
+    // Out of the terminal's foreground group, what it writes there must
+    // not stop it (stty tostop).
+    if (group && (setpgid(0, 0) != 0 || signal(SIGTTOU, SIG_IGN) == SIG_ERR)) _exit(126);
     close(fds[0]);
     child(fds[1]);
     _exit(127);
