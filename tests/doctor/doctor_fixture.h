@@ -66,6 +66,20 @@ class Installation {
   std::string home_;
 };
 
+// An installation whose one instance is healthy, with the given back end.
+struct HealthyInstallation : Installation {
+  explicit HealthyInstallation(const std::string &backend) {
+    addHealthyInstance();
+    installBackend(backend);
+  }
+};
+#ifdef GOOD_BACKEND
+// ... with the reference back end.
+struct Healthy : HealthyInstallation {
+  Healthy() : HealthyInstallation(GOOD_BACKEND) {}
+};
+#endif
+
 // A process started as another user with an environment of its own, the
 // way a DB2 agent runs; killed when the object goes.
 class ProcessAs {

@@ -24,6 +24,7 @@ namespace {
 
 using doctortest::DoctorResult;
 using doctortest::Installation;
+using doctortest::Healthy;
 using doctortest::ProcessAs;
 using doctortest::runDoctor;
 using doctortest::TemporaryUser;
@@ -32,13 +33,6 @@ using testsupport::kNobody;
 using doctortest::kBinds;
 using doctortest::kDoesNotBind;
 using doctortest::kUsage;
-
-struct Healthy : Installation {
-  Healthy() {
-    addHealthyInstance();
-    installBackend(GOOD_BACKEND);
-  }
-};
 
 // Pastes a fix the way its reader would: "As root: cmd" or "As someone
 // (or root): cmd" is run as this test, which is that someone or root.

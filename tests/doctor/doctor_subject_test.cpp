@@ -20,6 +20,7 @@ namespace {
 
 using doctortest::DoctorResult;
 using doctortest::Installation;
+using doctortest::HealthyInstallation;
 using doctortest::ProcessAs;
 using doctortest::runDoctor;
 using doctortest::TemporaryUser;
@@ -31,9 +32,7 @@ using doctortest::kUsage;
 
 TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
   SKIP_UNLESS_ROOT("starts a process as nobody");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(NEEDS_DEP_BACKEND);
+  HealthyInstallation inst(NEEDS_DEP_BACKEND);
   std::string deps = testsupport::makeTempDir("deps");
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
   ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=" + deps}, "/");
@@ -84,9 +83,7 @@ TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFi
 // another one is not where it came from, and editing it changes nothing.
 TEST(DoctorSubject, ProcessValueNotFromTheLoginFilesIsNamedSo) {
   SKIP_UNLESS_ROOT("creates a login account");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND);
+  HealthyInstallation inst(GOOD_BACKEND);
   TemporaryUser user("export QXREG=" + inst.registry() + "\n");
   ASSERT_TRUE(user.created());
   ProcessAs agent(user.uid(), user.gid(), {"QXREG=" + inst.registry() + "x"}, "/");
@@ -106,9 +103,7 @@ TEST(DoctorSubject, ProcessValueNotFromTheLoginFilesIsNamedSo) {
 }
 
 TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(ABORTING_BACKEND);
+  HealthyInstallation inst(ABORTING_BACKEND);
   DoctorResult json = runDoctor({"--load", "--json"});
   EXPECT_EQ(json.status, kDoesNotBind) << json.err;
   nlohmann::json doc = nlohmann::json::parse(json.out);  // one object, nothing else
@@ -126,9 +121,7 @@ TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
 // A back end that never finishes loading would hang DB2's process there;
 // the checking process is given --timeout seconds, then killed.
 TEST(DoctorSubject, BackEndThatNeverFinishesLoadingIsAFinding) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(HANGING_BACKEND);
+  HealthyInstallation inst(HANGING_BACKEND);
   DoctorResult r = runDoctor({"--load", "--timeout", "1", "--json"});
   EXPECT_EQ(r.status, kDoesNotBind) << r.err;
   nlohmann::json doc = nlohmann::json::parse(r.out);
@@ -148,9 +141,7 @@ TEST(DoctorSubject, BackEndThatNeverFinishesLoadingIsAFinding) {
 // into a hang, and goes with the checking process.
 TEST(DoctorSubject, WhatTheSubjectLeavesRunningNeitherStallsNorOutlivesTheCheck) {
   SKIP_UNLESS_ROOT("creates a login account");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(FORKING_BACKEND);
+  HealthyInstallation inst(FORKING_BACKEND);
   TemporaryUser user("export QXREG=" + inst.registry() + "\nsleep 60 & echo $! > ~/job.pid\n");
   ASSERT_TRUE(user.created());
   nlohmann::json login = nlohmann::json::parse(runDoctor({"--as-user", user.name(), "--json"}).out);
@@ -179,9 +170,7 @@ TEST(DoctorSubject, WhatTheSubjectLeavesRunningNeitherStallsNorOutlivesTheCheck)
 // One GetZorvanBaseDir call, as db2ACSInitialize makes it: the name and
 // the scan are traced from inside it, once each.
 TEST(DoctorSubject, DiscoveryRunsOnceAsDb2CallsIt) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND);
+  HealthyInstallation inst(GOOD_BACKEND);
   nlohmann::json trace = nlohmann::json::parse(runDoctor({"--json"}).out).at("discovery").at("trace");
   ASSERT_FALSE(trace.empty());
   EXPECT_EQ(trace[0], "GetZorvanBaseDir: -----------Entered--------");
@@ -226,9 +215,7 @@ TEST(DoctorSubject, UnregisteredInstanceListsTheRegisteredOnesAndACaseOnlyNearMi
 
 TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   SKIP_UNLESS_ROOT("creates a login account");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND);
+  HealthyInstallation inst(GOOD_BACKEND);
   testsupport::unsetEnv("QXREG");
   // bash reads ~/.bash_profile and leaves ~/.profile unread.
   TemporaryUser user("# mine\nexport QXREG=" + inst.registry() + "x\n", "/bin/bash", ".bash_profile");
@@ -251,9 +238,7 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
 // is the one the shell runs last, wherever its file is read.
 TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
   SKIP_UNLESS_ROOT("creates a login account");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND);
+  HealthyInstallation inst(GOOD_BACKEND);
   TemporaryUser user("export QXREG=" + inst.registry() + "\n[ -f ~/.bashrc ] && . ~/.bashrc\n", "/bin/bash",
                      ".bash_profile");
   ASSERT_TRUE(user.created());
@@ -279,9 +264,7 @@ TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
 // Both are mounted over in this test's own mount namespace only.
 TEST(DoctorSubject, SettingInProfileDIsFixedWhereTheLoopSourcesIt) {
   SKIP_UNLESS_ROOT("creates a login account and mounts over /etc/profile");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND);
+  HealthyInstallation inst(GOOD_BACKEND);
   testsupport::unsetEnv("QXREG");
   std::string etc = testsupport::makeTempDir("etc");
   testsupport::makeDirs(etc + "/profile.d");
@@ -338,9 +321,7 @@ TEST(DoctorSubject, BriefIsOneLineWithTheHostTheVerdictAndTheCause) {
 // Binding is the load and the fourteen entry points: without --load the
 // doctor claims only that DB2 finds the back end.
 TEST(DoctorSubject, WithoutLoadTheVerdictClaimsOnlyTheFinding) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(NO_VERIFY_BACKEND);
+  HealthyInstallation inst(NO_VERIFY_BACKEND);
   DoctorResult found = runDoctor({"--brief"});
   EXPECT_EQ(found.status, kBinds);
   EXPECT_CONTAINS(found.out, ": DB2 would find the back end (checked as " + testsupport::ownUserName() +

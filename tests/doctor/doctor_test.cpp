@@ -15,6 +15,8 @@ namespace {
 
 using doctortest::DoctorResult;
 using doctortest::Installation;
+using doctortest::Healthy;
+using doctortest::HealthyInstallation;
 using doctortest::runDoctor;
 using testsupport::kNobody;
 
@@ -23,13 +25,6 @@ using doctortest::kDoesNotBind;
 using doctortest::kUsage;
 
 // Installation with Instance001 registered and the example back end.
-struct Healthy : Installation {
-  Healthy() {
-    addHealthyInstance();
-    installBackend(GOOD_BACKEND);
-  }
-};
-
 TEST(DoctorHealthy, BindsAndResolvesAllEntryPoints) {
   Healthy inst;
   DoctorResult r = runDoctor({"--load"});
@@ -147,9 +142,7 @@ TEST(DoctorBroken, AsUserWithoutRootIsRefused) {
 }
 
 TEST(DoctorBroken, BackEndMissingAnEntryPointFailsOnlyWithLoad) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(NO_VERIFY_BACKEND);
+  HealthyInstallation inst(NO_VERIFY_BACKEND);
   EXPECT_EQ(runDoctor({}).status, kBinds);
 
   DoctorResult r = runDoctor({"--load"});

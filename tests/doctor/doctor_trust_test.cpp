@@ -20,17 +20,14 @@ namespace {
 
 using doctortest::DoctorResult;
 using doctortest::Installation;
+using doctortest::HealthyInstallation;
 using doctortest::kBinds;
 using doctortest::kDoesNotBind;
 using doctortest::runDoctor;
 using doctortest::TemporaryUser;
 using testsupport::kNobody;
 
-struct OwnedInstallation : Installation {
-  OwnedInstallation() {
-    addHealthyInstance();
-    installBackend(GOOD_BACKEND);
-  }
+struct OwnedInstallation : doctortest::Healthy {
   void giveTo(uid_t uid, gid_t gid) const {
     std::string command = "chown -R " + std::to_string(uid) + ":" + std::to_string(gid) + " '" +
                           registry() + "' '" + home() + "'";
@@ -168,9 +165,7 @@ TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
 // end needs, and what the back end brings along runs in DB2's process too.
 TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
   SKIP_UNLESS_ROOT("starts a process as nobody");
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(NEEDS_DEP_BACKEND);
+  HealthyInstallation inst(NEEDS_DEP_BACKEND);
   std::string open = testsupport::makeTempDir("open"), deps = testsupport::makeTempDir("deps");
   ASSERT_EQ(chmod(open.c_str(), 0777), 0);
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0777);
@@ -205,9 +200,7 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
 // its libraries: one open to others counts even while it holds none, as a
 // library added there is found before the one in the next.
 TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(RUN_PATH_BACKEND);
+  HealthyInstallation inst(RUN_PATH_BACKEND);
   std::string open = inst.home() + "/Base/open", deps = inst.home() + "/Base/deps";
   testsupport::makeDirs(open);
   testsupport::makeDirs(deps);
@@ -230,9 +223,7 @@ TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
 // library DB2 is given to load: that library counts while no process
 // shows which one DB2 has loaded.
 TEST(DoctorTrust, LibraryInstalledBesideTheDoctorCounts) {
-  Installation inst;
-  inst.addHealthyInstance();
-  inst.installBackend(GOOD_BACKEND);
+  HealthyInstallation inst(GOOD_BACKEND);
   std::string prefix = testsupport::makeTempDir("prefix");
   testsupport::makeDirs(prefix + "/bin");
   testsupport::makeDirs(prefix + "/lib");
