@@ -4,6 +4,7 @@
 // The doctor binds exactly when acs-host's db2ACSInitialize did, and when
 // it does not, the live check and the trace name the same cause.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +89,13 @@ TEST(DoctorCrossCheck, LiveCheckTraceAndHostAgree) {
          ASSERT_EQ(chmod(inst.backendPath().c_str(), 0644), 0);
        },
        "backend-not-executable"},
+      {"back end on a file system mounted noexec",
+       [&](Installation &inst, Subject &s) {
+         healthy(inst, s);
+         ASSERT_EQ(mount("tmpfs", (inst.home() + "/Base").c_str(), "tmpfs", MS_NOEXEC, nullptr), 0);
+         inst.installBackend(GOOD_BACKEND);
+       },
+       "backend-on-noexec-mount"},
       {"home not searchable",
        [&](Installation &inst, Subject &s) {
          healthy(inst, s);

@@ -122,6 +122,16 @@ const Row kRows[] = {
      "The back end {lib} is not executable (mode {mode}); the library insists on an executable "
      "back end.",
      "As root: chmod 755 {lib}"},
+    {"backend-on-noexec-mount",
+     "The back end {lib} is on a file system mounted noexec: nothing there passes the execute test, whatever its "
+     "mode ({mode}).",
+     "As root: mount -o remount,exec \"$(findmnt -no TARGET -T {lib})\" (and take noexec out of its line in "
+     "/etc/fstab), or install the product's home on a file system mounted without noexec."},
+    {"backend-execute-denied",
+     "The back end {lib} has mode {mode} (owner {owner}), which lets {user} execute it, but the execute test fails "
+     "all the same ({error}): an access control list or a security module (SELinux, AppArmor) denies it.",
+     "As root: setfacl -b {lib} removes an access control list (getfacl {lib} shows it); a security module's "
+     "denial is in its log (ausearch -m avc -ts recent, or journalctl -k | grep -i apparmor)."},
     {"backend-not-executable-for-user",
      "The back end {lib} fails the execute test for {user} (mode {mode}, owner {owner}): it must "
      "be executable for {user}.",

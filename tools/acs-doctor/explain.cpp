@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -293,7 +294,13 @@ std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
   if (!present && statError == ENOENT) return isDirectory(f.home) ? "backend-missing" : "home-missing";
   if (present && !S_ISREG(st.st_mode)) return "backend-not-a-file";
   if (present && (st.st_mode & 0111) == 0) return "backend-not-executable";
+  // A file system mounted noexec fails every execute test, whatever the mode.
+  struct statvfs fs;
+  if (present && statvfs(lib.c_str(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) != 0) return "backend-on-noexec-mount";
   if (!c.live && (c.uid == 0 || mayExecute(c, lib, st))) return "backend-not-accessible";
+  // A mode that lets the user execute it, refused all the same: an access
+  // control list or a security module decides.
+  if (present && error == EACCES && (c.uid == 0 || modeAllows(st, c.uid, S_IXOTH))) return "backend-execute-denied";
   if (present && (error == EACCES || !c.live)) return "backend-not-executable-for-user";
   return "backend-fails-test";
 }
