@@ -133,23 +133,6 @@ TEST(DoctorBroken, NonExecutableBackEnd) {
 TEST(DoctorBroken, ExecuteTestRefusedWhateverTheMode) {
   SKIP_UNLESS_ROOT("mounts a file system and drops to nobody");
   Healthy inst;
-  // An access control list that gives nobody read but not execute.
-  const unsigned char acl[] = {2, 0, 0, 0,                      // version
-                               0x01, 0, 7, 0, 0xff, 0xff, 0xff, 0xff,  // owner rwx
-                               0x02, 0, 4, 0, 0xfe, 0xff, 0, 0,        // user nobody (65534) r
-                               0x04, 0, 5, 0, 0xff, 0xff, 0xff, 0xff,  // group r-x
-                               0x10, 0, 5, 0, 0xff, 0xff, 0xff, 0xff,  // mask r-x
-                               0x20, 0, 5, 0, 0xff, 0xff, 0xff, 0xff}; // other r-x
-  if (setxattr(inst.backendPath().c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0) {
-    nlohmann::json denied = nlohmann::json::parse(runDoctor({"--json"}, kNobody, kNobody).out);
-    EXPECT_EQ(denied.at("problems")[0].at("id"), "backend-execute-denied") << denied.at("problems");
-    EXPECT_CONTAINS(denied.at("problems")[0].at("cause").get<std::string>(),
-                    "has mode 0755 (owner root), which lets nobody execute it");
-    EXPECT_CONTAINS(denied.at("problems")[0].at("fix").get<std::string>(), "setfacl -b " + inst.backendPath());
-    ASSERT_EQ(removexattr(inst.backendPath().c_str(), "system.posix_acl_access"), 0);
-  } else {
-    ADD_FAILURE() << "/tmp takes no access control list: " << strerror(errno);
-  }
   // A home on a file system mounted noexec: every execute test fails, root's too.
   ASSERT_EQ(mount("tmpfs", (inst.home() + "/Base").c_str(), "tmpfs", MS_NOEXEC, nullptr), 0) << strerror(errno);
   inst.installBackend(GOOD_BACKEND);
@@ -161,6 +144,22 @@ TEST(DoctorBroken, ExecuteTestRefusedWhateverTheMode) {
                               "a file system mounted without noexec.");
   ASSERT_EQ(std::system(r.firstFix().substr(9, r.firstFix().find(" (and") - 9).c_str()), 0);
   EXPECT_EQ(runDoctor({}).status, kBinds);
+
+  // An access control list that gives nobody read but not execute.
+  const unsigned char acl[] = {2, 0, 0, 0,                      // version
+                               0x01, 0, 7, 0, 0xff, 0xff, 0xff, 0xff,  // owner rwx
+                               0x02, 0, 4, 0, 0xfe, 0xff, 0, 0,        // user nobody (65534) r
+                               0x04, 0, 5, 0, 0xff, 0xff, 0xff, 0xff,  // group r-x
+                               0x10, 0, 5, 0, 0xff, 0xff, 0xff, 0xff,  // mask r-x
+                               0x20, 0, 5, 0, 0xff, 0xff, 0xff, 0xff}; // other r-x
+  int set = setxattr(inst.backendPath().c_str(), "system.posix_acl_access", acl, sizeof acl, 0);
+  if (set != 0 && errno == EOPNOTSUPP) GTEST_SKIP() << "/tmp takes no access control list here";
+  ASSERT_EQ(set, 0) << strerror(errno);
+  nlohmann::json denied = nlohmann::json::parse(runDoctor({"--json"}, kNobody, kNobody).out);
+  EXPECT_EQ(denied.at("problems")[0].at("id"), "backend-execute-denied") << denied.at("problems");
+  EXPECT_CONTAINS(denied.at("problems")[0].at("cause").get<std::string>(),
+                  "has mode 0755 (owner root), which lets nobody execute it");
+  EXPECT_CONTAINS(denied.at("problems")[0].at("fix").get<std::string>(), "setfacl -b " + inst.backendPath());
 }
 
 // Without root, a check as someone else cannot be made: one line, exit 2,
