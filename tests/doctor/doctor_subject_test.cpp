@@ -44,6 +44,19 @@ TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
   DoctorResult missing = runDoctor({"--pid", std::to_string(without.pid()), "--load"});
   EXPECT_EQ(missing.status, kDoesNotBind);
   EXPECT_CONTAINS(missing.firstScreen(), "was found but failed to load: libqxdep.so");
+
+  // Found on a file system mounted noexec: there, but not to be run.
+  ASSERT_EQ(mount("tmpfs", deps.c_str(), "tmpfs", MS_NOEXEC, "mode=0755"), 0);
+  testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
+  DoctorResult noexec = runDoctor({"--pid", std::to_string(agent.pid()), "--load"});
+  EXPECT_EQ(noexec.status, kDoesNotBind);
+  EXPECT_CONTAINS(noexec.firstScreen(), "The loader could not map " + deps + "/libqxdep.so to run: it lies on a "
+                                        "file system mounted noexec.");
+  std::string fix = noexec.firstFix();
+  EXPECT_EQ(fix.rfind("As root: mount -o remount,exec \"$(findmnt -no TARGET -T " + deps + "/libqxdep.so)\"", 0), 0u)
+      << fix;
+  ASSERT_EQ(std::system(fix.substr(9, fix.find(" (and") - 9).c_str()), 0);
+  EXPECT_EQ(runDoctor({"--pid", std::to_string(agent.pid()), "--load"}).status, kBinds);
 }
 
 TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFixes) {

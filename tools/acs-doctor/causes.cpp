@@ -147,6 +147,11 @@ const Row kRows[] = {
      "The back end {lib} was found but failed to load: {error}",
      "Install the back end's missing libraries, or a back end built for this platform (check: "
      "ldd {lib})."},
+    {"backend-load-noexec",
+     "The back end {lib} was found but failed to load: {error}. The loader could not map {dep} to run: it lies on a "
+     "file system mounted noexec.",
+     "As root: mount -o remount,exec \"$(findmnt -no TARGET -T {dep})\" (and take noexec out of its line in "
+     "/etc/fstab), or move {dep} to a file system mounted without noexec."},
     {"backend-lacks-entry-points",
      "The back end {lib} lacks {missing}: db2ACSInitialize would return 11.",
      "Install a back end that exports all fourteen db2ACS*pp entry points (check: nm -D {lib})."},

@@ -30,10 +30,6 @@ void collect(const char *message, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(message);
 }
 
-std::string absolute(const std::string &path, const std::string &cwd) {
-  return path.empty() || path[0] == '/' ? path : (cwd == "/" ? "" : cwd) + "/" + path;
-}
-
 json identity() {
   char cwd[4096];
   const char *libraryPath = getenv("LD_LIBRARY_PATH");
@@ -65,20 +61,6 @@ const std::pair<trust::Role, const char *> kPaths[] = {
     {trust::Role::InstanceBase, "instance_base"}, {trust::Role::Properties, "properties"},
     {trust::Role::Home, "home"},                  {trust::Role::HomeBase, "base_dir"},
     {trust::Role::Backend, "library"}};
-
-// LD_LIBRARY_PATH's entries as the dynamic loader takes them: none with
-// raised privileges, where it ignores the variable; an empty one is the
-// working directory, the base directory by the time the back end loads.
-std::vector<std::string> searchPath(const std::string &baseDir) {
-  const char *value = getauxval(AT_SECURE) == 0 ? getenv("LD_LIBRARY_PATH") : nullptr;
-  std::string all = value != nullptr ? value : "";
-  std::vector<std::string> dirs;
-  for (std::size_t at = 0, end = 0; value != nullptr && at <= all.size(); at = end + 1) {
-    end = std::min(all.find(':', at), all.size());
-    dirs.push_back(absolute(end == at ? "." : all.substr(at, end - at), baseDir));
-  }
-  return dirs;
-}
 
 // The subjects of the trust chain: the paths discovery reached (report
 // "paths"; an empty one was not reached), and the directories the dynamic

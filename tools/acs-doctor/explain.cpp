@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -349,6 +350,21 @@ Problem stopped(const Facts &f, const Context &c, CauseValues &v) {
 
 }  // namespace
 
+std::string absolute(const std::string &path, const std::string &cwd) {
+  return path.empty() || path[0] == '/' ? path : (cwd == "/" ? "" : cwd) + "/" + path;
+}
+
+std::vector<std::string> searchPath(const std::string &baseDir) {
+  const char *value = getauxval(AT_SECURE) == 0 ? getenv("LD_LIBRARY_PATH") : nullptr;
+  std::string all = value != nullptr ? value : "";
+  std::vector<std::string> dirs;
+  for (std::size_t at = 0, end = 0; value != nullptr && at <= all.size(); at = end + 1) {
+    end = std::min(all.find(':', at), all.size());
+    dirs.push_back(absolute(end == at ? "." : all.substr(at, end - at), baseDir));
+  }
+  return dirs;
+}
+
 std::string checkAs(const Context &c) {
   return c.pid != 0 ? "--pid " + std::to_string(c.pid) : "--as-user " + c.user;
 }
@@ -385,8 +401,21 @@ std::vector<Problem> explainLoad(const Facts &f, const Context &c) {
   for (const std::string &symbol : f.missing) v["missing"] += (v["missing"].empty() ? "" : ", ") + symbol;
   if (!f.loadTried) return out;
   struct stat st;
+  // What the loader could not map to run lies on a file system mounted
+  // noexec: the loader names it, found where this process's search does.
+  std::string dep = f.loadError.substr(0, f.loadError.find(':'));
+  for (const std::string &dir : c.live && dep.find('/') == std::string::npos ? searchPath(f.baseDir)
+                                                                              : std::vector<std::string>{})
+    if (stat((dir + "/" + dep).c_str(), &st) == 0) {
+      dep = dir + "/" + dep;
+      break;
+    }
+  v["dep"] = dep;
+  bool unmapped = f.loadError.find("failed to map segment from shared object") != std::string::npos;
   if (!f.loaded && c.live && stat(f.libraryPath.c_str(), &st) != 0)
     out.push_back(describe("backend-missing", v));
+  else if (!f.loaded && unmapped && dep.find('/') != std::string::npos)
+    out.push_back(describe("backend-load-noexec", v));
   else if (!f.loaded)
     out.push_back(describe("backend-load-failed", v));
   else if (!f.missing.empty())

@@ -67,6 +67,13 @@ struct Context {
   LoginFiles login;               // the user's login files, for fixes that set variables
   pid_t pid = 0;                  // the trace's writer, while it still runs
 };
+// path made absolute in the directory cwd.
+std::string absolute(const std::string &path, const std::string &cwd);
+// LD_LIBRARY_PATH's entries as the dynamic loader takes them: none with
+// raised privileges, where it ignores the variable; an empty one is the
+// working directory, baseDir by the time the back end loads.
+std::vector<std::string> searchPath(const std::string &baseDir);
+
 // The options that check as the user discovery ran as: "--pid N" for a
 // trace's writer that still runs, else "--as-user USER".
 std::string checkAs(const Context &context);
