@@ -191,6 +191,26 @@ class SetUidHost : public testing::Test {
     return run;
   }
 
+#ifdef ACS_DOCTOR_PATH
+  // acs-doctor's --json report with args, and its wait status.
+  static std::string doctorJson(const std::vector<std::string> &args, int &status) {
+    pid_t doctor = fork();
+    if (doctor == 0) {
+      int fd = open("/tmp/out/doctor.json", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+      std::vector<char *> argv = {const_cast<char *>("acs-doctor")};
+      for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(const_cast<char *>("--json"));
+      argv.push_back(nullptr);
+      execv(ACS_DOCTOR_PATH, argv.data());
+      _exit(127);
+    }
+    status = -1;
+    if (doctor < 0 || waitpid(doctor, &status, 0) != doctor) status = -1;
+    return readFile("/tmp/out/doctor.json");
+  }
+#endif
+
   std::string site_, caller_;
   std::string plainHost_, library_, setUidHost_;
 };
@@ -351,19 +371,10 @@ TEST_F(SetUidHost, DoctorChecksWithTheProcesssRaisedPrivileges) {
     }
     // The doctor reads /proc/<pid>: wait until the program runs.
     testsupport::waitForExec(sleeper, c.sleeper);
-    pid_t doctor = fork();
-    if (doctor == 0) {
-      int fd = open("/tmp/out/doctor.json", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
-      execl(ACS_DOCTOR_PATH, "acs-doctor", "--pid", std::to_string(sleeper).c_str(), "--json",
-            static_cast<char *>(nullptr));
-      _exit(127);
-    }
     int status = 0;
-    ASSERT_EQ(waitpid(doctor, &status, 0), doctor);
+    std::string report = doctorJson({"--pid", std::to_string(sleeper)}, status);
     kill(sleeper, SIGKILL);
     waitpid(sleeper, nullptr, 0);
-    std::string report = readFile("/tmp/out/doctor.json");
     nlohmann::json doc = nlohmann::json::parse(report, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << report;
     EXPECT_TRUE(doc["identity"]["raised"].get<bool>()) << report;
@@ -372,6 +383,16 @@ TEST_F(SetUidHost, DoctorChecksWithTheProcesssRaisedPrivileges) {
     HostRun host = backup(c.host, {c.qxreg, c.instance});
     EXPECT_EQ(doc["binds"].get<bool>(), host.status == 0) << report << host.output;
     EXPECT_EQ(WEXITSTATUS(status), host.status == 0 ? 0 : 1) << report;
+    // The trace of that run tells the same story.
+    std::string traceReport = doctorJson({"--trace", testsupport::kTracePath}, status);
+    nlohmann::json traced = nlohmann::json::parse(traceReport, nullptr, false);
+    ASSERT_FALSE(traced.is_discarded()) << traceReport;
+    const nlohmann::json &process = traced["processes"][0];
+    EXPECT_EQ(process["first_failure"].is_null(), host.status == 0) << traceReport;
+    if (!c.reason.empty()) {
+      ASSERT_FALSE(process["problems"].empty()) << traceReport;
+      EXPECT_EQ(process["problems"][0]["id"], "qxreg-ignored") << traceReport;
+    }
     if (c.reason.empty() && c.instance.empty()) continue;
     ASSERT_FALSE(doc["problems"].empty()) << report;
     if (!c.instance.empty()) {
