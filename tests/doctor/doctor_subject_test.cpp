@@ -246,6 +246,16 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   // The user's own check starts the same login shell as su - does.
   DoctorResult own = runDoctor({"--as-user", user.name()}, user.uid(), user.gid());
   EXPECT_EQ(own.status, kBinds) << own.out << own.err;
+
+  // A line that sets more than the variable: only its assignment changes.
+  std::string profile = user.home() + "/.bash_profile";
+  testsupport::writeFile(profile, "export QXREG=" + inst.registry() + ".x ZORVAN_INST=Instance001\n");
+  fix = runDoctor({"--as-user", user.name()}).firstFix();
+  EXPECT_EQ(fix, "As " + user.name() + ": sed -i '1s|QXREG=" + inst.registry() + "\\.x|QXREG=" + inst.registry() +
+                     "|' " + profile + ", then restart the DB2 instance.");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+  EXPECT_EQ(testsupport::readFile(profile), "export QXREG=" + inst.registry() + " ZORVAN_INST=Instance001\n");
+  EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
 }
 
 // DB2's own login files source each other, in one-line forms too, and

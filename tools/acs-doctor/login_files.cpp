@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -135,11 +136,16 @@ void readWithSources(const std::string &file, const std::string &home, std::vect
   }
 }
 
-// The last line the shell runs that assigns name, and the value it
-// assigns (unquoted; "$" when it is computed); line 0 when none does.
+// The last line the shell runs that assigns name, the value it assigns
+// (unquoted; "$" when it is computed) and the assignment as written
+// ("NAME=value", "NAME value" for csh); line 0 when none does. alone: the
+// line holds nothing else ("; export NAME" aside), so the fix may replace
+// it whole; else only the assignment, as "export QXREG=/a ZORVAN_INST=x"
+// keeps ZORVAN_INST.
 struct Setting {
   LoginLine line{"", 0, ""};
-  std::string value;
+  std::string value, written;
+  bool alone = true;
 };
 Setting lastSetting(const LoginFiles &files, const std::string &name) {
   Setting found;
@@ -150,13 +156,24 @@ Setting lastSetting(const LoginFiles &files, const std::string &name) {
     bool setenv = t.compare(0, 7, "setenv ") == 0;
     if (setenv) t = trimmed(t.substr(7)) + " ";
     if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) != 0) continue;
-    std::string value = t.substr(name.size() + 1);
-    value = value.substr(0, value.find_first_of(" \t;"));
-    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-      value = value.substr(1, value.size() - 2);
-    found = {l, value.find_first_of("$`") == std::string::npos ? value : "$"};
+    std::size_t end = std::min(t.find_first_of(" \t;", name.size() + 1), t.size());
+    std::string value = unquoted(t.substr(name.size() + 1, end - name.size() - 1)), rest = trimmed(t.substr(end));
+    found = {l, value.find_first_of("$`") == std::string::npos ? value : "$", t.substr(0, end),
+             setenv || rest.empty() || rest == "; export " + name || rest == ";export " + name};
   }
   return found;
+}
+
+// text for a sed s|pattern|replacement| command in a single-quoted shell
+// word: as a pattern, or (replacement) as what replaces it.
+std::string sedText(const std::string &text, bool replacement) {
+  std::string out;
+  for (char ch : text)
+    out += ch == '\'' ? std::string("'\\''")
+           : ch == '|' || ch == '\\' || (ch != '\0' && std::strchr(replacement ? "&" : ".*[]^$", ch) != nullptr)
+               ? std::string("\\") + ch
+               : std::string(1, ch);
+  return out;
 }
 
 // Two values are one when they are equal, or absolute paths to the same
@@ -230,8 +247,12 @@ std::string setVariableFix(const LoginFiles &files, const std::string &name,
   if (elsewhere && sameValue(found.value, value))
     return s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + found.value + ", but the " +
            checked + " checked does not come from it: " + login + ".";
+  std::string assignment = files.csh ? name + " " + value : name + "=" + value;
+  std::string edit = value.empty() ? (found.alone ? "d" : "s|" + sedText(found.written, false) + "||")
+                     : found.alone ? "s|.*|" + sedText(line, true) + "|"
+                                   : "s|" + sedText(found.written, false) + "|" + sedText(assignment, true) + "|";
   if (s.number != 0)
-    return "As " + who + ": sed -i '" + std::to_string(s.number) + (value.empty() ? "d' " : "s|.*|" + line + "|' ") +
+    return "As " + who + ": sed -i '" + std::to_string(s.number) + edit + "' " +
            s.file + (elsewhere ? ", then " + login + " (the " + checked + " checked does not come from that line, "
                                  "which sets " + found.value + ")." : restart);
   if (value.empty())
