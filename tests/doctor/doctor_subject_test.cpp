@@ -247,12 +247,13 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   DoctorResult own = runDoctor({"--as-user", user.name()}, user.uid(), user.gid());
   EXPECT_EQ(own.status, kBinds) << own.out << own.err;
 
-  // A line that sets more than the variable: only its assignment changes.
+  // A line that sets more than the variable: only its assignment changes,
+  // quotes and all.
   std::string profile = user.home() + "/.bash_profile";
-  testsupport::writeFile(profile, "export QXREG=" + inst.registry() + ".x ZORVAN_INST=Instance001\n");
+  testsupport::writeFile(profile, "export QXREG=\"" + inst.registry() + ".x\" ZORVAN_INST=Instance001\n");
   fix = runDoctor({"--as-user", user.name()}).firstFix();
-  EXPECT_EQ(fix, "As " + user.name() + ": sed -i '1s|QXREG=" + inst.registry() + "\\.x|QXREG=" + inst.registry() +
-                     "|' " + profile + ", then restart the DB2 instance.");
+  EXPECT_EQ(fix, "As " + user.name() + ": sed -i '1s|QXREG=\"" + inst.registry() + "\\.x\"|QXREG=" +
+                     inst.registry() + "|' " + profile + ", then restart the DB2 instance.");
   ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
   EXPECT_EQ(testsupport::readFile(profile), "export QXREG=" + inst.registry() + " ZORVAN_INST=Instance001\n");
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);

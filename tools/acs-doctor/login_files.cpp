@@ -156,8 +156,11 @@ Setting lastSetting(const LoginFiles &files, const std::string &name) {
     bool setenv = t.compare(0, 7, "setenv ") == 0;
     if (setenv) t = trimmed(t.substr(7)) + " ";
     if (t.compare(0, name.size() + 1, name + (setenv ? " " : "=")) != 0) continue;
-    std::size_t end = std::min(t.find_first_of(" \t;", name.size() + 1), t.size());
-    std::string value = unquoted(t.substr(name.size() + 1, end - name.size() - 1)), rest = trimmed(t.substr(end));
+    // The value ends at a blank or ';' outside its quotes.
+    std::size_t at = name.size() + 1, end = at;
+    if (at < t.size() && (t[at] == '"' || t[at] == '\'')) end = std::min(t.find(t[at], at + 1), t.size() - 1) + 1;
+    end = std::min(t.find_first_of(" \t;", end), t.size());
+    std::string value = unquoted(t.substr(at, end - at)), rest = trimmed(t.substr(end));
     found = {l, value.find_first_of("$`") == std::string::npos ? value : "$", t.substr(0, end),
              setenv || rest.empty() || rest == "; export " + name || rest == ";export " + name};
   }
