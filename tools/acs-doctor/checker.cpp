@@ -107,10 +107,9 @@ json trustOf(const std::vector<trust::Subject> &subjects) {
                                  e.mode + ") can be changed by " + e.who;
     // The chain's own commands change owners and modes, root's to run; a
     // way out of the search names whom it is for itself.
-    bool command = e.fix.rfind("chown ", 0) == 0 || e.fix.rfind("chmod ", 0) == 0 || e.fix.rfind("install ", 0) == 0;
     findings.push_back({{"severity", "error"}, {"id", "changeable-by-others"},
                         {"cause", e.path + what + ", and with it the code DB2 runs as " + ownerName},
-                        {"fix", (command ? "As root: " : "") + e.fix}});
+                        {"fix", (e.leaves ? "" : "As root: ") + e.fix}});
   }
   return {{"trust", {{"who", trust::whoCanChange(found)}, {"chain", chain}, {"outside", outside}}},
           {"findings", findings}};

@@ -67,7 +67,9 @@ bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run,
     siginfo_t info = {};
     ended = ended || (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                       info.si_pid == pid);
-    if (seconds >= 0 && time(nullptr) >= deadline) {
+    // Once it has ended, what it wrote is read even past the limit; a job
+    // it left that keeps writing is given a second more.
+    if (seconds >= 0 && time(nullptr) >= deadline + (ended ? 1 : 0)) {
       run.timedOut = !ended;
       break;
     }

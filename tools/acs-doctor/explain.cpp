@@ -403,18 +403,18 @@ std::vector<Problem> explainLoad(const Facts &f, const Context &c) {
   struct stat st;
   // What the loader could not map to run lies on a file system mounted
   // noexec: the loader names it, found where this process's search does.
+  bool unmapped = !f.loaded && f.loadError.find("failed to map segment from shared object") != std::string::npos;
   std::string dep = f.loadError.substr(0, f.loadError.find(':'));
-  for (const std::string &dir : c.live && dep.find('/') == std::string::npos ? searchPath(f.baseDir)
-                                                                              : std::vector<std::string>{})
+  for (const std::string &dir : unmapped && c.live && dep.find('/') == std::string::npos ? searchPath(f.baseDir)
+                                                                                          : std::vector<std::string>{})
     if (stat((dir + "/" + dep).c_str(), &st) == 0) {
       dep = dir + "/" + dep;
       break;
     }
   v["dep"] = dep;
-  bool unmapped = f.loadError.find("failed to map segment from shared object") != std::string::npos;
   if (!f.loaded && c.live && stat(f.libraryPath.c_str(), &st) != 0)
     out.push_back(describe("backend-missing", v));
-  else if (!f.loaded && unmapped && dep.find('/') != std::string::npos)
+  else if (unmapped && dep.find('/') != std::string::npos)
     out.push_back(describe("backend-load-noexec", v));
   else if (!f.loaded)
     out.push_back(describe("backend-load-failed", v));

@@ -157,8 +157,8 @@ class Judge {
                 : chmod        ? chmodCommand
                                : "";
     // A shared sticky directory such as /tmp stays open: it leaves the search instead.
-    if (searched && (st.st_mode & S_ISVTX) != 0 && !entry.writers.empty())
-      entry.fix = !place.leave.empty() ? place.leave : "take " + quoted + " out of LD_LIBRARY_PATH";
+    entry.leaves = searched && (st.st_mode & S_ISVTX) != 0 && !entry.writers.empty();
+    if (entry.leaves) entry.fix = !place.leave.empty() ? place.leave : "take " + quoted + " out of LD_LIBRARY_PATH";
     if (sticky && !bitWriters(path, st).empty())
       entry.verdict = "ok: others may add entries, but replace only their own";
     else

@@ -104,6 +104,7 @@ struct Entry {
   std::vector<Writer> writers;  // empty: only root and the instance owner
   std::string who;              // the writers' phrases joined: "its owner alice and everyone"
   std::string fix;              // a command that pastes; empty when nothing is wrong
+  bool leaves = false;          // the fix takes the path out of a search, not root's chown, chmod or install
   std::string verdict;          // one line for a verbose listing
   bool outside = false;         // its owner or group is outside this user namespace: not judged
 };
