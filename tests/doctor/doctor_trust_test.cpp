@@ -192,8 +192,10 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
   ASSERT_EQ(sticky.at("findings").size(), 1u) << sticky.dump(1);
   EXPECT_CONTAINS(sticky.at("findings")[0].value("cause", ""), "/tmp (a directory in LD_LIBRARY_PATH");
   // nobody has no home directory, so no login file to name.
-  EXPECT_CONTAINS(sticky.at("findings")[0].value("fix", ""),
-                  "Set LD_LIBRARY_PATH=" + deps + " in the environment the DB2 instance starts with");
+  // A way out of the search, not root's command.
+  EXPECT_EQ(sticky.at("findings")[0].value("fix", "").rfind("Set LD_LIBRARY_PATH=" + deps +
+                                                           " in the environment the DB2 instance starts with", 0), 0u)
+      << sticky.at("findings")[0];
 }
 
 // The loader searches the directories the back end's run path names for
@@ -216,7 +218,8 @@ TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
   // Sticky, it stays as it is: only the back end's vendor can take it out.
   nlohmann::json sticky = check(01777);
   ASSERT_EQ(sticky.at("findings").size(), 1u) << sticky.dump(1);
-  EXPECT_CONTAINS(sticky.at("findings")[0].value("fix", ""), "Ask the back end's vendor for a build without " + open);
+  EXPECT_EQ(sticky.at("findings")[0].value("fix", "").rfind("Ask the back end's vendor for a build without " + open, 0),
+            0u) << sticky.at("findings")[0];
 }
 
 // Installed, acs-doctor sits in <prefix>/bin beside <prefix>/lib, the
