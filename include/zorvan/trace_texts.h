@@ -72,7 +72,7 @@
 /* A process with raised privileges (set-user-ID, set-group-ID, or given
  * capabilities when started) refusing what its caller's environment names.
  * The QXREG line carries the value, one reason below and the registry used
- * instead; the ZORVAN_INST line the value. */
+ * instead; the ZORVAN_INST and vmName lines the name. */
 #define ZORVAN_TEXT_QXREG_IGNORED \
   "QXREG=[%s] ignored in a process with raised privileges: %s; using %s"
 #define ZORVAN_TEXT_NOT_ABSOLUTE "it is not an absolute path"
@@ -84,9 +84,11 @@
 #define ZORVAN_TEXT_CALLER_OWNER "%s is owned by uid %u, the user who started the process"
 #define ZORVAN_TEXT_WORLD_WRITABLE "%s is writable by others"
 #define ZORVAN_TEXT_GROUP_WRITABLE "%s is writable by its group (gid %u)"
-#define ZORVAN_TEXT_ZORVAN_INST_IGNORED                                          \
-  "ZORVAN_INST=[%s] ignored in a process with raised privileges: an instance " \
+#define ZORVAN_PLAIN_NAME_REFUSAL                                                \
+  "] ignored in a process with raised privileges: an instance "                \
   "name must be a plain directory name (not empty, no '/', not \".\" or \"..\"); " \
   "looking for the first instance"
+#define ZORVAN_TEXT_ZORVAN_INST_IGNORED "ZORVAN_INST=[%s" ZORVAN_PLAIN_NAME_REFUSAL
+#define ZORVAN_TEXT_VM_NAME_IGNORED "vmName=[%s" ZORVAN_PLAIN_NAME_REFUSAL
 
 #endif

@@ -78,8 +78,14 @@ extern "C" int GetZorvanInstanceName(char *name, size_t size, const db2ACS_CB *c
     }
 #pragma GCC diagnostic pop
     fieldText(text, record, kFields[kVmNameField]);
-    zorvan::copyName(name, size, text);
-    found = 1;
+    // The caller of a privileged process builds the record too: its name
+    // obeys the same rule as ZORVAN_INST's.
+    if (zorvan::raisedPrivileges() && !zorvan::plainInstanceName(text)) {
+      SqluvErrorLog(kTag, ZORVAN_TEXT_VM_NAME_IGNORED, text);
+    } else {
+      zorvan::copyName(name, size, text);
+      found = 1;
+    }
   } else {
     SqluvErrorLog(kTag, "Possibly CommandLine case, VENDOROPT not set.");
     const char *fromEnvironment = getenv("ZORVAN_INST");

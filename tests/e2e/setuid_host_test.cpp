@@ -155,7 +155,8 @@ class SetUidHost : public testing::Test {
   }
 
   // Runs a backup with host as nobody in env; the trace starts empty.
-  HostRun backup(const std::string &host, const Environment &env) {
+  // vmName: the vendor options' vmName, none when empty.
+  HostRun backup(const std::string &host, const Environment &env, const std::string &vmName = "") {
     static int runs = 0;
     std::string stem = "/tmp/out/run" + std::to_string(++runs);
     std::string catalogue = stem + ".catalogue";
@@ -174,8 +175,12 @@ class SetUidHost : public testing::Test {
       else
         setenv("ZORVAN_INST", env.instance.c_str(), 1);
       setenv(QXACS_EXAMPLE_DIR_ENV, catalogue.c_str(), 1);
-      execl(host.c_str(), host.c_str(), "--lib", library_.c_str(), "--sequence", "backup",
-            static_cast<char *>(nullptr));
+      if (vmName.empty())
+        execl(host.c_str(), host.c_str(), "--lib", library_.c_str(), "--sequence", "backup",
+              static_cast<char *>(nullptr));
+      else
+        execl(host.c_str(), host.c_str(), "--lib", library_.c_str(), "--sequence", "backup", "--vm-name",
+              vmName.c_str(), static_cast<char *>(nullptr));
       _exit(127);
     }
     HostRun run;
@@ -240,25 +245,35 @@ TEST_F(SetUidHost, CallersOwnRegistryIsIgnored) {
 }
 
 // Hole two: a root-owned registry, and an instance name that climbs out of
-// it into the caller's installation.
+// it into the caller's installation, from the environment or from the
+// vendor options the caller builds (whose vmName holds 17 characters: the
+// climb ends in a link the caller made).
 TEST_F(SetUidHost, InstanceNameWithSlashIsNotFollowed) {
+  ASSERT_EQ(symlink((caller_ + "/registry/Zorvan/Instance001").c_str(), "/tmp/c"), 0);
   const std::string climb = "../../../" + caller_.substr(5) + "/registry/Zorvan/Instance001";
-  const Environment env{site_ + "/registry", climb};
+  const struct {
+    std::string instance, vmName, refused;
+  } cases[] = {
+      {climb, "", "ZORVAN_INST=[" + climb + "]"},
+      {"", "../../../c", "vmName=[../../../c]"},
+  };
+  for (const auto &c : cases) {
+    const Environment env{site_ + "/registry", c.instance};
+    HostRun run = backup(setUidHost_, env, c.vmName);
+    EXPECT_EQ(mentioning(run.trace, kRaised),
+              Lines{"GetZorvanInstanceName: " + c.refused + " ignored " + kRaised +
+                    ": an instance name must be a plain directory name (not empty, no '/', not "
+                    "\".\" or \"..\"); looking for the first instance"});
+    EXPECT_FALSE(holds(run.trace, loadedLine(caller_))) << c.refused;
+    // The site's first instance binds instead, and its back end does the work.
+    EXPECT_TRUE(holds(run.trace, loadedLine(site_))) << c.refused;
+    EXPECT_EQ(run.status, 0) << run.output;
 
-  HostRun run = backup(setUidHost_, env);
-  EXPECT_EQ(mentioning(run.trace, kRaised),
-            Lines{"GetZorvanInstanceName: ZORVAN_INST=[" + climb + "] ignored " + kRaised +
-                  ": an instance name must be a plain directory name (not empty, no '/', not "
-                  "\".\" or \"..\"); looking for the first instance"});
-  EXPECT_FALSE(holds(run.trace, loadedLine(caller_)));
-  // The site's first instance binds instead, and its back end does the work.
-  EXPECT_TRUE(holds(run.trace, loadedLine(site_)));
-  EXPECT_EQ(run.status, 0) << run.output;
-
-  HostRun plain = backup(plainHost_, env);
-  EXPECT_EQ(plain.status, 0) << plain.output;
-  EXPECT_EQ(mentioning(plain.trace, kRaised), Lines{});
-  EXPECT_TRUE(holds(plain.trace, loadedLine(caller_)));
+    HostRun plain = backup(plainHost_, env, c.vmName);
+    EXPECT_EQ(plain.status, 0) << plain.output;
+    EXPECT_EQ(mentioning(plain.trace, kRaised), Lines{});
+    EXPECT_TRUE(holds(plain.trace, loadedLine(caller_))) << c.refused;
+  }
 }
 
 // What must keep working: a registry only root can change, named by QXREG.
