@@ -33,8 +33,21 @@ std::string DoctorResult::firstFix() const {
   return out.substr(at, out.find('\n', at) - at);
 }
 
+std::vector<std::string> DoctorResult::fixes() const {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  const std::string head = "         fix: ";
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, head.size(), head) == 0) lines.push_back(line.substr(head.size()));
+  return lines;
+}
+
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid, gid_t gid) {
   return runProgram(ACS_DOCTOR_PATH, args, uid, gid);
+}
+
+DoctorResult runDoctorUnprivileged(const std::vector<std::string> &args) {
+  return canActAsOtherUsers() ? runDoctor(args, kNobody, kNobody) : runDoctor(args);
 }
 
 DoctorResult runProgram(const char *program, const std::vector<std::string> &args, uid_t uid,

@@ -33,6 +33,8 @@ struct DoctorResult {
   std::string firstScreen() const;
   // The fix line of the first problem on the screen ("" when none).
   std::string firstFix() const;
+  // Every fix line on the screen, in order, without "fix: ".
+  std::vector<std::string> fixes() const;
 };
 
 // Runs one of the build's programs with args in the current environment,
@@ -42,6 +44,10 @@ DoctorResult runProgram(const char *program, const std::vector<std::string> &arg
                         gid_t gid = 0, const std::string &cwd = "");
 // The same for acs-doctor.
 DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid = 0, gid_t gid = 0);
+// acs-doctor checking as an unprivileged user, as DB2 runs: root's doctor
+// loads no back end as root, so as root it runs as nobody; an ordinary
+// user's run runs it as that user.
+DoctorResult runDoctorUnprivileged(const std::vector<std::string> &args);
 
 // A registry with instances under /tmp, a home directory with Base/, and
 // QXREG pointing at the registry (ZORVAN_INST unset).

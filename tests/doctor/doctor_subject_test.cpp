@@ -23,6 +23,7 @@ using doctortest::Installation;
 using doctortest::HealthyInstallation;
 using doctortest::ProcessAs;
 using doctortest::runDoctor;
+using doctortest::runDoctorUnprivileged;
 using doctortest::TemporaryUser;
 using testsupport::kNobody;
 
@@ -53,11 +54,10 @@ TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
   DoctorResult noexec = runDoctor({"--pid", std::to_string(agent.pid()), "--load"});
   EXPECT_EQ(noexec.status, kDoesNotBind);
   EXPECT_CONTAINS(noexec.firstScreen(), "The loader could not map " + deps + "/libqxdep.so to run: it lies on a "
-                                        "file system mounted noexec.");
+                                        "file system mounted noexec at " + deps + ".");
   std::string fix = noexec.firstFix();
-  EXPECT_EQ(fix.rfind("As root: mount -o remount,exec \"$(findmnt -no TARGET -T " + deps + "/libqxdep.so)\"", 0), 0u)
-      << fix;
-  ASSERT_EQ(std::system(fix.substr(9, fix.find(" (and") - 9).c_str()), 0);
+  EXPECT_EQ(fix, "As root: mount -o remount,exec " + deps);
+  ASSERT_EQ(std::system(fix.substr(9).c_str()), 0);
   EXPECT_EQ(runDoctor({"--pid", std::to_string(agent.pid()), "--load"}).status, kBinds);
 }
 
@@ -113,13 +113,13 @@ TEST(DoctorSubject, ProcessValueNotFromTheLoginFilesIsNamedSo) {
   ProcessAs relative(user.uid(), user.gid(), {"QXREG=reg"}, dir);
   DoctorResult warned = runDoctor({"--pid", std::to_string(relative.pid())});
   EXPECT_EQ(warned.status, kBinds) << warned.out << warned.err;
-  EXPECT_CONTAINS(warned.out, "fix: Give QXREG the absolute path: " + user.home() + "/.profile line 1 already sets QXREG=" +
-                                  inst.registry() + ", but the QXREG=reg checked does not come from it");
+  EXPECT_CONTAINS(warned.out, "fix: " + user.home() + "/.profile line 1 already sets QXREG=" + inst.registry() +
+                                  ", but the QXREG=reg checked does not come from it");
 }
 
 TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
   HealthyInstallation inst(ABORTING_BACKEND);
-  DoctorResult json = runDoctor({"--load", "--json"});
+  DoctorResult json = runDoctorUnprivileged({"--load", "--json"});
   EXPECT_EQ(json.status, kDoesNotBind) << json.err;
   nlohmann::json doc = nlohmann::json::parse(json.out);  // one object, nothing else
   EXPECT_FALSE(doc.at("binds").get<bool>());
@@ -127,7 +127,7 @@ TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
   EXPECT_EQ(doc.at("problems")[0].at("id"), "backend-killed-the-process");
   EXPECT_CONTAINS(doc.at("problems")[0].at("cause").get<std::string>(), "DB2's process would die here");
 
-  DoctorResult text = runDoctor({"--load"});
+  DoctorResult text = runDoctorUnprivileged({"--load"});
   EXPECT_EQ(text.status, kDoesNotBind);
   EXPECT_CONTAINS(text.firstScreen(), "DB2's process would die loading the back end (signal " +
                                           std::to_string(SIGABRT));
@@ -137,7 +137,7 @@ TEST(DoctorSubject, BackEndThatAbortsWhileLoadingIsAFinding) {
 // the checking process is given --timeout seconds, then killed.
 TEST(DoctorSubject, BackEndThatNeverFinishesLoadingIsAFinding) {
   HealthyInstallation inst(HANGING_BACKEND);
-  DoctorResult r = runDoctor({"--load", "--timeout", "1", "--json"});
+  DoctorResult r = runDoctorUnprivileged({"--load", "--timeout", "1", "--json"});
   EXPECT_EQ(r.status, kDoesNotBind) << r.err;
   nlohmann::json doc = nlohmann::json::parse(r.out);
   EXPECT_TRUE(doc.at("load").at("hung").get<bool>());
@@ -169,9 +169,10 @@ TEST(DoctorSubject, WhatTheSubjectLeavesRunningNeitherStallsNorOutlivesTheCheck)
   // The helper would be reparented here; whether the doctor killed it
   // shows in the signal it died of.
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) GTEST_SKIP() << "no child subreaper here (qemu-user)";
-  std::string pidFile = testsupport::makeTempDir("helper") + "/pid";
+  std::string pidDir = testsupport::makeTempDir("helper"), pidFile = pidDir + "/pid";
+  ASSERT_EQ(chmod(pidDir.c_str(), 0777), 0);
   setenv("STUB_HELPER_PID", pidFile.c_str(), 1);
-  DoctorResult r = runDoctor({"--load", "--json"});
+  DoctorResult r = runDoctorUnprivileged({"--load", "--json"});
   unsetenv("STUB_HELPER_PID");
   EXPECT_EQ(r.status, kBinds) << r.out << r.err;
   pid_t helper = static_cast<pid_t>(std::stol("0" + testsupport::readFile(pidFile)));
@@ -207,7 +208,7 @@ TEST(DoctorSubject, StageNamesSayWhereDiscoveryStopped) {
   };
   EXPECT_EQ(stage(runDoctor({"--json"})), "backend-not-accessible");
   // Loading works, but DB2 never gets that far: the load section says so.
-  DoctorResult loaded = runDoctor({"--load"});
+  DoctorResult loaded = runDoctorUnprivileged({"--load"});
   EXPECT_CONTAINS(loaded.out, "14 of 14 entry points resolve");
   EXPECT_CONTAINS(loaded.out, "but DB2 would never load it: discovery stops first");
   inst.addInstance("Instance001", true, "# no key\n");
@@ -240,8 +241,8 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
   std::string fix = r.firstFix();
   EXPECT_EQ(fix, "As " + user.name() + ": sed -i '2s|.*|export QXREG=" + inst.registry() + "|' " +
-                     user.home() + "/.bash_profile, then restart the DB2 instance.");
-  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+                     user.home() + "/.bash_profile");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2).c_str()), 0);
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
   // The user's own check starts the same login shell as su - does.
   DoctorResult own = runDoctor({"--as-user", user.name()}, user.uid(), user.gid());
@@ -253,8 +254,8 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
   testsupport::writeFile(profile, "export QXREG=\"" + inst.registry() + ".x\" ZORVAN_INST=Instance001\n");
   fix = runDoctor({"--as-user", user.name()}).firstFix();
   EXPECT_EQ(fix, "As " + user.name() + ": sed -i '1s|QXREG=\"" + inst.registry() + "\\.x\"|QXREG=" +
-                     inst.registry() + "|' " + profile + ", then restart the DB2 instance.");
-  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+                     inst.registry() + "|' " + profile);
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2).c_str()), 0);
   EXPECT_EQ(testsupport::readFile(profile), "export QXREG=" + inst.registry() + " ZORVAN_INST=Instance001\n");
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
 }
@@ -280,8 +281,8 @@ TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
   std::string fix = r.firstFix();
   EXPECT_EQ(fix, "As " + user.name() + ": sed -i '2s|.*|export ZORVAN_INST=Instance001|' " + user.home() +
-                     "/.bashrc, then restart the DB2 instance.");
-  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+                     "/.bashrc");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2).c_str()), 0);
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
 }
 
@@ -305,13 +306,12 @@ TEST(DoctorSubject, SettingInProfileDIsFixedWhereTheLoopSourcesIt) {
   DoctorResult r = runDoctor({"--as-user", user.name()});
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
   std::string fix = r.firstFix();
-  EXPECT_EQ(fix, "As root: sed -i '2s|.*|export QXREG=" + inst.registry() +
-                     "|' /etc/profile.d/zorvan.sh, then restart the DB2 instance.");
-  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2, fix.find(", then") - fix.find(": ") - 2).c_str()), 0);
+  EXPECT_EQ(fix, "As root: sed -i '2s|.*|export QXREG=" + inst.registry() + "|' /etc/profile.d/zorvan.sh");
+  ASSERT_EQ(std::system(fix.substr(fix.find(": ") + 2).c_str()), 0);
   EXPECT_EQ(runDoctor({"--as-user", user.name()}).status, kBinds);
 }
 
-TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirstAndToUserprofile) {
+TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirst) {
   SKIP_UNLESS_ROOT("creates a login account");
   Installation inst;
   inst.addInstance("Instance001", false, "dZORVANHOME " + inst.home() + "\n");
@@ -321,9 +321,11 @@ TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirstAndToUserprofile
   testsupport::writeFile(user.home() + "/sqllib/userprofile", "# site settings\n");
   DoctorResult r = runDoctor({"--as-user", user.name()});
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
-  EXPECT_CONTAINS(r.firstFix(), "(or name the instance: As " + user.name() +
-                                   ": echo 'export ZORVAN_INST=Instance001' >> " + user.home() +
-                                   "/.bash_login (or >> " + user.home() + "/sqllib/userprofile");
+  EXPECT_EQ(r.fixes(), (std::vector<std::string>{
+                           "As root: touch " + inst.registry() + "/Zorvan/Instance001/Db2Agent",
+                           "As " + user.name() + ": printf '%s\\n' 'export ZORVAN_INST=Instance001' >> " + user.home() +
+                               "/.bash_login",
+                           "Then restart the DB2 instance, so that it starts with the new setting."}));
 }
 
 TEST(DoctorSubject, BriefIsOneLineWithTheHostTheVerdictAndTheCause) {
@@ -332,16 +334,16 @@ TEST(DoctorSubject, BriefIsOneLineWithTheHostTheVerdictAndTheCause) {
   inst.installBackend(GOOD_BACKEND, 0644);
   char host[256] = "";
   ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-  DoctorResult bad = runDoctor({"--brief", "--load"});
+  DoctorResult bad = runDoctorUnprivileged({"--brief", "--load"});
   EXPECT_EQ(bad.status, kDoesNotBind);
   EXPECT_EQ(bad.out.find('\n'), bad.out.size() - 1) << bad.out;
   EXPECT_EQ(bad.out.rfind(std::string(host) + ": DB2 would NOT bind the back end", 0), 0u) << bad.out;
   EXPECT_CONTAINS(bad.out, inst.backendPath() + " is not executable (mode 0644)");
   ASSERT_EQ(chmod(inst.backendPath().c_str(), 0755), 0);
-  DoctorResult good = runDoctor({"--brief", "--load"});
+  DoctorResult good = runDoctorUnprivileged({"--brief", "--load"});
   EXPECT_EQ(good.status, kBinds);
   EXPECT_EQ(good.out, std::string(host) + ": DB2 would bind the back end (checked as " +
-                          testsupport::ownUserName() + ").\n");
+                          (testsupport::canActAsOtherUsers() ? "nobody" : testsupport::ownUserName()) + ").\n");
 }
 
 // Binding is the load and the fourteen entry points: without --load the
@@ -353,7 +355,7 @@ TEST(DoctorSubject, WithoutLoadTheVerdictClaimsOnlyTheFinding) {
   EXPECT_CONTAINS(found.out, ": DB2 would find the back end (checked as " + testsupport::ownUserName() +
                                  "); add --load to check that it binds.\n");
   EXPECT_EQ(found.out.find("would bind"), std::string::npos) << found.out;
-  DoctorResult loaded = runDoctor({"--brief", "--load"});
+  DoctorResult loaded = runDoctorUnprivileged({"--brief", "--load"});
   EXPECT_EQ(loaded.status, kDoesNotBind);
   EXPECT_CONTAINS(loaded.out, "DB2 would NOT bind the back end");
   EXPECT_CONTAINS(loaded.out, "lacks db2ACSVerifypp");
@@ -386,9 +388,8 @@ TEST(DoctorSubject, CShellVariablesAreFixedInItsOwnFilesAndSyntax) {
   DoctorResult r = doctortest::runProgram(ACS_DOCTOR_PATH, {}, user.uid(), user.gid());
   EXPECT_EQ(r.status, kDoesNotBind) << r.out << r.err;
   EXPECT_EQ(r.firstFix(), "As " + user.name() + ": sed -i '1s|.*|setenv QXREG " + inst.registry() + "|' " +
-                             user.home() + "/.cshrc, then restart the DB2 instance.");
+                             user.home() + "/.cshrc");
   testsupport::setEnv("QXREG", inst.registry());
   r = doctortest::runProgram(ACS_DOCTOR_PATH, {}, user.uid(), user.gid());
-  EXPECT_CONTAINS(r.firstFix(), "echo 'setenv ZORVAN_INST Instance001' >> " + user.home() + "/.cshrc (or >> " +
-                                   user.home() + "/sqllib/usercshrc");
+  EXPECT_CONTAINS(r.out, "printf '%s\\n' 'setenv ZORVAN_INST Instance001' >> " + user.home() + "/.cshrc\n");
 }

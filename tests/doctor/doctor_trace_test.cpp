@@ -341,7 +341,7 @@ TEST(DoctorTrace, WriterOfRootsTraceFileIsNamedOnlyWhileItRuns) {
   waitpid(writer, nullptr, 0);
   DoctorResult gone = runDoctor({"--trace", kTracePath});
   EXPECT_CONTAINS(running.out, "acs-doctor --pid " + std::to_string(writer) + " --load");
-  EXPECT_CONTAINS(gone.out, "acs-doctor --as-user <instance owner> --load");
+  EXPECT_CONTAINS(gone.out, "As root, with <instance owner> filled in: acs-doctor --as-user '<instance owner>' --load");
   EXPECT_EQ(gone.out.find("--as-user root"), std::string::npos) << gone.out;
 }
 

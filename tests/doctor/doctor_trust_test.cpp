@@ -24,6 +24,7 @@ using doctortest::HealthyInstallation;
 using doctortest::kBinds;
 using doctortest::kDoesNotBind;
 using doctortest::runDoctor;
+using doctortest::runDoctorUnprivileged;
 using doctortest::TemporaryUser;
 using testsupport::kNobody;
 
@@ -209,7 +210,7 @@ TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
   auto check = [&](mode_t mode) {
     EXPECT_EQ(chmod(open.c_str(), mode), 0);
-    return reportOf(runDoctor({"--load", "--json"}));
+    return reportOf(runDoctorUnprivileged({"--load", "--json"}));
   };
   nlohmann::json doc = check(0777);
   EXPECT_EQ(doc.at("load").at("run_path"), nlohmann::json::array({open, deps})) << doc.dump(1);

@@ -25,7 +25,8 @@ struct Output {
   std::string text;  // stdout and stderr together
 };
 
-Output run(const std::vector<std::string> &argv, const std::string &cwd = "") {
+// unprivileged: as root, as nobody (from /), as a DB2 instance owner runs it.
+Output run(const std::vector<std::string> &argv, const std::string &cwd = "", bool unprivileged = false) {
   std::string log = makeTempDir("cmd") + "/log";
   std::vector<char *> args;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
@@ -35,6 +36,7 @@ Output run(const std::vector<std::string> &argv, const std::string &cwd = "") {
     int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(126);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (unprivileged && canActAsOtherUsers() && (!becomeUser(kNobody, kNobody, false) || chdir("/") != 0)) _exit(125);
     execvp(args[0], args.data());
     _exit(127);
   }
@@ -141,7 +143,7 @@ void expectBackupWorks(const std::string &prefix) {
   EXPECT_EQ(query.status, 0) << query.text;
   EXPECT_NE(query.text.find("object: 1, snapshot image "), std::string::npos) << query.text;
 
-  Output doctor = run(builtProgram({prefix + "/bin/acs-doctor", "--load"}));
+  Output doctor = run(builtProgram({prefix + "/bin/acs-doctor", "--load"}), "", true);
   EXPECT_EQ(doctor.status, 0) << doctor.text;
 }
 

@@ -96,10 +96,21 @@ class TrustChainTest : public testing::Test {
     return lines;
   }
 
-  // Pastes every fix into a shell, as an operator would.
+  // A finding's fixes as printed, one line each.
+  static std::string fixesOf(const trust::Entry &entry) {
+    std::string lines;
+    for (const fix::Fix &f : entry.fixes) lines += (lines.empty() ? "" : "\n") + fix::render(f);
+    return lines;
+  }
+
+  // Pastes every fix into a shell, as root would.
   static void applyFixes(const trust::TrustChain &chain) {
     for (const trust::Entry &entry : chain.findings())
-      ASSERT_EQ(system(entry.fix.c_str()), 0) << entry.fix;
+      for (const fix::Fix &f : entry.fixes) {
+        std::string line = fix::render(f);
+        ASSERT_EQ(line.compare(0, 9, "As root: "), 0) << line;
+        ASSERT_EQ(system(line.substr(9).c_str()), 0) << line;
+      }
   }
 
   static const trust::Entry *entryOf(const trust::TrustChain &chain, const std::string &path) {
@@ -160,11 +171,11 @@ TEST_F(TrustChainTest, EachWriterIsNamedWithAFixThatPastes) {
   EXPECT_EQ(findings[0].role, "the instance's .properties");
   EXPECT_EQ(findings[0].ownerName, "root");
   EXPECT_EQ(findings[0].mode, "0666");
-  EXPECT_EQ(findings[0].fix, "chmod go-w '" + props + "'");
+  EXPECT_EQ(fixesOf(findings[0]), "As root: chmod go-w " + props);
   EXPECT_EQ(findings[0].verdict, "everyone can change it");
   EXPECT_EQ(findings[1].groupName, "staff");
   EXPECT_EQ(findings[2].ownerName, "alice");
-  EXPECT_EQ(findings[2].fix, "chown root:root '" + home_ + "/Base/libqxacsint.so'");
+  EXPECT_EQ(fixesOf(findings[2]), "As root: chown root:root " + home_ + "/Base/libqxacsint.so");
   EXPECT_EQ(trust::headline(findings),
             "group staff (alice, bob), alice and everyone can change what DB2 runs");
 
@@ -223,12 +234,12 @@ TEST_F(TrustChainTest, StickyDirectoryCountsOnlyForEntriesOthersCouldReplace) {
   EXPECT_EQ(summary(check(registry)), Lines{registry + ": its owner bob"});
   trust::TrustChain viaLink = check(link);
   EXPECT_EQ(summary(viaLink), Lines{link + ": its owner alice"});
-  EXPECT_EQ(viaLink.findings()[0].fix, "chown -h root:root '" + link + "'");
+  EXPECT_EQ(fixesOf(viaLink.findings()[0]), "As root: chown -h root:root " + link);
 
   const std::string missing = shared + "/not-yet";
   trust::TrustChain unclaimed = check(missing);
   EXPECT_EQ(summary(unclaimed), Lines{missing + ": everyone can create it"});
-  EXPECT_EQ(unclaimed.findings()[0].fix, "install -d -o root -g root -m 0755 '" + missing + "'");
+  EXPECT_EQ(fixesOf(unclaimed.findings()[0]), "As root: install -d -o root -g root -m 0755 " + missing);
   applyFixes(unclaimed);
   applyFixes(viaLink);
   EXPECT_EQ(summary(check(link)), Lines{});
@@ -300,7 +311,7 @@ TEST_F(TrustChainTest, FixQuotesAPathWithAQuote) {
   chmodOrFail(home_, 0757);
   trust::TrustChain chain = check();
   ASSERT_EQ(summary(chain), Lines{home_ + ": everyone"});
-  EXPECT_EQ(chain.findings()[0].fix, "chmod go-w '" + root_ + "/it'\\''s home'");
+  EXPECT_EQ(fixesOf(chain.findings()[0]), "As root: chmod go-w '" + root_ + "/it'\\''s home'");
   applyFixes(chain);
   EXPECT_EQ(summary(check()), Lines{});
 }

@@ -26,27 +26,47 @@ namespace {
 using nlohmann::json;
 
 int refuse(const std::string &what) {
-  std::fprintf(stderr, "acs-doctor: %s\n", what.c_str());
+  std::fprintf(stderr, "acs-doctor: %s\n", visible(what).c_str());
   return kExitUsage;
 }
 
-// DB2's engine processes this process can see, as "acs-doctor --pid N
-// (db2sysc of user)"; or, when it can see no process, why.
-std::string enginesRunning(std::string &unseen) {
+struct Engine {
+  std::string pid, user;
+};
+
+// DB2's engine processes (db2sysc) this process can see; unseen says why
+// it can see none, when it cannot read /proc.
+std::vector<Engine> enginesRunning(std::string &unseen) {
+  std::vector<Engine> found;
   DIR *proc = opendir("/proc");
   if (proc == nullptr) unseen = std::string("/proc cannot be read: ") + strerror(errno);
-  std::string found;
   while (const struct dirent *e = proc != nullptr ? readdir(proc) : nullptr) {
     std::string pid = e->d_name, name;
     struct stat st;
     std::ifstream comm("/proc/" + pid + "/comm");
     if (pid.find_first_not_of("0123456789") == std::string::npos && std::getline(comm, name) &&
         name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
-      found += (found.empty() ? "" : "; ") + std::string("acs-doctor --pid ") + pid + " (db2sysc of " +
-               userName(st.st_uid) + ")";
+      found.push_back({pid, userName(st.st_uid)});
   }
   if (proc != nullptr) closedir(proc);
   return found;
+}
+
+// The checks as DB2 runs: one command for each engine process, or why
+// there is none to check as.
+fix::Fixes checksAsDb2Runs(bool load) {
+  std::string unseen;
+  fix::Fixes fixes;
+  for (const Engine &e : enginesRunning(unseen)) {
+    fixes.push_back(fix::command("root", {"acs-doctor", "--pid", e.pid}));
+    if (load) fixes.back().argv.push_back("--load");
+  }
+  if (fixes.empty())
+    fixes.push_back(fix::advice((!unseen.empty() ? "DB2's engine processes (db2sysc) cannot be seen (" + unseen + ")"
+                                                 : std::string("No DB2 engine process (db2sysc) is running here")) +
+                                "; check as the instance owner: acs-doctor --as-user <instance owner>" +
+                                (load ? " --load." : ".")));
+  return fixes;
 }
 
 // Whom to check as; 0, or the exit status after a one-line message.
@@ -74,41 +94,45 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
       return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
     s = subjectFromLogin(pw);
     if (!s.loginError.empty()) {
-      std::string unseen, engines = enginesRunning(unseen);
-      notes.push_back({Severity::Warning,
-                       "Could not read " + s.user + "'s login environment (" + s.loginError +
-                           "); checked with an empty environment, which DB2's may not be.",
-                       "Check a running DB2 engine process instead: " +
-                           (!unseen.empty() ? "none can be seen, " + unseen
-                                            : engines.empty() ? "none is running" : engines)});
+      CauseValues v = {{"user", s.user}, {"error", s.loginError}};
+      v.given = checksAsDb2Runs(o.load);
+      notes.push_back(describe("login-unreadable", v));
     }
+  } else if (root && o.load) {
+    // Root is not who DB2 runs as, and the back end's code is not root's
+    // to run.
+    std::string commands;
+    for (const fix::Fix &f : checksAsDb2Runs(true)) commands += (commands.empty() ? "" : "; ") + fix::render(f);
+    return refuse("--load as root would run the back end's code as root, which is not how DB2 runs it; check as "
+                  "DB2 runs: " + commands);
   } else {
     s = subjectFromSelf();
-    std::string unseen, engines = s.uid == 0 ? enginesRunning(unseen) : "";
-    std::string asOwner = "; check as the instance owner: acs-doctor --as-user <instance owner>";
-    if (s.uid == 0)
-      notes.push_back({Severity::Note,
-                       "Checked as root with root's own environment, which passes permission tests "
-                       "the DB2 instance owner may fail and may lack its QXREG.",
-                       !unseen.empty()   ? "DB2's engine processes (db2sysc) cannot be seen (" + unseen + ")" + asOwner
-                       : engines.empty() ? "No DB2 engine process (db2sysc) is running here" + asOwner
-                                         : "Check as DB2 runs: " + engines});
+    if (s.uid == 0) {
+      CauseValues v;
+      v.given = checksAsDb2Runs(false);
+      notes.push_back(describe("checked-as-root", v));
+    }
   }
   s.switchUser = root && s.source != "self";
   return 0;
 }
 
-[[noreturn]] void startChecker(int exe, const char *path, int fd, const Subject &s, const std::string &request) {
-  // The report goes to its own descriptor; whatever the back end prints
-  // to stdout goes to the doctor's stderr. Both descriptors are moved out
-  // of the way first: started from a shell, the program file is often
-  // open as 3 itself.
-  int report = fcntl(fd, F_DUPFD, kReportFd + 1), self = fcntl(exe, F_DUPFD_CLOEXEC, kReportFd + 1);
-  if (report < 0 || self < 0 || close(fd) != 0 || dup2(report, kReportFd) < 0 || close(report) != 0)
-    _exit(126);
-  if (dup2(2, 1) < 0) _exit(126);
-  int in = open("/dev/null", O_RDONLY);
-  if (in >= 0 && in != 0) dup2(in, 0);
+// What glibc ignores in a program with raised privileges, because it
+// loads code or reads files on the environment's word: the checking
+// process starts without them, so that nothing of the subject's runs in
+// it; the request carries their values.
+bool loaderVariable(const std::string &entry) {
+  static const char *const kNames[] = {"GCONV_PATH", "GETCONF_DIR", "GLIBC_TUNABLES", "HOSTALIASES", "LOCALDOMAIN",
+                                       "LOCPATH", "MALLOC_TRACE", "NIS_PATH", "NLSPATH", "RESOLV_HOST_CONF",
+                                       "RES_OPTIONS", "TMPDIR", "TZDIR"};
+  std::string name = entry.substr(0, entry.find('='));
+  if (name.compare(0, 3, "LD_") == 0 || name.compare(0, 7, "MALLOC_") == 0) return true;
+  for (const char *unsafe : kNames)
+    if (name == unsafe) return true;
+  return false;
+}
+
+[[noreturn]] void startChecker(int exe, const char *path, const Subject &s, const std::string &request) {
   std::string why;
   // Into the file system a process sees, and into its working directory
   // itself, not the path that named it: a directory above that was
@@ -132,28 +156,32 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     why = "cannot become " + s.user + ": " + strerror(errno);
   if (why.empty()) {
     std::vector<char *> envp;
-    for (const std::string &e : s.environment) envp.push_back(const_cast<char *>(e.c_str()));
+    for (const std::string &e : s.environment)
+      if (!loaderVariable(e)) envp.push_back(const_cast<char *>(e.c_str()));
     envp.push_back(nullptr);
     std::string name = "acs-doctor", flag = kCheckerFlag;
     char *argv[] = {&name[0], &flag[0], const_cast<char *>(request.c_str()), nullptr};
-    fexecve(self, argv, envp.data());
+    fexecve(exe, argv, envp.data());
     // An older C library's fexecve needs /proc.
     if (path != nullptr) execve(path, argv, envp.data());
     why = std::string("cannot start the checking process: ") + strerror(errno);
   }
-  writeAll(kReportFd, json({{"error", why}}).dump() + "\n");
+  writeAll(1, json({{"error", why}}).dump() + "\n");
   _exit(127);
 }
 
 // Runs acs-doctor again (/proc/self/exe; without /proc, as in a plain
 // chroot, the file the kernel started it from) after setgroups, setresgid
 // and setresuid to the subject (and, for a process in a tree of its own,
-// entering that tree), with the subject's whole environment, asking it
-// (request) to check; the checking process enters the subject's working
-// directory itself. report gets the discovery part, with "load" and its
-// problems merged in; a checking process killed by a signal during --load
-// leaves load.signal set. Returns why no report came, "" when one did.
-std::string runCheckingProcess(const Subject &subject, const json &request, int seconds, json &report) {
+// entering that tree), with the subject's environment, asking it (request)
+// to check; the checking process enters the subject's working directory
+// itself. Returns why no report came, "" when one did.
+std::string runCheckingProcess(const Subject &subject, json request, int seconds, json &report) {
+  json loader = json::object();
+  for (const std::string &e : subject.environment)
+    if (loaderVariable(e)) loader[e.substr(0, e.find('='))] = e.substr(e.find('=') + 1);
+  request["loader"] = loader;
+  request["timeout"] = seconds;
   // Opened as the doctor: the build or install directory need not be
   // searchable for the subject to run the program in it.
   const char *path = nullptr;
@@ -163,48 +191,24 @@ std::string runCheckingProcess(const Subject &subject, const json &request, int 
   if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
   ChildRun run;
   std::string error;
-  bool ran = runChild([&](int fd) { startChecker(exe, path, fd, subject, request.dump()); }, seconds, run, error,
-                      true);
+  // The load within it has seconds of its own; discovery's probes get as
+  // many again.
+  bool ran = runChild([&]() { startChecker(exe, path, subject, request.dump()); }, 2 * seconds, run, error, exe);
   close(exe);
   if (!ran) return error;
   std::istringstream lines(run.output);
-  int status = run.status;
-  std::vector<json> parts;
   for (std::string line; std::getline(lines, line);) {
     json part = json::parse(line, nullptr, false);
-    if (!part.is_discarded()) parts.push_back(part);
+    if (part.is_object() && (part.contains("error") || part.contains("discovery"))) report = part;
   }
-  if (!parts.empty() && parts[0].contains("error")) return parts[0]["error"].get<std::string>();
-  // Killed by us when the time ran out: the signal is not the finding.
-  int signal = WIFSIGNALED(status) && !run.timedOut ? WTERMSIG(status) : 0;
-  std::string ended = run.timedOut ? "did not finish within " + std::to_string(seconds) + " s"
-                      : signal != 0 ? "was killed by signal " + std::to_string(signal)
-                                    : "ended with status " + std::to_string(WEXITSTATUS(status));
-  if (parts.empty() || !parts[0].contains("discovery"))
-    return "the checking process as " + subject.user + " " + ended + " and wrote no report";
-  report = parts[0];
-  report["load"] = parts.size() > 1 ? parts[1]["load"] : json();
-  // The load's trust chain adds the libraries the back end brought along.
-  if (parts.size() > 1)
-    for (const char *key : {"trust", "findings"}) report[key] = parts[1][key];
-  for (const json &p : parts.size() > 1 ? parts[1]["problems"] : json::array()) report["problems"].push_back(p);
-  std::string lib = report["paths"]["library"];
-  if (parts.size() > 1 || !request.value("load", false) || lib.empty()) return "";
-  // It died or hung between the report and the load's result: in the back end.
-  std::string died = "the checking process " + ended + " while loading it";
-  report["load"] = {{"path", lib}, {"found", true}, {"loaded", false}, {"died", !run.timedOut},
-                    {"hung", run.timedOut},
-                    {"complete", false}, {"entry_points", json::array()},
-                    {"signal", signal != 0 ? json(signal) : json()},
-                    {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}, {"error", died}};
-  Problem death = run.timedOut ? describe("backend-hangs-while-loading", {{"lib", lib}, {"seconds", std::to_string(seconds)}})
-                  : signal == 0 ? describe("backend-load-failed", {{"lib", lib}, {"error", died}})
-                                : describe("backend-killed-the-process",
-                                           {{"lib", lib}, {"signal", std::to_string(signal)},
-                                            {"signalName", strsignal(signal)}});
-  // The death comes first.
-  report["problems"].insert(report["problems"].begin(), problemsJson({death})[0]);
-  return "";
+  if (report.contains("error")) return report["error"].get<std::string>();
+  if (report.contains("discovery")) return "";
+  int signal = WIFSIGNALED(run.status) && !run.timedOut ? WTERMSIG(run.status) : 0;
+  return "the checking process as " + subject.user + " " +
+         (run.timedOut ? "did not finish within " + std::to_string(2 * seconds) + " s"
+          : signal != 0 ? "was killed by signal " + std::to_string(signal)
+                        : "ended with status " + std::to_string(WEXITSTATUS(run.status))) +
+         (run.cut ? " and wrote more than its report" : "") + " and wrote no report";
 }
 
 json subjectJson(const Subject &s) {
@@ -287,18 +291,12 @@ int checkInstallation(const Options &o) {
 
   for (const json &f : report["findings"]) report["problems"].push_back(f);
   if (!report["cwd_error"].is_null())
-    notes.push_back({Severity::Note,
-                     "Could not enter the working directory " + report["cwd_error"].get<std::string>() +
-                         "; relative paths were resolved from " + id["cwd"].get<std::string>() +
-                         (subject.source == "login" ? ", where a login shell starts then." : "."),
-                     "Check with --pid while DB2 runs."});
+    notes.push_back(describe("cwd-not-entered", {{"error", report["cwd_error"].get<std::string>()},
+                                                 {"cwd", id["cwd"].get<std::string>()},
+                                                 {"where", subject.source == "login" ? ", where a login shell starts then" : ""}}));
   if (report["trust"]["outside"].get<std::size_t>() != 0)
-    notes.push_back({Severity::Note,
-                     std::to_string(report["trust"]["outside"].get<std::size_t>()) +
-                         " of the paths DB2 depends on belong to a user or group outside this user namespace "
-                         "(shown as the overflow id), so who can change them was not judged.",
-                     "Check from the host itself, as root there: acs-doctor --pid <pid of a DB2 engine process>",
-                     "owner-outside-namespace"});
+    notes.push_back(describe("owner-outside-namespace",
+                             {{"count", std::to_string(report["trust"]["outside"].get<std::size_t>())}}));
   for (const json &n : problemsJson(notes)) report["problems"].push_back(n);
   report["checked_as"] = subjectJson(subject);
   report["vm_name"] = o.haveVmName ? json(o.vmName) : json();
@@ -309,7 +307,7 @@ int checkInstallation(const Options &o) {
   else if (o.json)
     writeJson(report, stdout);
   else
-    renderText(report, o.verbose, stdout);
+    writeVisible([&](std::FILE *out) { renderText(report, o.verbose, out); }, stdout);
   return report["exit_code"].get<int>();
 }
 

@@ -7,7 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/auxv.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,14 +28,15 @@ namespace {
 
 using nlohmann::json;
 
+const char kSystemPreload[] = "/etc/ld.so.preload";
+
 void collect(const char *message, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(message);
 }
 
-json identity() {
+json identity(const Context &c) {
   char cwd[4096];
-  const char *libraryPath = getenv("LD_LIBRARY_PATH");
-  return {{"ld_library_path", libraryPath != nullptr ? json(libraryPath) : json()},
+  return {{"ld_library_path", c.ldLibraryPathSet ? json(c.ldLibraryPath) : json()},
           {"user", userName(getuid())}, {"uid", getuid()}, {"euid", geteuid()}, {"gid", getgid()},
           {"egid", getegid()}, {"raised", getauxval(AT_SECURE) != 0},
           {"groups", ownGroups()}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
@@ -66,20 +69,56 @@ const std::pair<trust::Role, const char *> kPaths[] = {
 // "paths"; an empty one was not reached), and the directories the dynamic
 // loader searches for every library the back end needs, each with the
 // login-file fix that takes it out of LD_LIBRARY_PATH.
-std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir, const LoginFiles &login) {
+std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir, const Context &c) {
   std::vector<trust::Subject> subjects;
   for (const auto &k : kPaths) {
     std::string path = report["paths"][k.second];
     if (!path.empty()) subjects.push_back({k.first, path});
   }
-  std::vector<std::string> dirs = searchPath(baseDir);
+  std::vector<std::string> dirs = searchPath(c, baseDir);
   for (const std::string &dir : dirs) {
     std::string rest;
     for (const std::string &other : dirs)
       if (other != dir) rest += (rest.empty() ? "" : ":") + other;
-    subjects.push_back({trust::Role::SearchPath, dir, setVariableFix(login, "LD_LIBRARY_PATH", rest)});
+    subjects.push_back({trust::Role::SearchPath, dir, setVariableFix(c.login, "LD_LIBRARY_PATH", rest)});
   }
   return subjects;
+}
+
+// The words of a list the dynamic loader reads (LD_PRELOAD: blanks or
+// colons between them; LD_AUDIT and /etc/ld.so.preload likewise).
+std::vector<std::string> loaderList(const std::string &list) {
+  std::vector<std::string> words;
+  for (std::size_t at = 0, end = 0; at < list.size(); at = end + 1) {
+    end = std::min(list.find_first_of(" \t\n:", at), list.size());
+    if (end > at) words.push_back(list.substr(at, end - at));
+  }
+  return words;
+}
+
+// What the subject's environment and the system put into DB2's process
+// before the back end: the libraries LD_PRELOAD and LD_AUDIT name and
+// /etc/ld.so.preload with those it names. They are judged here, never
+// loaded: the check itself starts without them. A name without a '/' is
+// found where LD_LIBRARY_PATH leads; in the system's directories it is
+// root's. A process with raised privileges ignores the variables.
+void addPreloads(const Context &c, const json &loader, const std::string &cwd, std::vector<trust::Subject> &subjects) {
+  std::vector<std::string> dirs = searchPath(c, cwd);
+  auto judge = [&](trust::Role role, const std::string &list) {
+    for (const std::string &name : loaderList(list)) {
+      std::string path = name.find('/') != std::string::npos ? absolute(name, cwd) : "";
+      for (std::size_t i = 0; path.empty() && i < dirs.size(); ++i)
+        if (access((dirs[i] + "/" + name).c_str(), F_OK) == 0) path = dirs[i] + "/" + name;
+      if (!path.empty()) subjects.push_back({role, path});
+    }
+  };
+  if (getauxval(AT_SECURE) == 0) {
+    judge(trust::Role::Preload, loader.value("LD_PRELOAD", ""));
+    judge(trust::Role::Audit, loader.value("LD_AUDIT", ""));
+  }
+  std::string error, list = readFileBytes(kSystemPreload, error);
+  subjects.push_back({trust::Role::PreloadList, kSystemPreload});
+  judge(trust::Role::SystemPreload, list);
 }
 
 // Who besides root and the effective user (whose privileges the back end
@@ -100,19 +139,17 @@ json trustOf(const std::vector<trust::Subject> &subjects) {
                      {"who", e.who.empty() ? json() : json(e.who)}, {"verdict", e.verdict}});
     outside += e.outside ? 1 : 0;
   }
+  std::vector<Problem> problems;
   for (const trust::Entry &e : found) {
-    std::string what = e.kind == "missing"
-                           ? " (" + e.role + ") is missing, and " + e.who
-                           : " (" + e.role + ", owner " + e.ownerName + ":" + e.groupName + ", mode " +
-                                 e.mode + ") can be changed by " + e.who;
-    // The chain's own commands change owners and modes, root's to run; a
-    // way out of the search names whom it is for itself.
-    findings.push_back({{"severity", "error"}, {"id", "changeable-by-others"},
-                        {"cause", e.path + what + ", and with it the code DB2 runs as " + ownerName},
-                        {"fix", (e.leaves ? "" : "As root: ") + e.fix}});
+    CauseValues v = {{"path", e.path}, {"user", ownerName},
+                     {"what", e.kind == "missing" ? " (" + e.role + ") is missing, and " + e.who
+                                                  : " (" + e.role + ", owner " + e.ownerName + ":" + e.groupName +
+                                                        ", mode " + e.mode + ") can be changed by " + e.who}};
+    v.given = e.fixes;
+    problems.push_back(describe("changeable-by-others", v));
   }
   return {{"trust", {{"who", trust::whoCanChange(found)}, {"chain", chain}, {"outside", outside}}},
-          {"findings", findings}};
+          {"findings", problemsJson(problems)}};
 }
 
 // The directories the dynamic loader searches for the libraries an object
@@ -148,67 +185,115 @@ int addObject(struct dl_phdr_info *info, std::size_t, void *names) {
   return 0;
 }
 
-// dlopen(path, RTLD_LAZY) from the back end's own directory, as the
-// library does, then each entry point in its resolution order.
-json loadBackend(Facts &f, const Context &context, std::vector<trust::Subject> subjects) {
+// The load process's report: the last line that starts with it.
+const char kLoadReport[] = "acs-doctor-load-report ";
+
+// Runs the back end in a process of its own, as the subject with its whole
+// environment (LD_PRELOAD and the rest, as DB2's process has them), and
+// reads what it reports; the verdict is made here, where no code of the
+// subject's has run. With raw facts in hand: "load", its problems, and the
+// libraries it brought along and the directories their run paths name,
+// added to the trust chain's subjects.
+json loadBackend(Facts &f, const Context &context, const json &loader, int seconds,
+                 std::vector<trust::Subject> &subjects, std::vector<Problem> &problems) {
   f.loadTried = true;
-  int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (!f.baseDir.empty() && chdir(f.baseDir.c_str()) != 0) {
+  const char *path = nullptr;
+  int exe = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (exe < 0 && (path = reinterpret_cast<const char *>(getauxval(AT_EXECFN))) != nullptr)
+    exe = open(path, O_RDONLY | O_CLOEXEC);
+  std::vector<std::string> environment;
+  for (char **entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+  for (const auto &v : loader.items()) environment.push_back(v.key() + "=" + v.value().get<std::string>());
+  auto start = [&]() {
+    std::vector<char *> envp;
+    for (std::string &e : environment) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    std::string name = "acs-doctor", flag = kLoadFlag, base = f.baseDir, lib = f.libraryPath;
+    char *argv[] = {&name[0], &flag[0], &base[0], &lib[0], nullptr};
+    fexecve(exe, argv, envp.data());
+    if (path != nullptr) execve(path, argv, envp.data());
+  };
+  ChildRun run;
+  std::string error;
+  bool ran = exe >= 0 && runChild(start, seconds, run, error, exe);
+  if (exe >= 0) close(exe);
+  std::size_t at = run.output.rfind(std::string("\n") + kLoadReport);
+  json facts = at == std::string::npos ? json() : json::parse(run.output.substr(at + 1 + sizeof kLoadReport - 1),
+                                                              nullptr, false);
+  int signal = ran && WIFSIGNALED(run.status) && !run.timedOut ? WTERMSIG(run.status) : 0;
+  json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0}, {"loaded", false},
+               {"complete", false}, {"entry_points", json::array()}, {"libraries", json::array()},
+               {"run_path", json::array()}, {"signal", nullptr}};
+  if (!ran || facts.is_discarded() || facts.is_null()) {
+    // It died or hung in the back end: what it reports comes after.
+    std::string ended = !ran ? "could not start: " + (exe < 0 ? std::string("/proc/self/exe: ") + strerror(errno) : error)
+                        : run.timedOut ? "did not finish within " + std::to_string(seconds) + " s"
+                        : signal != 0  ? "was killed by signal " + std::to_string(signal)
+                                       : "ended with status " + std::to_string(WEXITSTATUS(run.status));
+    std::string died = "the checking process " + ended + " while loading it";
+    load.update({{"died", ran && !run.timedOut}, {"hung", run.timedOut}, {"error", died},
+                 {"signal", signal != 0 ? json(signal) : json()},
+                 {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}});
+    CauseValues v = checkValues(context);
+    v.insert({{"lib", f.libraryPath}, {"seconds", std::to_string(seconds)}, {"error", died},
+              {"signal", std::to_string(signal)}, {"signalName", signal != 0 ? strsignal(signal) : ""}});
+    problems.insert(problems.begin(), describe(run.timedOut ? "backend-hangs-while-loading"
+                                              : signal == 0  ? "backend-load-failed"
+                                                             : "backend-killed-the-process",
+                                              v));
+    return load;
   }
-  std::vector<std::string> before, after;
-  dl_iterate_phdr(addObject, &before);
-  void *handle = dlopen(f.libraryPath.c_str(), RTLD_LAZY);
-  const char *why = handle == nullptr ? dlerror() : nullptr;
-  dl_iterate_phdr(addObject, &after);
+  f.loaded = facts.value("loaded", false);
+  f.loadError = f.loaded ? "" : facts.value("error", "dlopen failed");
+  json resolved = facts.value("resolved", json::array());
+  for (const EntryPoint &e : kEntryPoints) {
+    if (e.symbol == nullptr) continue;
+    bool found = std::find(resolved.begin(), resolved.end(), e.symbol) != resolved.end();
+    if (f.loaded && !found) f.missing.push_back(e.symbol);
+    load["entry_points"].push_back({{"symbol", e.symbol}, {"resolved", found}});
+  }
   // What the back end brought along, each now a path DB2 runs, and the
   // directories their run paths have the loader search, as it searches
   // LD_LIBRARY_PATH: a library added there is found first.
-  json libraries = json::array();
-  std::vector<std::string> runPath;
-  for (const std::string &name : after) {
-    std::string path = absolute(name, f.baseDir);
-    if (std::find(before.begin(), before.end(), name) != before.end()) continue;
-    addRunPath(name, runPath);
-    if (path == f.libraryPath) continue;
-    libraries.push_back(path);
-    subjects.push_back({trust::Role::Dependency, path});
+  for (const json &library : facts.value("libraries", json::array())) {
+    std::string dependency = absolute(library.get<std::string>(), f.baseDir);
+    if (dependency == f.libraryPath) continue;
+    load["libraries"].push_back(dependency);
+    subjects.push_back({trust::Role::Dependency, dependency});
   }
-  for (const std::string &dir : runPath)
-    subjects.push_back({trust::Role::RunPath, absolute(dir, f.baseDir),
-                        "Ask the back end's vendor for a build without " + dir + " in its run path (readelf -d " +
-                            f.libraryPath + " shows it)"});
-  f.loaded = handle != nullptr;
-  f.loadError = f.loaded ? "" : why != nullptr ? why : "dlopen failed";
-  if (here >= 0 && fchdir(here) == 0) close(here);
-  json entries = json::array();
-  for (const EntryPoint &e : kEntryPoints) {
-    if (e.symbol == nullptr) continue;
-    bool found = handle != nullptr && dlsym(handle, e.symbol) != nullptr;
-    if (f.loaded && !found) f.missing.push_back(e.symbol);
-    entries.push_back({{"symbol", e.symbol}, {"resolved", found}});
+  for (const json &dir : facts.value("run_path", json::array())) {
+    std::string named = dir.get<std::string>();
+    load["run_path"].push_back(named);
+    subjects.push_back({trust::Role::RunPath, absolute(named, f.baseDir),
+                        {fix::advice("Ask the back end's vendor for a build without " + named +
+                                     " in its run path (readelf -d " + f.libraryPath + " shows it).")}});
   }
-  json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0},
-               {"loaded", f.loaded}, {"complete", f.loaded && f.missing.empty()},
-               {"entry_points", entries}, {"libraries", libraries}, {"run_path", runPath}, {"signal", nullptr}};
+  load["loaded"] = f.loaded;
+  load["complete"] = f.loaded && f.missing.empty();
   if (!f.loaded) load["error"] = f.loadError;
-  json part = trustOf(subjects);
-  part["load"] = load;
-  part["problems"] = problemsJson(explainLoad(f, context));
-  return part;
+  for (const Problem &p : explainLoad(f, context)) problems.push_back(p);
+  return load;
 }
 
-void send(const json &part) {
-  writeAll(kReportFd, part.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
-}
+void send(const json &part) { writeAll(1, part.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"); }
 
 }  // namespace
 
 void discardTrace(const char *, void *) {}
 
 void runChecker(const char *requestText) {
+  // It runs as the subject, beside whatever the subject runs: not
+  // dumpable, no other process of that user may trace it or write its
+  // memory, and so none may decide its verdict.
+  prctl(PR_SET_DUMPABLE, 0);
   json request = json::parse(requestText, nullptr, false);
   if (request.is_discarded()) _exit(2);
   json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
+  // The dynamic loader's variables it was started without.
+  const json loader = request.value("loader", json::object());
+  Context context;
+  context.ldLibraryPathSet = loader.contains("LD_LIBRARY_PATH");
+  context.ldLibraryPath = loader.value("LD_LIBRARY_PATH", "");
   std::string cwd = request.value("cwd", "");
   if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
     report["cwd_error"] = cwd + ": " + strerror(errno);
@@ -216,7 +301,7 @@ void runChecker(const char *requestText) {
     if (request.value("source", "") == "login" && chdir("/") != 0) {
     }
   }
-  report["identity"] = identity();
+  report["identity"] = identity(context);
   cwd = report["identity"]["cwd"].get<std::string>();
 
   // Discovery once, as db2ACSInitialize makes it: the registry fixed, then
@@ -245,7 +330,6 @@ void runChecker(const char *requestText) {
     *p = absolute(*p, cwd);
 
   const char *qxreg = getenv("QXREG");
-  Context context;
   context.live = true;
   context.user = userName(getuid());
   context.uid = getuid();
@@ -263,10 +347,9 @@ void runChecker(const char *requestText) {
   // Loading the back end moves the process into the base directory for
   // good: its next db2ACSInitialize looks a relative registry up there.
   if (context.registryFromVariable && qxreg[0] != '/') {
-    Problem p = describe("registry-relative/live", {{"qxreg", visible(qxreg)}, {"registry", f.registry},
-                                                    {"qxregFix", setVariableFix(context.login, "QXREG", f.registry)}});
-    p.severity = Severity::Warning;
-    problems.push_back(p);
+    CauseValues v = {{"qxreg", qxreg}, {"registry", f.registry}};
+    v.given = setVariableFix(context.login, "QXREG", f.registry);
+    problems.push_back(describe("registry-relative/live", v));
   }
   json tmp = inspectTmp(problems);
   report["discovery"] = {{"result", stageName(f.stage)},
@@ -289,20 +372,55 @@ void runChecker(const char *requestText) {
                                f.home, f.baseDir, f.libraryPath};
   for (std::size_t i = 0; i < std::size(paths); ++i) report["paths"][kPaths[i].second] = paths[i];
   report.update(tmp);  // "trace_file" and "markers"
-  report["problems"] = problemsJson(problems);
   // Who else can change any of them: each such path is an ERROR that
   // turns "binds" into exit 1.
   std::string searchFrom = f.baseDir.empty() ? cwd : f.baseDir;
-  std::vector<trust::Subject> subjects = trustSubjects(report, searchFrom, context.login);
-  report.update(trustOf(subjects));
-  send(report);
-
+  std::vector<trust::Subject> subjects = trustSubjects(report, searchFrom, context);
+  addPreloads(context, loader, cwd, subjects);
+  report["load"] = nullptr;
   if (request.value("load", false) && !f.libraryPath.empty()) {
-    // A back end that kills the process is the finding; its core is not.
-    struct rlimit noCore = {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    send(loadBackend(f, context, subjects));
+    // Loading runs the back end's code with the check's privileges: as
+    // root, only code nobody else can change.
+    json before = trustOf(subjects);
+    if (geteuid() == 0 && !before["findings"].empty()) {
+      CauseValues v = {{"lib", f.libraryPath}};
+      v.given = {fix::advice("Fix what others can change first (the errors above), then check again with --load.")};
+      problems.push_back(describe("backend-not-loaded-as-root", v));
+    } else {
+      report["load"] = loadBackend(f, context, loader, request.value("timeout", 60), subjects, problems);
+    }
   }
+  report.update(trustOf(subjects));
+  report["problems"] = problemsJson(problems);
+  send(report);
+  _exit(0);
+}
+
+void runLoadProcess(const char *baseDir, const char *libraryPath) {
+  // A back end that kills the process is the finding; its core is not.
+  struct rlimit noCore = {0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  // dlopen(path, RTLD_LAZY) from the back end's own directory, as the
+  // library does, then each entry point in its resolution order.
+  if (baseDir[0] != '\0' && chdir(baseDir) != 0) {
+  }
+  std::vector<std::string> before, after, runPath;
+  dl_iterate_phdr(addObject, &before);
+  void *handle = dlopen(libraryPath, RTLD_LAZY);
+  const char *why = handle == nullptr ? dlerror() : nullptr;
+  dl_iterate_phdr(addObject, &after);
+  json libraries = json::array(), resolved = json::array();
+  for (const std::string &name : after) {
+    if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+    addRunPath(name, runPath);
+    libraries.push_back(name);
+  }
+  for (const EntryPoint &e : kEntryPoints)
+    if (e.symbol != nullptr && handle != nullptr && dlsym(handle, e.symbol) != nullptr) resolved.push_back(e.symbol);
+  json facts = {{"loaded", handle != nullptr}, {"error", why != nullptr ? why : ""}, {"resolved", resolved},
+                {"libraries", libraries}, {"run_path", runPath}};
+  fflush(nullptr);
+  writeAll(1, std::string("\n") + kLoadReport + facts.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
   _exit(0);
 }
 

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,18 +50,27 @@ void printUsage(const char *program);
 int checkInstallation(const Options &options);
 
 // The checking process: acs-doctor re-executed as the subject (its uid,
-// gid and groups, its whole environment), so that discovery, every probe
-// for causes, --load and the judgement of /tmp see what DB2's process
-// sees, the dynamic loader included. It runs the library's discovery once,
-// as db2ACSInitialize does, reads it with the one interpreter, and writes
-// its report as JSON lines to the descriptor kReportFd: first the
-// discovery, then (with --load) the load, so that a back end that kills
-// the process still leaves the discovery behind. argv[1] is kCheckerFlag,
-// argv[2] its request (JSON).
+// gid and groups, its environment without the dynamic loader's variables,
+// which the request carries instead), so that discovery, every probe for
+// causes and the judgement of /tmp see what DB2's process sees. It runs the
+// library's discovery once, as db2ACSInitialize does, reads it with the
+// one interpreter, judges what LD_PRELOAD, LD_AUDIT and /etc/ld.so.preload
+// would put into DB2's process without loading any of it, and with --load
+// has the back end loaded in a load process of its own. It writes its
+// report as one JSON line on stdout. argv[1] is kCheckerFlag, argv[2] its
+// request (JSON).
 constexpr const char kCheckerFlag[] = "--checking-process";
-constexpr int kReportFd = 3;
 // Its main (main has set discardTrace); never returns.
 [[noreturn]] void runChecker(const char *request);
+
+// The load process: acs-doctor re-executed as the subject with its whole
+// environment, LD_PRELOAD and all, as DB2's process has it; it opens the
+// back end from its base directory as the library does and reports on
+// stdout only what loaded, what resolved, what came along and the run
+// paths, for the checking process to judge. argv[1] is kLoadFlag, argv[2]
+// the base directory, argv[3] the back end.
+constexpr const char kLoadFlag[] = "--load-process";
+[[noreturn]] void runLoadProcess(const char *baseDir, const char *libraryPath);
 
 // A trace sink that drops every line: nothing acs-doctor calls may write
 // the trace file.
@@ -91,20 +101,26 @@ nlohmann::json readTrace(const std::string &bytes, uid_t owner);
 void renderText(const nlohmann::json &report, bool verbose, std::FILE *out);
 // "<host>: <headline>[: <first error's cause>]"
 void renderBrief(const nlohmann::json &report, std::FILE *out);
-// "ERROR    <cause>" and "         fix: <fix>", errors first.
+// "ERROR    <cause>" and a "         fix: <fix>" line for each fix, errors first.
 void printProblems(std::FILE *out, const nlohmann::json &problems);
+// What render writes, to out with every character that is not printable
+// escaped but the line ends: whatever a path or value holds, it reaches
+// the terminal as plain characters.
+void writeVisible(const std::function<void(std::FILE *)> &render, std::FILE *out);
 
 inline void writeJson(const nlohmann::json &doc, std::FILE *out) {
   std::string text = doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   std::fprintf(out, "%s\n", text.c_str());
 }
 
+// Each problem with its fixes as they print: "fix" the first, "fixes" all.
 inline nlohmann::json problemsJson(const std::vector<Problem> &problems) {
   nlohmann::json list = nlohmann::json::array();
   for (const Problem &p : problems) {
-    nlohmann::json problem = {{"severity", severityName(p.severity)}, {"cause", p.cause}, {"fix", p.fix}};
-    if (!p.id.empty()) problem["id"] = p.id;
-    list.push_back(problem);
+    nlohmann::json fixes = nlohmann::json::array();
+    for (const fix::Fix &f : p.fixes) fixes.push_back(fix::render(f));
+    list.push_back({{"severity", severityName(p.severity)}, {"cause", p.cause}, {"id", p.id},
+                    {"fix", fixes.empty() ? "" : fixes[0]}, {"fixes", fixes}});
   }
   return list;
 }

@@ -124,12 +124,14 @@ std::vector<std::string> directoriesIn(const std::string &dir) {
 }
 
 CauseValues valuesOf(const Facts &f, const Context &c) {
-  return {{"registry", f.registry},       {"origin", c.registryOrigin},
-          {"user", c.user},               {"instances", f.registry + "/Zorvan"},
-          {"instance", f.instance},       {"properties", f.propertiesPath},
-          {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
-          {"limit", std::to_string(ZORVAN_PATH_MAX - 1)}, {"check", checkAs(c)},
-          {"pid", c.pid != 0 ? std::to_string(c.pid) : "<pid of a DB2 engine process of " + c.user + ">"}};
+  CauseValues v = checkValues(c);
+  v.insert({{"registry", f.registry},       {"origin", c.registryOrigin},
+            {"user", c.user},               {"instances", f.registry + "/Zorvan"},
+            {"instance", f.instance},       {"properties", f.propertiesPath},
+            {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
+            {"limit", std::to_string(ZORVAN_PATH_MAX - 1)},
+            {"pid", c.pid != 0 ? std::to_string(c.pid) : "<pid of a DB2 engine process of " + c.user + ">"}});
+  return v;
 }
 
 // Whether the mode bits let the user do what bit (S_IXOTH, ...) asks, as
@@ -168,6 +170,21 @@ bool blocked(const Context &c, const std::string &target, CauseValues &v) {
   return false;
 }
 
+// The directory a file system is mounted on that holds path: the topmost
+// directory above it on the same device.
+std::string mountPoint(const std::string &path) {
+  struct stat st, up;
+  std::string at = path;
+  if (stat(path.c_str(), &st) != 0) return path;
+  while (at != "/") {
+    std::size_t slash = at.rfind('/');
+    std::string parent = slash == 0 || slash == std::string::npos ? "/" : at.substr(0, slash);
+    if (stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+    at = parent;
+  }
+  return at;
+}
+
 // A directory beside path's missing last component, within two edits of it.
 std::string similarSibling(const std::string &path) {
   std::string trimmed = path;
@@ -193,9 +210,9 @@ std::string registryMissing(const Facts &f, const Context &c, CauseValues &v) {
   bool useDefault = c.registryFromVariable && f.registry != ZORVAN_DEFAULT_REGISTRY &&
                     isDirectory(ZORVAN_DEFAULT_REGISTRY);
   v["similar"] = similar;
-  v["qxregFix"] = setVariableFix(c.login, "QXREG", useDefault        ? ""
-                                                   : !similar.empty() ? similar
-                                                                      : "<registry directory>");
+  v.given = setVariableFix(c.login, "QXREG", useDefault        ? ""
+                                             : !similar.empty() ? similar
+                                                                : "<registry directory>");
   return useDefault ? "registry-mistyped/default" : !similar.empty() ? "registry-mistyped/similar" : "registry-missing";
 }
 
@@ -203,7 +220,7 @@ std::string noInstance(const Facts &f, const Context &c, CauseValues &v) {
   std::string missing = registryMissing(f, c, v);
   if (!missing.empty()) return missing;
   if (!f.scanOpened && f.scanOpenErrno == ENOENT) {
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<registry directory>");
+    v.given = setVariableFix(c.login, "QXREG", "<registry directory>");
     return "instances-directory-missing";
   }
   if (!f.scanOpened && blocked(c, f.registry + "/Zorvan/", v)) return "directory-not-searchable";
@@ -217,7 +234,7 @@ std::string noInstance(const Facts &f, const Context &c, CauseValues &v) {
       v["example"] = e.name;
       break;
     }
-  v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", v["example"]);
+  v.given = setVariableFix(c.login, "ZORVAN_INST", v["example"]);
   v["scanned"] = f.scan.empty() ? " and " + f.registry + "/Zorvan holds no other entry"
                                 : ", and none of the " + std::to_string(f.scan.size()) +
                                       " entries scanned is a directory holding Db2Agent";
@@ -238,7 +255,7 @@ std::string unregistered(const Facts &f, const Context &c, CauseValues &v) {
   }
   v["registered"] = list.empty() ? "none" : list;
   v["nearMiss"] = nearMiss;
-  v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", best);
+  v.given = setVariableFix(c.login, "ZORVAN_INST", best);
   return "instance-not-registered/variable";
 }
 
@@ -246,7 +263,7 @@ std::string noProperties(const Facts &f, const Context &c, CauseValues &v) {
   std::string missing = registryMissing(f, c, v);
   if (!missing.empty()) return missing;
   if (f.instanceOrigin == "ZORVAN_INST" && f.instance.empty()) {
-    v["instFix"] = setVariableFix(c.login, "ZORVAN_INST", "");
+    v.given = setVariableFix(c.login, "ZORVAN_INST", "");
     return "instance-variable-empty";
   }
   FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
@@ -273,10 +290,7 @@ Problem keyLine(const Facts &f, CauseValues &v) {
   if (p.keyLine != 0 && !p.hasValue) return describe("key-without-value", v);
   if (p.missLine != 0) return describe("key-near-miss", v);
   if (!p.hasValue) return describe("key-missing", v);
-  return {Severity::Note,
-          f.propertiesPath + " gave no home directory when the trace was written, but has a "
-          "dZORVANHOME line now: it was changed since.",
-          "Check the installation as it is now: acs-doctor " + v["check"]};
+  return describe("key-changed-since", v);
 }
 
 std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
@@ -297,7 +311,10 @@ std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
   if (present && (st.st_mode & 0111) == 0) return "backend-not-executable";
   // A file system mounted noexec fails every execute test, whatever the mode.
   struct statvfs fs;
-  if (present && statvfs(lib.c_str(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) != 0) return "backend-on-noexec-mount";
+  if (present && statvfs(lib.c_str(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) != 0) {
+    v["mount"] = mountPoint(lib);
+    return "backend-on-noexec-mount";
+  }
   if (!c.live && (c.uid == 0 || mayExecute(c, lib, st))) return "backend-not-accessible";
   // A mode that lets the user execute it, refused all the same: an access
   // control list or a security module decides.
@@ -312,19 +329,31 @@ std::vector<Problem> explainIgnored(const Facts &f, const Context &c, CauseValue
   std::vector<Problem> out;
   if (!f.qxregIgnored.empty()) {
     char real[PATH_MAX];
-    v["qxreg"] = visible(f.qxregIgnored);
+    v["qxreg"] = f.qxregIgnored;
     v["reason"] = f.qxregReason;
-    v["dir"] = f.qxregFaultDir;
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", realpath(f.qxregIgnored.c_str(), real) != nullptr
-                                                         ? std::string(real) : "<registry directory>");
-    out.push_back(describe(f.qxregFaultDir.empty() ? "qxreg-ignored" : "qxreg-ignored/directory", v));
+    const std::string &dir = f.qxregFaultDir;
+    struct stat st;
+    // A directory others rely on stays as it is: the registry moves out.
+    bool shared = dir == "/" || dir == "/tmp" || dir == "/var/tmp" ||
+                  (stat(dir.c_str(), &st) == 0 && (st.st_mode & S_ISVTX) != 0);
+    v.given = dir.empty() ? setVariableFix(c.login, "QXREG", realpath(f.qxregIgnored.c_str(), real) != nullptr
+                                                                  ? std::string(real) : "<registry directory>")
+              : shared    ? fix::Fixes{fix::advice("Move the registry out of " + dir +
+                                                   ", which others share, into a directory only root can change, "
+                                                   "and name that in QXREG.")}
+                          : fix::Fixes{fix::command("root", {"chown", "root", dir}),
+                                       fix::command("root", {"chmod", "go-w", dir})};
+    if (dir.empty())
+      v.given.push_back(fix::advice("Or register the instance under " ZORVAN_DEFAULT_REGISTRY "/Zorvan."));
+    out.push_back(describe(dir.empty() ? "qxreg-ignored" : "qxreg-ignored/directory", v));
   }
   if (!f.instanceIgnored.empty()) {
     std::string name = f.instanceIgnored.substr(f.instanceIgnored.rfind('/') + 1);
-    v["value"] = visible(f.instanceIgnored);
-    v["instFix"] = setVariableFix(c.login, "ZORVAN_INST",
-                                  isDirectory(f.registry + "/Zorvan/" + name) ? name : "");
-    out.push_back(describe("instance-variable-ignored", v));
+    v["value"] = f.instanceIgnored;
+    v.given = setVariableFix(c.login, "ZORVAN_INST", isDirectory(f.registry + "/Zorvan/" + name) ? name : "");
+    out.push_back(describe(f.instanceIgnoredFrom == "vendor options" ? "instance-variable-ignored/vendor-options"
+                                                                     : "instance-variable-ignored",
+                           v));
   }
   for (Problem &p : out)
     if (f.stage == Stage::Bound) p.severity = Severity::Warning;
@@ -334,7 +363,7 @@ std::vector<Problem> explainIgnored(const Facts &f, const Context &c, CauseValue
 // Why discovery stopped: the one cause.
 Problem stopped(const Facts &f, const Context &c, CauseValues &v) {
   if (!c.live && !f.registry.empty() && f.registry[0] != '/') {
-    v["qxregFix"] = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
+    v.given = setVariableFix(c.login, "QXREG", "<absolute registry directory>");
     return describe("registry-relative", v);
   }
   switch (f.stage) {
@@ -354,8 +383,8 @@ std::string absolute(const std::string &path, const std::string &cwd) {
   return path.empty() || path[0] == '/' ? path : (cwd == "/" ? "" : cwd) + "/" + path;
 }
 
-std::vector<std::string> searchPath(const std::string &baseDir) {
-  const char *value = getauxval(AT_SECURE) == 0 ? getenv("LD_LIBRARY_PATH") : nullptr;
+std::vector<std::string> searchPath(const Context &c, const std::string &baseDir) {
+  const char *value = getauxval(AT_SECURE) == 0 && c.ldLibraryPathSet ? c.ldLibraryPath.c_str() : nullptr;
   std::string all = value != nullptr ? value : "";
   std::vector<std::string> dirs;
   for (std::size_t at = 0, end = 0; value != nullptr && at <= all.size(); at = end + 1) {
@@ -365,25 +394,15 @@ std::vector<std::string> searchPath(const std::string &baseDir) {
   return dirs;
 }
 
-std::string checkAs(const Context &c) {
-  return c.pid != 0 ? "--pid " + std::to_string(c.pid) : "--as-user " + c.user;
+CauseValues checkValues(const Context &c) {
+  std::string flag = c.pid != 0 ? "--pid" : "--as-user", value = c.pid != 0 ? std::to_string(c.pid) : c.user;
+  return {{"check", flag + " " + value}, {"checkFlag", flag}, {"checkValue", value}};
 }
 
 std::string modeText(unsigned mode) {
   char text[8];
   snprintf(text, sizeof text, "%04o", mode & 07777);
   return text;
-}
-
-std::string visible(const std::string &text) {
-  std::string out;
-  for (char ch : text) {
-    if (ch == '\r') out += "\\r";
-    else if (ch == '\n') out += "\\n";
-    else if (ch == '\t') out += "\\t";
-    else out += ch;
-  }
-  return out;
 }
 
 std::vector<Problem> explainDiscovery(const Facts &f, const Context &c) {
@@ -405,13 +424,14 @@ std::vector<Problem> explainLoad(const Facts &f, const Context &c) {
   // noexec: the loader names it, found where this process's search does.
   bool unmapped = !f.loaded && f.loadError.find("failed to map segment from shared object") != std::string::npos;
   std::string dep = f.loadError.substr(0, f.loadError.find(':'));
-  for (const std::string &dir : unmapped && c.live && dep.find('/') == std::string::npos ? searchPath(f.baseDir)
+  for (const std::string &dir : unmapped && c.live && dep.find('/') == std::string::npos ? searchPath(c, f.baseDir)
                                                                                           : std::vector<std::string>{})
     if (stat((dir + "/" + dep).c_str(), &st) == 0) {
       dep = dir + "/" + dep;
       break;
     }
   v["dep"] = dep;
+  v["mount"] = mountPoint(dep);
   if (!f.loaded && c.live && stat(f.libraryPath.c_str(), &st) != 0)
     out.push_back(describe("backend-missing", v));
   else if (unmapped && dep.find('/') != std::string::npos)

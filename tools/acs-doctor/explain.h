@@ -55,8 +55,7 @@ std::vector<gid_t> groupsOf(const struct passwd *pw);
 // removes the setting), on the last line in reading order that assigns it
 // ("export QXREG=..." or "QXREG=..."), else in the file read first; for
 // whoever may edit the file.
-std::string setVariableFix(const LoginFiles &files, const std::string &name,
-                           const std::string &value);
+fix::Fixes setVariableFix(const LoginFiles &files, const std::string &name, const std::string &value);
 
 struct Context {
   bool live = false;  // probes run as the user discovery ran as
@@ -66,24 +65,33 @@ struct Context {
   bool registryFromVariable = false;
   LoginFiles login;               // the user's login files, for fixes that set variables
   pid_t pid = 0;                  // the trace's writer, while it still runs
+  bool ldLibraryPathSet = false;  // the subject's LD_LIBRARY_PATH, which the check itself was started without
+  std::string ldLibraryPath;
 };
 // path made absolute in the directory cwd.
 std::string absolute(const std::string &path, const std::string &cwd);
 // LD_LIBRARY_PATH's entries as the dynamic loader takes them: none with
 // raised privileges, where it ignores the variable; an empty one is the
 // working directory, baseDir by the time the back end loads.
-std::vector<std::string> searchPath(const std::string &baseDir);
+std::vector<std::string> searchPath(const Context &context, const std::string &baseDir);
 
-// The options that check as the user discovery ran as: "--pid N" for a
-// trace's writer that still runs, else "--as-user USER".
-std::string checkAs(const Context &context);
+struct CauseValues;
+// The options that check as the user discovery ran as, {check} ("--pid N"
+// for a trace's writer that still runs, else "--as-user USER"), and its two
+// words {checkFlag} and {checkValue}.
+CauseValues checkValues(const Context &context);
 
 std::vector<Problem> explainDiscovery(const Facts &facts, const Context &context);
 // The load's problems (none when it loaded whole).
 std::vector<Problem> explainLoad(const Facts &facts, const Context &context);
 
-// Values for a cause's {placeholders}: {registry}, {user}, {path}, ...
-using CauseValues = std::map<std::string, std::string>;
+// Values for a cause's {placeholders}: {registry}, {user}, {path}, ...;
+// and the fixes worked out where the cause was found (a login file's line,
+// a way out of a shared directory), which its row prints.
+struct CauseValues : std::map<std::string, std::string> {
+  using std::map<std::string, std::string>::map;
+  fix::Fixes given;
+};
 
 // The one table of causes: the row of that key ("registry-missing",
 // "registry-mistyped/default"), filled in, with the cause's stable name as
@@ -92,9 +100,8 @@ using CauseValues = std::map<std::string, std::string>;
 // wherever it is found.
 Problem describe(const std::string &key, const CauseValues &values);
 
-// "a\rb" shown as "a\\rb", control characters made visible.
-std::string visible(const std::string &text);
 std::string modeText(unsigned mode);
+using fix::visible;
 
 }  // namespace doctor
 

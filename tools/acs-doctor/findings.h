@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "fix.h"
 #include "zorvan/trace_texts.h"
 
 namespace doctor {
@@ -68,8 +69,9 @@ struct Facts {
   std::vector<ScanEntry> scan;
 
   // What a process with raised privileges did not take from its
-  // environment: QXREG's value and the reason, ZORVAN_INST's value.
-  std::string qxregIgnored, qxregReason, qxregFaultDir, instanceIgnored;
+  // environment: QXREG's value and the reason, the instance name refused
+  // and where it came from ("ZORVAN_INST" or "vendor options").
+  std::string qxregIgnored, qxregReason, qxregFaultDir, instanceIgnored, instanceIgnoredFrom;
 
   std::string propertiesPath;
   std::string home;
@@ -88,12 +90,12 @@ enum class Severity { Error, Warning, Note };
 const char *severityName(Severity severity);
 
 struct Problem {
-  Problem(Severity level, std::string what, std::string how, std::string name = "")
-      : severity(level), cause(std::move(what)), fix(std::move(how)), id(std::move(name)) {}
+  Problem(Severity level, std::string what, fix::Fixes how, std::string name)
+      : severity(level), cause(std::move(what)), fixes(std::move(how)), id(std::move(name)) {}
   Severity severity;
   std::string cause;
-  std::string fix;  // one line
-  std::string id;   // the cause's stable name, when it comes from the table of causes
+  fix::Fixes fixes;  // each printed on a line of its own
+  std::string id;    // the cause's stable name in the table of causes
 };
 
 // Where a steering variable's value came from, for the first screen.

@@ -79,8 +79,13 @@ void readName(const std::string &m, Facts &f) {
     f.instanceOrigin = "vendor options";
   } else if (f.instanceOrigin == "vendor options" && between(m, ZORVAN_TEXT_VM_NAME, text)) {
     f.instance = text;
+  } else if (between(m, ZORVAN_TEXT_VM_NAME_IGNORED, text)) {
+    f.instanceIgnored = text;
+    f.instanceIgnoredFrom = "vendor options";
+    f.instanceOrigin = f.instance = "";
   } else if (between(m, ZORVAN_TEXT_ZORVAN_INST_IGNORED, text)) {
     f.instanceIgnored = text;
+    f.instanceIgnoredFrom = "ZORVAN_INST";
   } else if (between(m, ZORVAN_TEXT_INSTANCE_VARIABLE, text)) {
     f.instanceOrigin = "ZORVAN_INST";
     f.instance = text;

@@ -167,18 +167,6 @@ Setting lastSetting(const LoginFiles &files, const std::string &name) {
   return found;
 }
 
-// text for a sed s|pattern|replacement| command in a single-quoted shell
-// word: as a pattern, or (replacement) as what replaces it.
-std::string sedText(const std::string &text, bool replacement) {
-  std::string out;
-  for (char ch : text)
-    out += ch == '\'' ? std::string("'\\''")
-           : ch == '|' || ch == '\\' || (ch != '\0' && std::strchr(replacement ? "&" : ".*[]^$", ch) != nullptr)
-               ? std::string("\\") + ch
-               : std::string(1, ch);
-  return out;
-}
-
 // Two values are one when they are equal, or absolute paths to the same
 // file (a link on the way).
 bool sameValue(const std::string &a, const std::string &b) {
@@ -227,13 +215,12 @@ LoginFiles loginFilesOf(uid_t uid) {
   return f;
 }
 
-std::string setVariableFix(const LoginFiles &files, const std::string &name,
-                           const std::string &value) {
-  const std::string restart = ", then restart the DB2 instance.";
+fix::Fixes setVariableFix(const LoginFiles &files, const std::string &name, const std::string &value) {
+  const std::string restart = "Then restart the DB2 instance, so that it starts with the new setting.";
   if (files.home.empty())
-    return (value.empty() ? "Unset " + name : "Set " + name + "=" + value) +
-           " in the environment the DB2 instance starts with (acs-doctor --pid or --as-user names "
-           "the file that sets it)" + restart;
+    return {fix::advice((value.empty() ? "Unset " + name : "Set " + name + "=" + value) +
+                        " in the environment the DB2 instance starts with (acs-doctor --pid or --as-user names "
+                        "the file that sets it), then restart the DB2 instance.")};
   Setting found = lastSetting(files, name);
   const LoginLine &s = found.line;
   std::string who = s.number != 0 && s.file.compare(0, files.home.size() + 1, files.home + "/") != 0
@@ -248,22 +235,20 @@ std::string setVariableFix(const LoginFiles &files, const std::string &name,
   std::string checked = now == nullptr ? name + " unset" : name + "=" + now;
   std::string login = "restart the DB2 instance from a login shell of " + files.user + " (su - " + files.user + ")";
   if (elsewhere && sameValue(found.value, value))
-    return s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + found.value + ", but the " +
-           checked + " checked does not come from it: " + login + ".";
+    return {fix::advice(s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + found.value +
+                        ", but the " + checked + " checked does not come from it: " + login + ".")};
   std::string assignment = files.csh ? name + " " + value : name + "=" + value;
-  std::string edit = value.empty() ? (found.alone ? "d" : "s|" + sedText(found.written, false) + "||")
-                     : found.alone ? "s|.*|" + sedText(line, true) + "|"
-                                   : "s|" + sedText(found.written, false) + "|" + sedText(assignment, true) + "|";
   if (s.number != 0)
-    return "As " + who + ": sed -i '" + std::to_string(s.number) + edit + "' " +
-           s.file + (elsewhere ? ", then " + login + " (the " + checked + " checked does not come from that line, "
-                                 "which sets " + found.value + ")." : restart);
+    return {value.empty() ? fix::editLine(who, s.file, s.number, found.alone ? "" : found.written, "")
+            : found.alone ? fix::replaceLine(who, s.file, s.number, line)
+                          : fix::editLine(who, s.file, s.number, found.written, assignment),
+            fix::advice(elsewhere ? "Then " + login + ": the " + checked +
+                                        " checked does not come from that line, which sets " + found.value + "."
+                                  : restart)};
   if (value.empty())
-    return "Unset " + name + " in the environment the DB2 instance starts with (no login file of " +
-           files.user + " sets it)" + restart;
-  return "As " + files.user + ": echo '" + line + "' >> " + files.first +
-         (files.userprofile.empty() ? "" : " (or >> " + files.userprofile + ", which DB2 sources)") +
-         restart;
+    return {fix::advice("Unset " + name + " in the environment the DB2 instance starts with (no login file of " +
+                        files.user + " sets it), then restart the DB2 instance.")};
+  return {fix::appendLine(files.user, files.first, line), fix::advice(restart)};
 }
 
 }  // namespace doctor

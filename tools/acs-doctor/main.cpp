@@ -15,6 +15,7 @@ int main(int argc, char **argv) {
   // Nothing acs-doctor calls may write the trace file.
   zorvanSetTraceSink(discardTrace, nullptr);
   if (argc == 3 && std::strcmp(argv[1], kCheckerFlag) == 0) runChecker(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], kLoadFlag) == 0) runLoadProcess(argv[2], argv[3]);
   Options o;
   if (int status = parseOptions(argc, argv, o)) return status;
   if (o.help) {

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <string>
 
 #include "explain.h"
@@ -143,8 +145,8 @@ void printProblems(std::FILE *out, const json &problems) {
       if (text(p["severity"]) != level) continue;
       std::string tag = level;
       for (char &ch : tag) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      std::fprintf(out, "%-8s %s\n         fix: %s\n", tag.c_str(), text(p["cause"]).c_str(),
-                   text(p["fix"]).c_str());
+      std::fprintf(out, "%-8s %s\n", tag.c_str(), text(p["cause"]).c_str());
+      for (const json &f : p["fixes"]) std::fprintf(out, "         fix: %s\n", text(f).c_str());
     }
 }
 
@@ -168,6 +170,22 @@ void renderText(const json &r, bool verbose, std::FILE *out) {
     std::string shown = text(line);
     while (!shown.empty() && shown.back() == '\n') shown.pop_back();
     std::fprintf(out, "  %s\n", visible(shown).c_str());
+  }
+}
+
+void writeVisible(const std::function<void(std::FILE *)> &render, std::FILE *out) {
+  char *text = nullptr;
+  std::size_t size = 0;
+  std::FILE *memory = open_memstream(&text, &size);
+  if (memory == nullptr) return;
+  render(memory);
+  std::fclose(memory);
+  std::string all(text, size), line;
+  std::free(text);
+  for (std::size_t at = 0, end = 0; at < all.size(); at = end + 1) {
+    end = std::min(all.find('\n', at), all.size());
+    line = visible(all.substr(at, end - at));
+    std::fprintf(out, "%s%s", line.c_str(), end < all.size() ? "\n" : "");
   }
 }
 

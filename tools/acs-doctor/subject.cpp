@@ -41,16 +41,12 @@ void takeEnvironment(const std::string &block, const std::string &where, Subject
 
 constexpr int kLoginShellSeconds = 20;
 
-// Runs script in user's login shell (runuser -l, else su -), stdin from
-// /dev/null; its stdout in output, its exit status in status. False with
+// Runs script in user's login shell (runuser -l, else su -), isolated as
+// runChild isolates it; its output in output, its exit status in status. False with
 // error set when no such command could be started or it did not finish.
 bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
                        int &status, std::string &error) {
-  auto login = [&](int fd) {
-    int in = open("/dev/null", O_RDONLY);
-    if (in >= 0) dup2(in, 0);
-    dup2(fd, 1);
-    close(fd);
+  auto login = [&]() {
     // One's own login needs no switch: a login shell with a clean
     // environment, as su - starts it, named "-bash" for bash, which as
     // "-sh" would read only ~/.profile.
@@ -78,6 +74,8 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
   status = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
   if (run.timedOut)
     error = "the login shell did not finish within " + std::to_string(kLoginShellSeconds) + " s";
+  else if (run.cut)
+    error = "the login shell wrote more than " + std::to_string(kOutputLimit >> 20) + " MiB, the rest was cut";
   else if (status == 127)
     error = "neither runuser nor su could be started";
   return error.empty();

@@ -36,18 +36,24 @@ std::string mappedAcsLibrary(pid_t pid, const std::string &root = "/");
 
 // What a child wrote to its pipe, and how it ended.
 struct ChildRun {
-  std::string output;
+  std::string output;     // stdout and stderr, at most the limit given (kOutputLimit)
+  bool cut = false;       // it wrote more, which was dropped
   int status = 0;         // waitpid's
   bool timedOut = false;  // killed when the time ran out
 };
-// Forks child(fd), fd the write end of a pipe (a child that returns, as
-// after a failed exec, exits with 127); reads what it writes until it has
-// ended, or for at most seconds (< 0: no limit), then kills it. With group,
-// the child leads a process group of its own, killed at the end with
-// whatever the child left running in it. False with error set when no
-// child could be started.
-bool runChild(const std::function<void(int)> &child, int seconds, ChildRun &run, std::string &error,
-              bool group = false);
+constexpr std::size_t kOutputLimit = std::size_t(1) << 20;
+// Runs child in a process of its own session, without a controlling
+// terminal: stdin from /dev/null, stdout and stderr into one pipe read
+// here, every descriptor above 2 closed but keep (close-on-exec, for an
+// exec by descriptor). Where this process may make one (root), the child
+// is the only child of the first process of a new PID namespace, which
+// ends with it and takes everything it started along; elsewhere its
+// session's process group is ended with it. Reads what it writes until it
+// has ended, or for at most seconds (< 0: no limit), then kills it. A child
+// that returns (as after a failed exec) exits with 127. False with error
+// set when no child could be started.
+bool runChild(const std::function<void()> &child, int seconds, ChildRun &run, std::string &error, int keep = -1,
+              std::size_t limit = kOutputLimit);
 void writeAll(int fd, const std::string &bytes);
 // This process's supplementary groups.
 std::vector<gid_t> ownGroups();

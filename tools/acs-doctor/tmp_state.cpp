@@ -4,14 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "explain.h"
 #include "zorvan/tmp_rules.h"
 #include "zorvan/trace.h"
 
 namespace doctor {
 
 namespace {
-
-const char kTraceOn[] = "touch " ZORVAN_TRACE_PATH " && chmod 600 " ZORVAN_TRACE_PATH;
 
 // Why the library would write no line into the trace file; "" when it would.
 std::string traceRefusal(const struct stat &st, const std::string &user) {
@@ -38,37 +37,24 @@ nlohmann::json inspectTmp(std::vector<Problem> &problems) {
     bool holds = zorvan::markerHolds(e.marker, getuid());
     std::string owner = userName(st.st_uid);
     markers.push_back({{"path", e.marker}, {"entry_point", e.function}, {"owner", owner}, {"holds", holds}});
-    // /tmp is sticky: only the marker's owner or root may remove it.
-    std::string remove = (st.st_uid == 0 ? "As root: rm " : "As " + owner + " (or root): rm ") + e.marker;
-    if (holds)
-      problems.push_back({Severity::Error,
-                          "Debug marker " + std::string(e.marker) + " (owner " + owner + ") exists: every " +
-                              e.function + " call of " + user +
-                              " waits until it is removed, re-checking every 10 s; the operation hangs.",
-                          remove + " (unless a debugger is being attached).", "marker-holds"});
-    else
-      problems.push_back({Severity::Note,
-                          "Debug marker " + std::string(e.marker) + " exists but belongs to " + owner +
-                              ", so it does not hold " + user + "'s calls.",
-                          remove + " if it is stale (it would hold " + owner + "'s calls).", "marker-of-another-user"});
+    // /tmp is sticky: only the marker's owner (or root) may remove it.
+    problems.push_back(describe(holds ? "marker-holds" : "marker-of-another-user",
+                                {{"marker", e.marker}, {"owner", owner}, {"function", e.function}, {"user", user}}));
   }
   nlohmann::json trace = {{"state", "absent"}, {"detail", "tracing is off"}};
   struct stat st;
   if (lstat(ZORVAN_TRACE_PATH, &st) == 0) {
     std::string refusal = traceRefusal(st, user);
+    CauseValues v = {{"trace", ZORVAN_TRACE_PATH}, {"user", user}, {"owner", userName(st.st_uid)},
+                     {"refusal", refusal}};
     if (refusal.empty()) {
       trace = {{"state", "on"}, {"detail", "every call of " + user + "'s DB2 processes appends to it"}};
-      problems.push_back({Severity::Warning,
-                          "Tracing is on: " ZORVAN_TRACE_PATH " exists and every call of " + user +
-                              "'s DB2 processes appends to it (it grows, and records paths and vendor options).",
-                          std::string("As ") + (st.st_uid == 0 ? "root" : user + " (or root)") +
-                              ": rm " ZORVAN_TRACE_PATH " to switch tracing off.", "tracing-on"});
+      problems.push_back(describe("tracing-on", v));
     } else {
       trace = {{"state", "off"}, {"detail", refusal}};
-      problems.push_back({Severity::Warning,
-                          ZORVAN_TRACE_PATH " exists but tracing is silently off: " + refusal + ".",
-                          "As root: rm -f " ZORVAN_TRACE_PATH ", then as " + user + ": " + kTraceOn +
-                              " (or leave it out to keep tracing off).", "tracing-silently-off"});
+      v.given = {fix::command("root", {"rm", "-f", ZORVAN_TRACE_PATH}),
+                 fix::command(user, {"install", "-m", "600", "/dev/null", ZORVAN_TRACE_PATH})};
+      problems.push_back(describe("tracing-silently-off", v));
     }
   }
   return {{"trace_file", trace}, {"markers", markers}};

@@ -9,8 +9,17 @@
 // else may have been appended to the file; none of that stops the reading.
 #include "doctor.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -28,6 +37,8 @@ namespace {
 using nlohmann::json;
 
 constexpr off_t kTraceTailBytes = off_t(16) << 20;
+// The explanation of the newest 16 MiB, as JSON.
+constexpr std::size_t kTraceDocumentLimit = std::size_t(256) << 20;
 
 struct Call {
   const EntryPoint *entry = nullptr;
@@ -82,15 +93,9 @@ std::vector<Problem> whyItFailed(const Call &call, const std::string &registry, 
     if (problems.empty()) problems.push_back(describe("discovery-failed", {}));
     return problems;
   }
-  if (call.notBound)
-    return {{Severity::Error,
-             function + " failed in the library with " + codeText(call.rc) +
-                 ": no back end was bound (db2ACSInitialize failed or was not called in this process).",
-             "Fix db2ACSInitialize first; check with acs-doctor " + checkAs(base) + "."}};
-  return {{Severity::Error,
-           function + " returned " + codeText(call.rc) + ": the error came from the back end (" + function +
-               "pp), not from this library.",
-           "Look up return code " + std::to_string(call.rc) + " in the back end's documentation and its own log."}};
+  CauseValues v = checkValues(base);
+  v.insert({{"function", function}, {"code", codeText(call.rc)}, {"rc", std::to_string(call.rc)}});
+  return {describe(call.notBound ? "call-failed-unbound" : "call-failed-in-backend", v)};
 }
 
 // A process's last call without a leaving line: it was still in it when
@@ -98,12 +103,11 @@ std::vector<Problem> whyItFailed(const Call &call, const std::string &registry, 
 // initialisation when "Library to be loaded" is the last line it wrote.
 Problem unfinished(const Call &call, const Context &c) {
   std::string loading = std::string(ZORVAN_TAG_LOADER) + ": " + textBefore(ZORVAN_TEXT_LIBRARY_TO_LOAD);
-  CauseValues v = {{"function", call.entry->function}, {"check", checkAs(c)}};
+  CauseValues v = checkValues(c);
+  v["function"] = call.entry->function;
   bool inLoad = !call.inner.empty() && startsWith(call.inner.back(), loading);
   if (inLoad) v["lib"] = interpret(call.inner).libraryPath;
-  Problem p = describe(inLoad ? "call-unfinished/loading" : "call-unfinished", v);
-  p.severity = inLoad ? Severity::Warning : Severity::Note;
-  return p;
+  return describe(inLoad ? "call-unfinished/loading" : "call-unfinished", v);
 }
 
 // One record: a line of the library's, and one of its processes' calls.
@@ -257,37 +261,117 @@ void renderText(const std::string &path, const json &doc, std::FILE *out) {
 
 }  // namespace
 
+namespace {
+
+// Reading a trace file that a hung file system serves never ends: the
+// doctor gives up after this long.
+constexpr int kTraceSeconds = 60;
+
+void readingTooLong(int) {
+  static const char kMessage[] = "acs-doctor: --trace: the file could not be read within 60 s\n";
+  if (write(2, kMessage, sizeof kMessage - 1) < 0) {
+  }
+  _exit(kExitUsage);
+}
+
+// The newest kTraceTailBytes of a regular file, from its first whole line;
+// skipped says how many bytes came before. Anything else (a FIFO, a
+// device, a link to one) is refused: it could block or never end.
+bool readTail(const std::string &path, std::string &bytes, struct stat &st, std::size_t &skipped, std::string &error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    error = std::string("cannot read it: ") + strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "not a regular file (" + std::string(S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISDIR(st.st_mode) ? "a directory"
+                                                                                                         : "a device or socket") +
+            "); a trace log is one";
+    close(fd);
+    return false;
+  }
+  // Tracing left on for months makes gigabytes, and reading them whole
+  // takes ten times that in memory on DB2's own server.
+  off_t from = st.st_size > kTraceTailBytes ? st.st_size - kTraceTailBytes : 0;
+  signal(SIGALRM, readingTooLong);
+  alarm(kTraceSeconds);
+  char buffer[1 << 16];
+  for (off_t at = from; bytes.size() < static_cast<std::size_t>(kTraceTailBytes);) {
+    ssize_t n = pread(fd, buffer, std::min<std::size_t>(sizeof buffer, kTraceTailBytes - bytes.size()), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = std::string("cannot read it: ") + strerror(errno);
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    at += n;
+  }
+  alarm(0);
+  close(fd);
+  std::size_t start = 0;
+  if (from != 0) {
+    std::size_t newline = bytes.find('\n');
+    start = newline == std::string::npos ? bytes.size() : newline + 1;
+    bytes.erase(0, start);
+  }
+  skipped = static_cast<std::size_t>(from) + start;
+  return error.empty();
+}
+
+// Whose rights the reading takes: the trace file's owner, the only user
+// besides root whose processes the library lets write it; nobody for a
+// file of root's, which takes every user's lines and so proves none.
+bool becomeReader(uid_t owner) {
+  const struct passwd *pw = owner != 0 ? getpwuid(owner) : getpwnam("nobody");
+  uid_t uid = pw != nullptr ? pw->pw_uid : owner != 0 ? owner : 65534;
+  gid_t gid = pw != nullptr ? pw->pw_gid : 65534;
+  std::vector<gid_t> groups = pw != nullptr ? groupsOf(pw) : std::vector<gid_t>{gid};
+  if (geteuid() != 0) return true;
+  return setgroups(groups.size(), groups.data()) == 0 && setresgid(gid, gid, gid) == 0 &&
+         setresuid(uid, uid, uid) == 0 && prctl(PR_SET_DUMPABLE, 0) == 0;
+}
+
+}  // namespace
+
 int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::FILE *err) {
   std::string error, bytes;
   struct stat st;
-  bool known = stat(path.c_str(), &st) == 0;
   std::size_t skipped = 0;
-  // Tracing left on for months makes gigabytes, and reading them whole
-  // takes ten times that in memory on DB2's own server: only the last part
-  // is read, from its first whole line.
-  off_t from = known && S_ISREG(st.st_mode) && st.st_size > kTraceTailBytes ? st.st_size - kTraceTailBytes : 0;
-  bytes = readFileBytes(path, error, from);
-  if (from != 0) {
-    std::size_t newline = bytes.find('\n'), start = newline == std::string::npos ? bytes.size() : newline + 1;
-    bytes.erase(0, start);
-    skipped = static_cast<std::size_t>(from) + start;
-  }
-  if (!error.empty()) {
-    std::fprintf(err, "acs-doctor: --trace %s: cannot read it: %s\n", path.c_str(), error.c_str());
+  if (!readTail(path, bytes, st, skipped, error)) {
+    std::fprintf(err, "acs-doctor: --trace %s: %s\n", visible(path).c_str(), error.c_str());
     return kExitUsage;
   }
-  json doc = readTrace(bytes, known ? st.st_uid : 0);
+  // Everything the reading looks up on the file system (the paths a trace
+  // names, which anyone who can write it may forge) is looked up with the
+  // reader's rights, in a process of its own.
+  ChildRun run;
+  auto reader = [&]() {
+    if (!becomeReader(st.st_uid)) _exit(126);
+    json doc = readTrace(bytes, st.st_uid);
+    writeAll(1, doc.dump(-1, ' ', false, json::error_handler_t::replace));
+    _exit(0);
+  };
+  if (!runChild(reader, kTraceSeconds, run, error, -1, kTraceDocumentLimit) || run.timedOut || run.cut) {
+    std::fprintf(err, "acs-doctor: --trace %s: %s\n", visible(path).c_str(),
+                 !error.empty() ? error.c_str() : run.timedOut ? "could not be explained within 60 s" : "too large to explain");
+    return kExitUsage;
+  }
+  json doc = json::parse(run.output, nullptr, false);
+  if (doc.is_discarded()) {
+    std::fprintf(err, "acs-doctor: --trace %s: could not be read as its owner (%s)\n", visible(path).c_str(),
+                 visible(run.output.substr(0, 200)).c_str());
+    return kExitUsage;
+  }
   if (doc.is_null()) {
     std::fprintf(err, "acs-doctor: --trace %s: no trace lines in it (%s); a trace line starts "
                       "with LIBDB2ACS-<pid>:\n",
-                 path.c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
+                 visible(path).c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
     return kExitUsage;
   }
   doc["skipped_bytes"] = skipped;
   if (asJson)
     writeJson(doc, out);
   else
-    renderText(path, doc, out);
+    writeVisible([&](std::FILE *text) { renderText(path, doc, text); }, out);
   return doc["exit_code"].get<int>();
 }
 

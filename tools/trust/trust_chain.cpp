@@ -19,8 +19,8 @@ const char kOnThePath[] = "on the path to ";
 struct Place {
   std::string path;
   Role role;
-  bool own;           // the subject's own path (as written or as reached), not one above it
-  std::string leave;  // its subject's way out of the search
+  bool own;          // the subject's own path (as written or as reached), not one above it
+  fix::Fixes leave;  // its subject's way out of the search
 };
 
 std::string joinPhrases(const std::vector<std::string> &phrases) {
@@ -44,8 +44,22 @@ std::string parentOf(const std::string &path) {
 }
 
 bool isFileRole(Role role) {
-  return role == Role::Library || role == Role::Installed || role == Role::Properties || role == Role::Backend;
+  return role == Role::Library || role == Role::Installed || role == Role::Properties || role == Role::Backend ||
+         role == Role::Preload || role == Role::Audit || role == Role::PreloadList || role == Role::SystemPreload;
 }
+
+// A directory that others rely on as it is: "/", the shared temporary
+// directories and any sticky one.
+bool shared(const std::string &dir, const struct stat &st) {
+  return dir == "/" || dir == "/tmp" || dir == "/var/tmp" || (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0);
+}
+
+fix::Fix moveOut(const Place &place, const std::string &dir) {
+  return fix::advice("Move " + std::string(roleName(place.role)) + " out of " + dir +
+                     ", which others share, into a directory only root and the instance owner can change.");
+}
+
+fix::Fix asRoot(const std::vector<std::string> &argv) { return fix::command("root", argv); }
 
 class Judge {
  public:
@@ -146,19 +160,20 @@ class Judge {
     if (!link && !sticky)
       for (const Writer &writer : bitWriters(path, st)) entry.writers.push_back(writer);
 
-    std::string quoted = shellQuote(path);
     bool chown = false, chmod = false;
     for (const Writer &writer : entry.writers)
       (writer.kind == Writer::Kind::Owner ? chown : chmod) = true;
-    std::string chownCommand = std::string(link ? "chown -h" : "chown") + " root:root " + quoted;
-    std::string chmodCommand = "chmod go-w " + quoted;
-    entry.fix = chown && chmod ? chownCommand + " && " + chmodCommand
-                : chown        ? chownCommand
-                : chmod        ? chmodCommand
-                               : "";
-    // A shared sticky directory such as /tmp stays open: it leaves the search instead.
-    entry.leaves = searched && (st.st_mode & S_ISVTX) != 0 && !entry.writers.empty();
-    if (entry.leaves) entry.fix = !place.leave.empty() ? place.leave : "take " + quoted + " out of LD_LIBRARY_PATH";
+    std::vector<std::string> chownArgs = {"chown", "root:root", path};
+    if (link) chownArgs.insert(chownArgs.begin() + 1, "-h");
+    if (chown) entry.fixes.push_back(asRoot(chownArgs));
+    if (chmod) entry.fixes.push_back(asRoot({"chmod", "go-w", path}));
+    // A shared directory such as /tmp stays as it is: a search leaves it,
+    // anything else moves out of it.
+    if (searched && (st.st_mode & S_ISVTX) != 0 && !entry.writers.empty())
+      entry.fixes = !place.leave.empty() ? place.leave
+                                         : fix::Fixes{fix::advice("Take " + path + " out of LD_LIBRARY_PATH.")};
+    else if (!entry.fixes.empty() && shared(path, st))
+      entry.fixes = {moveOut(place, path)};
     if (sticky && !bitWriters(path, st).empty())
       entry.verdict = "ok: others may add entries, but replace only their own";
     else
@@ -180,14 +195,14 @@ class Judge {
       entry.writers.push_back({Writer::Kind::Creator, writer.who + " can create it", writer.who});
     }
     // Below an open sticky directory only a placeholder of root's keeps
-    // the name; elsewhere closing the directory does.
-    std::string quoted = shellQuote(place.path);
+    // the name; elsewhere closing the directory does, unless others rely
+    // on it being open.
     if ((st.st_mode & S_ISVTX) == 0)
-      entry.fix = "chmod go-w " + shellQuote(parent);
+      entry.fixes = {shared(parent, st) ? moveOut(place, parent) : asRoot({"chmod", "go-w", parent})};
     else if (place.own && isFileRole(place.role))
-      entry.fix = "install -o root -g root -m 0644 /dev/null " + quoted;
+      entry.fixes = {asRoot({"install", "-o", "root", "-g", "root", "-m", "0644", "/dev/null", place.path})};
     else
-      entry.fix = "install -d -o root -g root -m 0755 " + quoted;
+      entry.fixes = {asRoot({"install", "-d", "-o", "root", "-g", "root", "-m", "0755", place.path})};
   }
 
   bool stickyOpen(const std::string &dir) const {
@@ -228,6 +243,14 @@ const char *roleName(Role role) {
       return "a directory in LD_LIBRARY_PATH";
     case Role::Dependency:
       return "a library the back end loads";
+    case Role::Preload:
+      return "a library LD_PRELOAD names";
+    case Role::Audit:
+      return "a library LD_AUDIT names";
+    case Role::PreloadList:
+      return "the list of libraries every program preloads";
+    case Role::SystemPreload:
+      return "a library every program preloads";
     case Role::RunPath:
       return "a directory in the back end's run path";
   }
@@ -311,12 +334,6 @@ std::string whoCanChange(const std::vector<Entry> &findings) {
 std::string headline(const std::vector<Entry> &findings) {
   std::string who = whoCanChange(findings);
   return who.empty() ? "" : who + " can change what DB2 runs";
-}
-
-std::string shellQuote(const std::string &path) {
-  std::string quoted = "'";
-  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 }  // namespace trust

@@ -30,6 +30,9 @@
 // groups it lets write (through its mask), its own group's entry and the
 // one for others. "chmod go-w" takes write away from all of them, as with a
 // list the group bits are the mask.
+//
+// No fix changes the owner or mode of /, /tmp, /var/tmp or any sticky
+// directory, which others rely on: what DB2 needs is moved out of it.
 #ifndef ZORVAN_TRUST_CHAIN_H
 #define ZORVAN_TRUST_CHAIN_H
 
@@ -39,6 +42,7 @@
 #include <vector>
 
 #include "accounts.h"
+#include "fix.h"
 
 namespace trust {
 
@@ -57,6 +61,10 @@ enum class Role {
   SearchPath,    // a directory in LD_LIBRARY_PATH, searched for every library the process loads
   Dependency,    // a library the back end loads
   RunPath,       // a directory the run path of the back end (or of a library it loads) names
+  Preload,       // a library LD_PRELOAD names: loaded into DB2's process before anything else
+  Audit,         // a library LD_AUDIT names: the dynamic loader's auditor in DB2's process
+  PreloadList,   // /etc/ld.so.preload
+  SystemPreload, // a library /etc/ld.so.preload names
 };
 
 // "the registry directory", ".properties", ...
@@ -68,7 +76,7 @@ struct Subject {
   // A search directory's way out of the search: the fix when it is a
   // shared sticky one, which stays open ("take it out of LD_LIBRARY_PATH"
   // when empty).
-  std::string leave = "";
+  fix::Fixes leave = {};
 };
 
 // The subjects of one installation, in discovery order. An empty library
@@ -103,8 +111,7 @@ struct Entry {
   std::string mode;             // the permission bits in octal, "0755", "1777"
   std::vector<Writer> writers;  // empty: only root and the instance owner
   std::string who;              // the writers' phrases joined: "its owner alice and everyone"
-  std::string fix;              // a command that pastes; empty when nothing is wrong
-  bool leaves = false;          // the fix takes the path out of a search, not root's chown, chmod or install
+  fix::Fixes fixes;             // root's commands, or the way out of a search; none when nothing is wrong
   std::string verdict;          // one line for a verbose listing
   bool outside = false;         // its owner or group is outside this user namespace: not judged
 };
@@ -124,9 +131,6 @@ TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Subject
 std::string whoCanChange(const std::vector<Entry> &findings);
 // "<who> can change what DB2 runs"; empty when no finding.
 std::string headline(const std::vector<Entry> &findings);
-
-// path quoted for a POSIX shell: '/a/it'\''s'.
-std::string shellQuote(const std::string &path);
 
 }  // namespace trust
 
