@@ -85,7 +85,7 @@ std::string timeText(double ns) {
 
 void printSummary(const SummaryReporter &reporter) {
   std::vector<Figure> figures = {
-      {"forwarded call, tracing off", "forward_off", 1.15, 0},
+      {"forwarded call, tracing off", "forward_off", 1.05, 0},
       {"trace line (per line of a call)", "trace_line", 1.25, 0},
       {"  same, floor with the fstat", "trace_line_vs_fstat_floor", 0, 0},
       {"db2ACSInitialize, first binding", "initialize", 0, 0},

@@ -1,6 +1,6 @@
 # Reliability: faults injected into the C library calls the library makes,
-# many processes tracing at once, a million forwarded calls, and hostile
-# files at the library's fixed paths.
+# many processes tracing at once, many threads initialising at once, a
+# million forwarded calls, and hostile files at the library's fixed paths.
 
 # A back end whose fourteen entry points do nothing but succeed.
 add_library(zorvan_fake_backend MODULE reliability/fake_backend.cpp)
@@ -30,5 +30,13 @@ zorvan_add_test(test_concurrent_trace SOURCES reliability/concurrent_trace_test.
   LIBS zorvan_internal)
 zorvan_add_test(test_forwarding_load SOURCES reliability/forwarding_load_test.cpp
   LIBS zorvan_reliability_support ${CMAKE_DL_LIBS})
+# Threads of one host racing through db2ACSInitialize, a fresh process per
+# trial; the control blocks with vendor options come from the discovery
+# fixtures.
+find_package(Threads REQUIRED)
+zorvan_add_test(test_concurrent_initialize
+  SOURCES reliability/concurrent_initialize_test.cpp discovery/discovery_fixtures.cpp
+  LIBS zorvan_reliability_support Threads::Threads ${CMAKE_DL_LIBS})
+target_include_directories(test_concurrent_initialize PRIVATE discovery)
 zorvan_add_test(test_hostile_paths SOURCES reliability/hostile_paths_test.cpp
   LIBS ${CMAKE_DL_LIBS})

@@ -1,7 +1,9 @@
 // The thirteen forwarding entry points and the version query. Each
 // forwarder is generated from its row of the entry-point table: the frame,
 // then the back-end call with the arguments unchanged, or the row's fixed
-// failure code while the back end is not bound.
+// failure code while the back end is not bound. The handle is read with
+// acquire ordering before the pointer: binding publishes the handle last,
+// so a handle seen set means a table filled in.
 #include <stdint.h>
 
 #include "frame.h"
@@ -18,11 +20,13 @@
     static constexpr zorvan::EntryText kText = ACS_ROW_TEXT(Name, Code, Calling); \
     zorvan::enterFrame(kText.tag, kText.marker);                               \
     db2ACS_RC result;                                                          \
-    if (db2ACS_handle != nullptr && f_db2ACS##Name != nullptr) {               \
-      SqluvErrorLog(kText.tag, kText.pointerLine, db2ACS_handle,               \
-                    zorvan::addressOf(f_db2ACS##Name));                        \
+    void *handle = __atomic_load_n(&db2ACS_handle, __ATOMIC_ACQUIRE);          \
+    db2ACS##Name##_fn backEnd = handle != nullptr ? f_db2ACS##Name : nullptr;  \
+    if (backEnd != nullptr) {                                                  \
+      SqluvErrorLog(kText.tag, kText.pointerLine, handle,                      \
+                    zorvan::addressOf(backEnd));                               \
       SqluvErrorLog(kText.tag, "%s", kText.callingLine);                       \
-      result = f_db2ACS##Name Args;                                            \
+      result = backEnd Args;                                                   \
     } else {                                                                   \
       result = zorvan::failUnbound(kText.tag, kText.failureCode, rc);          \
     }                                                                          \

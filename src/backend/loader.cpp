@@ -43,11 +43,11 @@ void currentDirectory(char (&cwd)[ZORVAN_PATH_MAX]) {
 // every slot, found or not, and 0. A failed open leaves every slot null:
 // looking the names up in the process's global scope instead could bind
 // some other library's functions to DB2's calls.
-int resolveEntryPoints() {
+int resolveEntryPoints(void *handle) {
   bool complete = true;
   for (size_t i = 0; i < zorvan::kEntrySlotCount; ++i) {
     const zorvan::EntrySlot &slot = zorvan::kEntrySlots[i];
-    void *symbol = db2ACS_handle != nullptr ? dlsym(db2ACS_handle, slot.symbol) : nullptr;
+    void *symbol = handle != nullptr ? dlsym(handle, slot.symbol) : nullptr;
     zorvan::setSlotValue(slot, symbol);
     complete = complete && symbol != nullptr;
   }
@@ -77,36 +77,42 @@ int bindBackend(const db2ACS_CB *cb) {
   buildLibraryPath(path, baseDir);
   SqluvErrorLog(kLoadTag, ZORVAN_TEXT_LIBRARY_TO_LOAD, path);
 
-  db2ACS_handle = dlopen(path, RTLD_LAZY);
-  const char *openError = db2ACS_handle == nullptr ? dlerror() : nullptr;
+  // The handle is published only once every pointer is stored: a thread
+  // that sees it (with acquire ordering) sees the whole table, so no
+  // forwarder finds the handle set and its own pointer not yet filled in.
+  void *handle = dlopen(path, RTLD_LAZY);
+  const char *openError = handle == nullptr ? dlerror() : nullptr;
   char cwd[ZORVAN_PATH_MAX];
   currentDirectory(cwd);
-  if (db2ACS_handle == nullptr)
+  if (handle == nullptr)
     SqluvErrorLog(kLoadTag, ZORVAN_TEXT_DLOPEN_FAILED, path,
                   openError != nullptr ? openError : "", cwd);
   else
     SqluvErrorLog(kLoadTag, "dlopen succeeded. Current dir: \"%s\", loaded: \"%s\"", cwd, path);
-  SqluvErrorLog(kLoadTag, "After dlopen: db2ACS_handle is:%p", db2ACS_handle);
+  SqluvErrorLog(kLoadTag, "After dlopen: db2ACS_handle is:%p", handle);
 
-  return resolveEntryPoints();
+  int result = resolveEntryPoints(handle);
+  __atomic_store_n(&db2ACS_handle, handle, __ATOMIC_RELEASE);
+  return result;
 }
 
 }  // namespace
 
 extern "C" int initializeFptrs(const db2ACS_CB *cb) {
   // A bound handle is taken as it is, complete or not: binding is not retried.
-  int result = db2ACS_handle != nullptr ? 1 : bindBackend(cb);
+  int result = __atomic_load_n(&db2ACS_handle, __ATOMIC_ACQUIRE) != nullptr ? 1 : bindBackend(cb);
   SqluvErrorLog(kLoadTag, ZORVAN_TEXT_LEAVING_RESULT, result);
   return result;
 }
 
 extern "C" int unInitializeFptrs(void) {
   SqluvErrorLog(kUnloadTag, ZORVAN_TEXT_ENTERED);
-  SqluvErrorLog(kUnloadTag, "db2ACS_handle is:%p", db2ACS_handle);
-  if (db2ACS_handle != nullptr) {
-    int closed = dlclose(db2ACS_handle);
+  void *handle = __atomic_load_n(&db2ACS_handle, __ATOMIC_ACQUIRE);
+  SqluvErrorLog(kUnloadTag, "db2ACS_handle is:%p", handle);
+  if (handle != nullptr) {
+    int closed = dlclose(handle);
     if (closed == 0) {
-      db2ACS_handle = nullptr;
+      __atomic_store_n(&db2ACS_handle, nullptr, __ATOMIC_RELEASE);
       f_db2ACSQueryApiVersion = nullptr;
       for (size_t i = 0; i < zorvan::kEntrySlotCount; ++i)
         zorvan::setSlotValue(zorvan::kEntrySlots[i], nullptr);

@@ -9,30 +9,16 @@
 #include <unistd.h>
 
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "counting_allocator.h"
 #include "loaded_library.h"
 #include "test_support.h"
 
+using testsupport::callWithRecord;
 using testsupport::LoadedLibrary;
 
 namespace {
-
-// Every value-initialised argument, the return-code record last.
-template <typename T>
-T argument(db2ACS_ReturnCode *rc) {
-  if constexpr (std::is_same_v<T, db2ACS_ReturnCode *>)
-    return rc;
-  else
-    return T{};
-}
-
-template <typename... Params>
-db2ACS_RC callWithRecord(db2ACS_RC (*fn)(Params...), db2ACS_ReturnCode *rc) {
-  return fn(argument<Params>(rc)...);
-}
 
 template <typename Fn>
 Fn typed(void *symbol) {

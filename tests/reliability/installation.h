@@ -17,6 +17,11 @@ struct Installation {
 // Lays the installation out and points QXREG at it; ZORVAN_INST is unset.
 Installation layOutInstallation();
 
+// Registers a further instance (no DB2 agent marker, so the scan never
+// picks it) whose home holds a copy of the back end of its own; returns
+// that home's Base directory.
+std::string addInstance(const Installation &in, const std::string &instance);
+
 // "<registry>/Zorvan/<instance>"
 std::string instanceDir(const Installation &in, const std::string &instance);
 

@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "zorvan/db2acs.h"
 
@@ -44,6 +45,21 @@ class LoadedLibrary {
  private:
   void *handle_;
 };
+
+// Calls an entry point with every argument value-initialised and the
+// return-code record, always the last parameter, as rc.
+template <typename T>
+T argument(db2ACS_ReturnCode *rc) {
+  if constexpr (std::is_same_v<T, db2ACS_ReturnCode *>)
+    return rc;
+  else
+    return T{};
+}
+
+template <typename... Params>
+db2ACS_RC callWithRecord(db2ACS_RC (*fn)(Params...), db2ACS_ReturnCode *rc) {
+  return fn(argument<Params>(rc)...);
+}
 
 }  // namespace testsupport
 
