@@ -28,9 +28,20 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   target_compile_definitions(doctor_backend_hangs PRIVATE STUB_HANGS)
   target_compile_definitions(doctor_backend_forks PRIVATE STUB_FORKS)
 
+  # Code of a hostile instance owner's: a preload that spies (and one that
+  # also lies about access()), and a back end that spies as it loads.
+  add_library(doctor_spy SHARED doctor/spy.cpp)
+  add_library(doctor_liar SHARED doctor/spy.cpp)
+  target_compile_definitions(doctor_liar PRIVATE SPY_LIES_ABOUT_ACCESS)
+  add_library(doctor_backend_spies SHARED doctor/stub_backend.cpp doctor/spy.cpp)
+  target_include_directories(doctor_backend_spies PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  set_target_properties(doctor_spy doctor_liar PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/spy")
+  set_target_properties(doctor_backend_spies PROPERTIES OUTPUT_NAME qxacsint
+    LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/spies" SKIP_BUILD_RPATH TRUE)
+
   zorvan_add_test(doctor_test
     SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
-            doctor/doctor_trust_test.cpp
+            doctor/doctor_trust_test.cpp doctor/doctor_hostile_test.cpp
             doctor/doctor_fixture.cpp)
   target_include_directories(doctor_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor)
   target_link_libraries(doctor_test PRIVATE nlohmann_json::nlohmann_json)
@@ -43,11 +54,14 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
     HANGING_BACKEND="$<TARGET_FILE:doctor_backend_hangs>"
     FORKING_BACKEND="$<TARGET_FILE:doctor_backend_forks>"
+    SPYING_BACKEND="$<TARGET_FILE:doctor_backend_spies>"
+    SPY_LIBRARY="$<TARGET_FILE:doctor_spy>"
+    LIAR_LIBRARY="$<TARGET_FILE:doctor_liar>"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
     ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
     doctor_backend_needs_dep doctor_backend_run_path doctor_backend_aborts doctor_backend_hangs
-    doctor_backend_forks)
+    doctor_backend_forks doctor_backend_spies doctor_spy doctor_liar)
 
   # The trace explainer, on traces acs-host makes with the library.
   zorvan_add_test(doctor_trace_test

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,12 +72,16 @@ DoctorResult runProgram(const char *program, const std::vector<std::string> &arg
     if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
       _exit(125);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(124);
+    // A check that hangs fails instead of holding the suite up.
+    alarm(120);
     execvp(argv[0], argv.data());
     _exit(127);
   }
   DoctorResult result;
   int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  struct rusage usage = {};
+  if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  result.maxResidentKiB = usage.ru_maxrss;
   result.out = readFile(outPath);
   result.err = readFile(errPath);
   return result;

@@ -29,6 +29,7 @@ struct DoctorResult {
   int status = -1;  // exit status, -1 when it did not exit normally
   std::string out;
   std::string err;
+  long maxResidentKiB = 0;  // the most memory it held at once
   // The first screen: the first 24 lines of stdout.
   std::string firstScreen() const;
   // The fix line of the first problem on the screen ("" when none).

@@ -373,9 +373,12 @@ TEST_F(SetUidHost, DoctorChecksWithTheProcesssRaisedPrivileges) {
       {privilegedCopy("sleep-setgid", 0, kInstanceOwner, 02755, "/bin/sleep"), setGidHost,
        caller_ + "/registry", caller_ + " is owned by uid 65534, the user who started the process"},
       {setUidSleeper, setUidHost_, site_ + "/registry", ""},
-      {setUidSleeper, setUidHost_, site_ + "/registry", "", "../Zorvan/Instance001"}};
+      {setUidSleeper, setUidHost_, site_ + "/registry", "", "../Zorvan/Instance001"},
+      // In /tmp, open to all as it is elsewhere: no fix takes it from them.
+      {setUidSleeper, setUidHost_, "/tmp/x", "/tmp is writable by others"}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sleeper + " " + c.qxreg);
+    ASSERT_EQ(chmod("/tmp", c.qxreg == "/tmp/x" ? 01777 : 0755), 0);
     pid_t sleeper = fork();
     if (sleeper == 0) {
       if (!testsupport::becomeUser(kNobody, kNobody, false) || chdir("/tmp") != 0) _exit(125);
@@ -421,7 +424,10 @@ TEST_F(SetUidHost, DoctorChecksWithTheProcesssRaisedPrivileges) {
     EXPECT_EQ(doc["problems"][0]["id"], "qxreg-ignored") << report;
     std::string cause = doc["problems"][0]["cause"];
     EXPECT_EQ(doc["problems"][0]["fixes"],
-              nlohmann::json({"As root: chown root " + caller_, "As root: chmod go-w " + caller_}));
+              c.qxreg == "/tmp/x"
+                  ? nlohmann::json({"Move the registry out of /tmp, which others share, into a directory only root "
+                                    "can change, and name that in QXREG."})
+                  : nlohmann::json({"As root: chown root " + caller_, "As root: chmod go-w " + caller_}));
     EXPECT_NE(cause.find(c.reason), std::string::npos) << cause;
   }
 }
