@@ -37,8 +37,9 @@ void printUsage(const char *program) {
       "  --vm-name NAME  simulate DB2 passing a vendor-options record whose\n"
       "                  vmName is NAME (at most %zu characters)\n"
       "  --load          load the back end as the checked user would and check\n"
-      "                  its fourteen entry points; runs its constructors (in the\n"
-      "                  checking process)\n"
+      "                  its fourteen entry points; runs its constructors (in a\n"
+      "                  load process of their own; root: only with --pid or\n"
+      "                  --as-user)\n"
       "  --timeout S     give the check S seconds (default %d); a back end that\n"
       "                  loads no sooner is a finding: DB2's process would hang\n"
       "  --trace FILE    explain a captured trace log (/tmp/db2acstrace.log):\n"
@@ -55,7 +56,8 @@ void printUsage(const char *program) {
       "Exit status: 0 checked as the identity asked for, and DB2 would bind the\n"
       "back end; 1 it would not (or a debug marker would hold a call, or the back\n"
       "end kills the process loading it); 2 the check could not be made (usage\n"
-      "error, another user's check without root, a process that cannot be read).\n"
+      "error, another user's check without root, root's --load as itself, a\n"
+      "process that cannot be read).\n"
       "With --trace: 0 no call failed, 1 one did, 2 usage error or unreadable file.\n",
       program, program, kVmNameMax, kDefaultTimeout);
 }
