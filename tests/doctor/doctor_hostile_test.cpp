@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <string>
@@ -177,8 +179,9 @@ TEST(DoctorHostile, SubjectsCodeNeverReachesRootsTerminalOrDescriptors) {
 }
 
 // Attack 2: root's own check with --load would run the back end (its
-// constructor) as root.
-TEST(DoctorHostile, RootsOwnLoadRunsNoBackEnd) {
+// constructor) as root; so would --load of a process of root's, and with
+// it whatever libraries the back end loads, which others may change.
+TEST(DoctorHostile, NoBackEndIsLoadedAsRoot) {
   SKIP_UNLESS_ROOT("only root's doctor refuses");
   HealthyInstallation inst(SPYING_BACKEND);
   std::string report = spyReport();
@@ -186,7 +189,40 @@ TEST(DoctorHostile, RootsOwnLoadRunsNoBackEnd) {
   DoctorResult r = runDoctor({"--load"});
   EXPECT_EQ(r.status, kUsage) << r.out << r.err;
   EXPECT_CONTAINS(r.err, "acs-doctor --as-user <instance owner> --load");
+  ProcessAs rootsOwn(0, 0, {"QXREG=" + inst.registry(), "SPY_REPORT=" + report}, "/");
+  nlohmann::json doc = nlohmann::json::parse(runDoctor({"--pid", std::to_string(rootsOwn.pid()), "--load", "--json"}).out);
+  EXPECT_EQ(doc.at("exit_code"), kDoesNotBind);
+  EXPECT_EQ(doc.at("problems")[0].at("id"), "backend-not-loaded-as-root") << doc.at("problems");
   EXPECT_FALSE(testsupport::exists(report)) << testsupport::readFile(report);
+}
+
+// A process in a tree of its own (a mount namespace whose /etc has a
+// preload list of its maker's): checking it must not start the check with
+// that tree's dynamic loader, preloads or libraries.
+TEST(DoctorHostile, ProcessInATreeOfItsOwnDoesNotStartTheCheck) {
+  SKIP_UNLESS_ROOT("makes a mount namespace");
+  HealthyInstallation inst(GOOD_BACKEND);
+  std::string report = spyReport(), etc = testsupport::makeTempDir("their-etc");
+  ASSERT_EQ(std::system(("cp -a /etc/. " + etc).c_str()), 0);
+  testsupport::writeFile(etc + "/ld.so.preload", testsupport::reachableCopy(SPY_LIBRARY) + "\n");
+  pid_t theirs = fork();
+  if (theirs == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(etc.c_str(), "/etc", nullptr, MS_BIND, nullptr) != 0)
+      _exit(125);
+    std::string qxreg = "QXREG=" + inst.registry(), spy = "SPY_REPORT=" + report;
+    char *envp[] = {&qxreg[0], &spy[0], nullptr};
+    execle("/bin/sleep", "sleep", "60", static_cast<char *>(nullptr), envp);
+    _exit(127);
+  }
+  for (int i = 0; i < 200 && testsupport::readFile(report).find("role=60 ") == std::string::npos; ++i) usleep(10000);
+  DoctorResult r = runDoctor({"--pid", std::to_string(theirs)});
+  kill(theirs, SIGKILL);
+  waitpid(theirs, nullptr, 0);
+  for (pid_t helper : spyHelpers()) kill(helper, SIGKILL);
+  EXPECT_EQ(r.status, kBinds) << r.out << r.err;
+  EXPECT_EQ(testsupport::readFile(report).find("role=--checking-process"), std::string::npos)
+      << testsupport::readFile(report);
 }
 
 // Pastes every fix line of out as its reader would: each command after
@@ -242,6 +278,73 @@ TEST(DoctorHostile, FixesDoNothingButWhatTheySay) {
   EXPECT_CONTAINS(hidden.out, "\\e]0;pwned\\x07/opt");
   ASSERT_FALSE(hidden.fixes().empty());
   EXPECT_EQ(hidden.fixes()[0].rfind("No command is offered: ", 0), 0u) << hidden.out;
+  // In JSON too, nothing but ASCII reaches the terminal.
+  std::string json = runDoctor({"--json"}).out;
+  EXPECT_EQ(std::count_if(json.begin(), json.end(),
+                          [](char c) { return static_cast<unsigned char>(c) >= 0x7f || (c < 0x20 && c != '\n'); }),
+            0)
+      << json;
+
+  // A home named with an escape, beside one whose shown name is the same
+  // text: a command for the one would act on the other.
+  HealthyInstallation escaped(GOOD_BACKEND);
+  std::string home = escaped.home() + "/a\x1b" "b";
+  testsupport::makeDirs(home + "/Base");
+  testsupport::writeFile(home + "/Base/libqxacsint.so", testsupport::readFile(GOOD_BACKEND), 0644);
+  escaped.addInstance("Instance001", true, "dZORVANHOME " + home + "\n");
+  DoctorResult shown = runDoctor({});
+  EXPECT_EQ(shown.status, kDoesNotBind) << shown.out;
+  ASSERT_FALSE(shown.fixes().empty()) << shown.out;
+  EXPECT_EQ(shown.fixes()[0].rfind("No command is offered: ", 0), 0u) << shown.out;
+}
+
+// A login file reached by another name than the home's, or a file of the
+// owner's outside it: its fix is the owner's to run, not root's, whose
+// edit the owner could point at any file. The value written there is
+// quoted: the shell runs that line at every login.
+TEST(DoctorHostile, LoginFileFixesAreTheOwnersAndQuoteTheirValue) {
+  SKIP_UNLESS_ROOT("creates a login account");
+  doctortest::Installation inst;
+  inst.addInstance("x;id", false, "dZORVANHOME " + inst.home() + "\n");
+  inst.installBackend(GOOD_BACKEND);
+  TemporaryUser user("export QXREG=" + inst.registry() + "\n");
+  ASSERT_TRUE(user.created());
+  std::string via = "/tmp/./" + user.home().substr(5) + "/d";
+  testsupport::makeDirs(user.home() + "/d");
+  testsupport::writeFile(user.home() + "/d/env", "export ZORVAN_INST=Wrong\n");
+  ASSERT_EQ(std::system(("chown -R " + user.name() + " " + user.home() + "/d").c_str()), 0);
+  testsupport::writeFile(user.home() + "/.profile", "export QXREG=" + inst.registry() + "\n. " + via + "/env\n");
+  ASSERT_EQ(chown((user.home() + "/.profile").c_str(), user.uid(), user.gid()), 0);
+  DoctorResult named = runDoctor({"--as-user", user.name()});
+  EXPECT_EQ(named.status, kDoesNotBind) << named.out;
+  ASSERT_FALSE(named.fixes().empty()) << named.out;
+  EXPECT_EQ(named.firstFix().rfind("As " + user.name() + ": sed -i ", 0), 0u) << named.out;
+
+  testsupport::writeFile(user.home() + "/.profile", "export QXREG=" + inst.registry() + "\n");
+  DoctorResult unset = runDoctor({"--as-user", user.name()});
+  std::string append;
+  for (const std::string &fix : unset.fixes())
+    if (fix.find("ZORVAN_INST") != std::string::npos) append = fix;
+  ASSERT_EQ(append.rfind("As " + user.name() + ": ", 0), 0u) << unset.out;
+  ASSERT_EQ(std::system(append.substr(append.find(": ") + 2).c_str()), 0);
+  EXPECT_CONTAINS(testsupport::readFile(user.home() + "/.profile"), "\nexport ZORVAN_INST='x;id'\n");
+}
+
+// The owner's properties file as a link to a file of root's: no fix makes
+// root act on it, which would act on root's file.
+TEST(DoctorHostile, NoRootCommandActsThroughTheOwnersLinks) {
+  SKIP_UNLESS_ROOT("gives an installation to nobody");
+  HealthyInstallation inst(GOOD_BACKEND);
+  testsupport::writeFile("/tmp/root-secret", "dZORVANHOM /opt\n", 0600);
+  std::string props = inst.propertiesPath("Instance001");
+  ASSERT_EQ(unlink(props.c_str()), 0);
+  ASSERT_EQ(symlink("/tmp/root-secret", props.c_str()), 0);
+  ASSERT_EQ(std::system(("chown -hR nobody " + inst.registry()).c_str()), 0);
+  ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry()}, "/");
+  DoctorResult r = runDoctor({"--pid", std::to_string(agent.pid())});
+  EXPECT_EQ(r.status, kDoesNotBind) << r.out;
+  ASSERT_FALSE(r.fixes().empty()) << r.out;
+  for (const std::string &fix : r.fixes()) EXPECT_EQ(fix.rfind("As root", 0), std::string::npos) << fix;
 }
 
 // Attacks 5 and 6: a preload another user can replace is what DB2 runs

@@ -37,16 +37,40 @@ fix::Fix checkAgain(const CauseValues &v, const std::vector<std::string> &more =
 
 // The back end kept from DB2 until it is fixed: without the execute bit
 // db2ACSInitialize returns 11 instead of loading it.
-fix::Fix disable(const CauseValues &v) { return root({"chmod", "a-x", at(v, "lib")}); }
+// A command on the path named by key, for whoever may run it safely.
+fix::Fix on(const CauseValues &v, const std::string &path, const std::vector<std::string> &argv) {
+  return actOn(at(v, "user"), path, argv);
+}
 
-Fixes reinstall(const CauseValues &v) { return {root({"install", "-m", "755", "<back end>", at(v, "lib")})}; }
+fix::Fix disable(const CauseValues &v) { return on(v, at(v, "lib"), {"chmod", "a-x", at(v, "lib")}); }
+
+Fixes reinstall(const CauseValues &v) {
+  return {on(v, at(v, "lib"), {"install", "-m", "755", "<back end>", at(v, "lib")})};
+}
 
 Fixes given(const CauseValues &v) { return v.given; }
 
+// The properties file's line {line} rewritten, or text added as its last.
+fix::Fix rewrite(const CauseValues &v, const std::string &text) {
+  fix::Fix edit = fix::replaceLine("", at(v, "properties"), std::atoi(at(v, "line").c_str()), text);
+  return on(v, at(v, "properties"), edit.argv);
+}
+fix::Fix appendTo(const CauseValues &v, const std::string &text) {
+  fix::Fix add = on(v, at(v, "properties"), fix::appendLine("", at(v, "properties"), text).argv);
+  if (!add.argv.empty()) add.appendTo = at(v, "properties");
+  return add;
+}
+
 // Access for the user alone, through an access control list: a directory
-// someone kept private stays closed to everyone else.
+// someone kept private stays closed to everyone else. On a way the user
+// chose (QXREG), which could name any private directory, the fix says so
+// first.
 Fixes grant(const CauseValues &v, const std::string &rights, const std::string &path) {
-  Fixes fixes = {root({"setfacl", "-m", "u:" + at(v, "user") + ":" + rights, path})};
+  Fixes fixes;
+  if (v.count("chosen") != 0)
+    fixes.push_back(fix::advice(at(v, "chosen") + ", which " + at(v, "user") + " may set, leads through " + path +
+                                ": grant access only if " + path + " is meant for " + at(v, "user") + "."));
+  fixes.push_back(on(v, path, {"setfacl", "-m", "u:" + at(v, "user") + ":" + rights, path}));
   if (access("/usr/bin/setfacl", X_OK) != 0 && access("/bin/setfacl", X_OK) != 0)
     fixes.push_back(fix::advice("setfacl comes with the acl package (apt-get install acl, or dnf install acl)."));
   return fixes;
@@ -62,7 +86,9 @@ struct Row {
 const Row kRows[] = {
     {"registry-missing", Severity::Error,
      "The registry directory {registry} ({origin}) does not exist, so no instance can be found.",
-     [](const CauseValues &v) { return plus(v.given, {root({"mkdir", "-p", at(v, "registry") + "/Zorvan"})}); }},
+     [](const CauseValues &v) {
+       return plus(v.given, {on(v, at(v, "registry"), {"mkdir", "-p", at(v, "registry") + "/Zorvan"})});
+     }},
     {"registry-relative", Severity::Error,
      "QXREG is the relative path '{registry}': the process looked it up in its working directory, "
      "which a trace does not show, so the files it read cannot be found from here.",
@@ -99,7 +125,7 @@ const Row kRows[] = {
     {"instances-directory-missing", Severity::Error,
      "The registry {registry} has no Zorvan directory ({instances} is missing), so no instance "
      "can be found.",
-     [](const CauseValues &v) { return plus(v.given, {root({"mkdir", at(v, "instances")})}); }},
+     [](const CauseValues &v) { return plus(v.given, {on(v, at(v, "instances"), {"mkdir", at(v, "instances")})}); }},
     {"instances-directory-unreadable", Severity::Error,
      "The instances directory {instances} cannot be read by {user}: {error}.",
      [](const CauseValues &v) { return grant(v, "rx", at(v, "instances")); }},
@@ -111,7 +137,8 @@ const Row kRows[] = {
      "No registered instance has the DB2 agent installed: ZORVAN_INST is unset, "
      "{instances}/Instance001/Db2Agent does not exist{scanned}.",
      [](const CauseValues &v) {
-       return plus({root({"touch", at(v, "instances") + "/" + at(v, "example") + "/Db2Agent"})}, v.given);
+       std::string agent = at(v, "instances") + "/" + at(v, "example") + "/Db2Agent";
+       return plus({on(v, agent, {"touch", agent})}, v.given);
      }},
     {"instance-not-registered/variable", Severity::Error,
      "Instance '{instance}' (from ZORVAN_INST) is not registered: {instanceDir} does "
@@ -133,9 +160,7 @@ const Row kRows[] = {
      "and the properties path becomes {properties}.",
      given},
     {"properties-missing", Severity::Error, "The instance's properties file {properties} does not exist.",
-     [](const CauseValues &v) {
-       return Fixes{fix::appendLine("root", at(v, "properties"), "dZORVANHOME <home directory>")};
-     }},
+     [](const CauseValues &v) { return Fixes{appendTo(v, "dZORVANHOME <home directory>")}; }},
     {"properties-unreadable", Severity::Error,
      "The properties file {properties} cannot be opened by {user}: {error}.",
      [](const CauseValues &v) { return grant(v, "r", at(v, "properties")); }},
@@ -151,21 +176,13 @@ const Row kRows[] = {
     {"key-without-value", Severity::Error,
      "The first dZORVANHOME line of {properties} (line {line}) has no value; it decides, later "
      "lines are not read.",
-     [](const CauseValues &v) {
-       return Fixes{fix::replaceLine("root", at(v, "properties"), std::atoi(at(v, "line").c_str()),
-                                     "dZORVANHOME <home directory>")};
-     }},
+     [](const CauseValues &v) { return Fixes{rewrite(v, "dZORVANHOME <home directory>")}; }},
     {"key-near-miss", Severity::Error,
      "{properties} line {line} reads '{text}': {why}, so no home directory is known.",
-     [](const CauseValues &v) {
-       return Fixes{fix::replaceLine("root", at(v, "properties"), std::atoi(at(v, "line").c_str()),
-                                     "dZORVANHOME " + at(v, "value"))};
-     }},
+     [](const CauseValues &v) { return Fixes{rewrite(v, "dZORVANHOME " + at(v, "value"))}; }},
     {"key-missing", Severity::Error,
      "{properties} has no line starting with dZORVANHOME, so no home directory is known.",
-     [](const CauseValues &v) {
-       return Fixes{fix::appendLine("root", at(v, "properties"), "dZORVANHOME <home directory>")};
-     }},
+     [](const CauseValues &v) { return Fixes{appendTo(v, "dZORVANHOME <home directory>")}; }},
     {"key-changed-since", Severity::Note,
      "{properties} gave no home directory when the trace was written, but has a dZORVANHOME line now: it was "
      "changed since.",
@@ -173,7 +190,9 @@ const Row kRows[] = {
     {"crlf-line-ends", Severity::Error,
      "{properties} has Windows (CR LF) line endings: the home read is '{home}', so the back end "
      "is looked for at '{lib}'.",
-     [](const CauseValues &v) { return Fixes{root({"sed", "-i", "s/\\r$//", at(v, "properties")})}; }},
+     [](const CauseValues &v) {
+       return Fixes{on(v, at(v, "properties"), {"sed", "-i", "s/\\r$//", at(v, "properties")})};
+     }},
     {"home-missing", Severity::Error,
      "The home directory {home} named by dZORVANHOME in {properties} does not exist.",
      [](const CauseValues &v) {
@@ -189,7 +208,7 @@ const Row kRows[] = {
     {"backend-not-executable", Severity::Error,
      "The back end {lib} is not executable (mode {mode}); the library insists on an executable "
      "back end.",
-     [](const CauseValues &v) { return Fixes{root({"chmod", "755", at(v, "lib")})}; }},
+     [](const CauseValues &v) { return Fixes{on(v, at(v, "lib"), {"chmod", "755", at(v, "lib")})}; }},
     {"backend-on-noexec-mount", Severity::Error,
      "The back end {lib} is on a file system mounted noexec at {mount}: nothing there passes the execute test, "
      "whatever its mode ({mode}).",
@@ -202,14 +221,14 @@ const Row kRows[] = {
      "The back end {lib} has mode {mode} (owner {owner}), which lets {user} execute it, but the execute test fails "
      "all the same ({error}): an access control list or a security module (SELinux, AppArmor) denies it.",
      [](const CauseValues &v) {
-       return Fixes{root({"setfacl", "-b", at(v, "lib")}),
+       return Fixes{on(v, at(v, "lib"), {"setfacl", "-b", at(v, "lib")}),
                     fix::advice("A security module's denial is in its log: ausearch -m avc -ts recent, or "
                                 "journalctl -k | grep -i apparmor.")};
      }},
     {"backend-not-executable-for-user", Severity::Error,
      "The back end {lib} fails the execute test for {user} (mode {mode}, owner {owner}): it must "
      "be executable for {user}.",
-     [](const CauseValues &v) { return Fixes{root({"chmod", "755", at(v, "lib")})}; }},
+     [](const CauseValues &v) { return Fixes{on(v, at(v, "lib"), {"chmod", "755", at(v, "lib")})}; }},
     {"backend-fails-test", Severity::Error, "The back end {lib} fails the execute test for {user}: {error}.",
      reinstall},
     {"backend-not-accessible", Severity::Error,

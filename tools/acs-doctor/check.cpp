@@ -4,10 +4,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sched.h>
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
+#include <sys/sendfile.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,8 +47,9 @@ std::vector<Engine> enginesRunning(std::string &unseen) {
     std::string pid = e->d_name, name;
     struct stat st;
     std::ifstream comm("/proc/" + pid + "/comm");
+    // DB2 runs no engine as root: a "db2sysc" of root's is something else.
     if (pid.find_first_not_of("0123456789") == std::string::npos && std::getline(comm, name) &&
-        name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0)
+        name == "db2sysc" && stat(("/proc/" + pid).c_str(), &st) == 0 && st.st_uid != 0)
       found.push_back({pid, userName(st.st_uid)});
   }
   if (proc != nullptr) closedir(proc);
@@ -55,12 +59,15 @@ std::vector<Engine> enginesRunning(std::string &unseen) {
 // The checks as DB2 runs: one command for each engine process, or why
 // there is none to check as.
 fix::Fixes checksAsDb2Runs(bool load) {
-  std::string unseen;
+  std::string unseen, owners;
   fix::Fixes fixes;
+  // Whose each is, first: anyone can name a program db2sysc.
   for (const Engine &e : enginesRunning(unseen)) {
+    owners += (owners.empty() ? "" : ", ") + e.pid + " of " + e.user;
     fixes.push_back(fix::command("root", {"acs-doctor", "--pid", e.pid}));
     if (load) fixes.back().argv.push_back("--load");
   }
+  if (!owners.empty()) fixes.insert(fixes.begin(), fix::advice("DB2 engine processes (db2sysc) here: " + owners + "."));
   if (fixes.empty())
     fixes.push_back(fix::advice((!unseen.empty() ? "DB2's engine processes (db2sysc) cannot be seen (" + unseen + ")"
                                                  : std::string("No DB2 engine process (db2sysc) is running here")) +
@@ -85,14 +92,24 @@ int chooseSubject(const Options &o, Subject &s, std::vector<Problem> &notes) {
     if (!root && (s.euid != s.uid || s.egid != s.gid))
       return refuse("--pid " + o.pid + ": it runs with raised privileges (effective uid " + std::to_string(s.euid) +
                     ", gid " + std::to_string(s.egid) + "), which only root can check as");
+    if (s.otherTree && (s.euid != s.uid || s.egid != s.gid))
+      return refuse("--pid " + o.pid + ": it runs with raised privileges in a file system of its own (its own root "
+                    "directory or mount namespace), which this check cannot take on together");
   } else if (!o.asUser.empty()) {
-    const struct passwd *pw = getpwnam(o.asUser.c_str());
+    const trust::Accounts::User *pw = accounts().named(o.asUser);
     if (pw == nullptr && o.asUser.find_first_not_of("0123456789") == std::string::npos)
-      pw = getpwuid(static_cast<uid_t>(std::strtoul(o.asUser.c_str(), nullptr, 10)));
+      pw = accounts().user(static_cast<uid_t>(std::strtoul(o.asUser.c_str(), nullptr, 10)));
+    // A directory that does not list its users (enumeration switched off)
+    // still answers for one by name.
+    const struct passwd *listed = pw == nullptr ? getpwnam(o.asUser.c_str()) : nullptr;
+    trust::Accounts::User unlisted{listed != nullptr ? listed->pw_name : "", listed != nullptr ? listed->pw_uid : 0,
+                                   listed != nullptr ? listed->pw_gid : 0, listed != nullptr ? listed->pw_dir : "",
+                                   listed != nullptr ? listed->pw_shell : ""};
+    if (listed != nullptr) pw = &unlisted;
     if (pw == nullptr) return refuse("--as-user " + o.asUser + ": no such user");
-    if (!root && pw->pw_uid != getuid())
-      return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->pw_name);
-    s = subjectFromLogin(pw);
+    if (!root && pw->uid != getuid())
+      return refuse("--as-user " + o.asUser + ": needs root, or run it as " + pw->name);
+    s = subjectFromLogin(*pw);
     if (!s.loginError.empty()) {
       CauseValues v = {{"user", s.user}, {"error", s.loginError}};
       v.given = checksAsDb2Runs(o.load);
@@ -132,28 +149,53 @@ bool loaderVariable(const std::string &entry) {
   return false;
 }
 
+// The program as an image the subject may run but not read: a process
+// started from it is not dumpable from its first instruction, so no
+// process of the subject's can trace it or write its memory before it has
+// decided its verdict. The doctor's own file where none can be made.
+int unreadableImage(int exe) {
+  int image = static_cast<int>(syscall(SYS_memfd_create, "acs-doctor", 1u /* MFD_CLOEXEC */));
+  struct stat st;
+  bool copied = image >= 0 && fstat(exe, &st) == 0 && ftruncate(image, st.st_size) == 0;
+  for (off_t at = 0; copied && at < st.st_size;) {
+    ssize_t n = sendfile(image, exe, &at, static_cast<std::size_t>(st.st_size - at));
+    copied = n > 0;
+  }
+  if (copied && fchmod(image, 0111) == 0) return image;
+  if (image >= 0) close(image);
+  return exe;
+}
+
+void execImage(int image, const char *path, char *const argv[], char *const envp[]) {
+  syscall(SYS_execveat, image, "", argv, envp, AT_EMPTY_PATH);
+  // An older kernel: through /proc, then, without it, by the path the
+  // kernel started the doctor from.
+  fexecve(image, argv, envp);
+  if (path != nullptr) execve(path, argv, envp);
+}
+
+// The checking process's start, in runChild's isolated child. For a
+// process in a tree of its own the doctor's program starts as root in the
+// doctor's tree and enters that tree itself (its dynamic loader, its
+// preloads and its libraries must not start the check); otherwise it
+// becomes the subject here and starts from an image the subject cannot
+// read.
 [[noreturn]] void startChecker(int exe, const char *path, const Subject &s, const std::string &request) {
   std::string why;
-  // Into the file system a process sees, and into its working directory
-  // itself, not the path that named it: a directory above that was
-  // closed since the process went in does not keep it from "reg".
-  if (s.pid != 0) {
-    std::string proc = "/proc/" + std::to_string(s.pid);
-    int cwd = open((proc + "/cwd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int ns = s.otherTree ? open((proc + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    int root = s.otherTree ? open((proc + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    if (cwd < 0 || (s.otherTree && (ns < 0 || root < 0 || setns(ns, CLONE_NEWNS) != 0 || fchdir(root) != 0 ||
-                                    chroot(".") != 0)) || fchdir(cwd) != 0)
-      why = "cannot enter the " + std::string(s.otherTree ? "file system" : "working directory") + " process " +
-            std::to_string(s.pid) + " sees: " + strerror(errno);
+  // Into the process's working directory itself, not the path that named
+  // it: a directory above that was closed since the process went in does
+  // not keep it from "reg".
+  if (s.pid != 0 && !s.otherTree) {
+    int cwd = open(("/proc/" + std::to_string(s.pid) + "/cwd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (cwd < 0 || fchdir(cwd) != 0)
+      why = "cannot enter the working directory process " + std::to_string(s.pid) + " sees: " + strerror(errno);
   }
   // With raised privileges the effective ids differ from the real ones,
   // so the kernel starts the checking process with AT_SECURE, as it
   // started DB2's.
-  if (why.empty() && s.switchUser &&
-      (setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) != 0 ||
-       setresgid(s.gid, s.egid, s.egid) != 0 || setresuid(s.uid, s.euid, s.euid) != 0))
-    why = "cannot become " + s.user + ": " + strerror(errno);
+  bool switches = s.switchUser && !s.otherTree;
+  int image = switches ? unreadableImage(exe) : exe;
+  if (why.empty() && switches && !becomeSubject(s)) why = "cannot become " + s.user + ": " + strerror(errno);
   if (why.empty()) {
     std::vector<char *> envp;
     for (const std::string &e : s.environment)
@@ -161,9 +203,10 @@ bool loaderVariable(const std::string &entry) {
     envp.push_back(nullptr);
     std::string name = "acs-doctor", flag = kCheckerFlag;
     char *argv[] = {&name[0], &flag[0], const_cast<char *>(request.c_str()), nullptr};
-    fexecve(exe, argv, envp.data());
-    // An older C library's fexecve needs /proc.
-    if (path != nullptr) execve(path, argv, envp.data());
+    // The one descriptor it keeps: the program, which it starts the load
+    // process from and, run from an image it cannot read, cannot open.
+    if (fcntl(exe, F_SETFD, 0) != 0) _exit(126);
+    execImage(image, path, argv, envp.data());
     why = std::string("cannot start the checking process: ") + strerror(errno);
   }
   writeAll(1, json({{"error", why}}).dump() + "\n");
@@ -182,6 +225,9 @@ std::string runCheckingProcess(const Subject &subject, json request, int seconds
     if (loaderVariable(e)) loader[e.substr(0, e.find('='))] = e.substr(e.find('=') + 1);
   request["loader"] = loader;
   request["timeout"] = seconds;
+  if (subject.otherTree)
+    request["enter"] = {{"pid", subject.pid}, {"uid", subject.uid}, {"gid", subject.gid},
+                        {"groups", subject.groups}, {"switch", subject.switchUser}};
   // Opened as the doctor: the build or install directory need not be
   // searchable for the subject to run the program in it.
   const char *path = nullptr;
@@ -193,6 +239,7 @@ std::string runCheckingProcess(const Subject &subject, json request, int seconds
   std::string error;
   // The load within it has seconds of its own; discovery's probes get as
   // many again.
+  request["program_fd"] = exe;
   bool ran = runChild([&]() { startChecker(exe, path, subject, request.dump()); }, 2 * seconds, run, error, exe);
   close(exe);
   if (!ran) return error;
@@ -230,7 +277,9 @@ void judge(json &r) {
     if (m["holds"].get<bool>())
       waits += (waits.empty() ? "" : ", and ") + m["entry_point"].get<std::string>() +
                " would wait while " + m["path"].get<std::string>() + " exists";
-  bool binds = found && loadOk && waits.empty() && r["findings"].empty();
+  bool errors = false;
+  for (const json &p : r["problems"]) errors = errors || p["severity"] == "error";
+  bool binds = found && loadOk && waits.empty() && r["findings"].empty() && !errors;
   std::string headline = "DB2 would NOT bind the back end";
   if (!load.is_null() && load.value("hung", false))
     headline = "DB2's process would hang loading the back end (" + load["error"].get<std::string>() + ")";
@@ -260,6 +309,8 @@ void judge(json &r) {
 
 }  // namespace
 
+int renderReport(const Options &o, const Subject &subject, std::vector<Problem> &notes, json &report);
+
 int checkInstallation(const Options &o) {
   Subject subject;
   std::vector<Problem> notes;
@@ -278,6 +329,18 @@ int checkInstallation(const Options &o) {
   json report;
   std::string error = runCheckingProcess(subject, request, o.timeout, report);
   if (!error.empty()) return refuse(error);
+  try {
+    return renderReport(o, subject, notes, report);
+  } catch (const json::exception &e) {
+    // The checking process runs as the subject: what it wrote is checked,
+    // not trusted.
+    return refuse("the checking process as " + subject.user + " wrote a report that cannot be read: " + e.what());
+  }
+}
+
+// The report made whole (the identity checked, what only this process
+// knows added) and rendered; its exit status.
+int renderReport(const Options &o, const Subject &subject, std::vector<Problem> &notes, json &report) {
   // The check counts only when it ran as the identity asked for.
   const json &id = report["identity"];
   bool raised = subject.euid != subject.uid || subject.egid != subject.gid;

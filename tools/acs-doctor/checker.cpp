@@ -10,6 +10,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,7 +130,7 @@ void addPreloads(const Context &c, const json &loader, const std::string &cwd, s
 json trustOf(const std::vector<trust::Subject> &subjects) {
   std::string ownerName = userName(geteuid());
   trust::TrustChain checked =
-      trust::checkTrustChain({geteuid(), ownerName}, subjects, trust::Accounts::fromSystem());
+      trust::checkTrustChain({geteuid(), ownerName}, subjects, accounts());
   std::vector<trust::Entry> found = checked.findings();
   json chain = json::array(), findings = json::array();
   std::size_t outside = 0;
@@ -194,13 +195,9 @@ const char kLoadReport[] = "acs-doctor-load-report ";
 // subject's has run. With raw facts in hand: "load", its problems, and the
 // libraries it brought along and the directories their run paths name,
 // added to the trust chain's subjects.
-json loadBackend(Facts &f, const Context &context, const json &loader, int seconds,
+json loadBackend(Facts &f, const Context &context, const json &loader, int seconds, int exe, const char *path,
                  std::vector<trust::Subject> &subjects, std::vector<Problem> &problems) {
   f.loadTried = true;
-  const char *path = nullptr;
-  int exe = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  if (exe < 0 && (path = reinterpret_cast<const char *>(getauxval(AT_EXECFN))) != nullptr)
-    exe = open(path, O_RDONLY | O_CLOEXEC);
   std::vector<std::string> environment;
   for (char **entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
   for (const auto &v : loader.items()) environment.push_back(v.key() + "=" + v.value().get<std::string>());
@@ -216,7 +213,6 @@ json loadBackend(Facts &f, const Context &context, const json &loader, int secon
   ChildRun run;
   std::string error;
   bool ran = exe >= 0 && runChild(start, seconds, run, error, exe);
-  if (exe >= 0) close(exe);
   std::size_t at = run.output.rfind(std::string("\n") + kLoadReport);
   json facts = at == std::string::npos ? json() : json::parse(run.output.substr(at + 1 + sizeof kLoadReport - 1),
                                                               nullptr, false);
@@ -226,7 +222,7 @@ json loadBackend(Facts &f, const Context &context, const json &loader, int secon
                {"run_path", json::array()}, {"signal", nullptr}};
   if (!ran || facts.is_discarded() || facts.is_null()) {
     // It died or hung in the back end: what it reports comes after.
-    std::string ended = !ran ? "could not start: " + (exe < 0 ? std::string("/proc/self/exe: ") + strerror(errno) : error)
+    std::string ended = !ran ? "could not start: " + (exe < 0 ? std::string("its program cannot be opened") : error)
                         : run.timedOut ? "did not finish within " + std::to_string(seconds) + " s"
                         : signal != 0  ? "was killed by signal " + std::to_string(signal)
                                        : "ended with status " + std::to_string(WEXITSTATUS(run.status));
@@ -275,6 +271,26 @@ json loadBackend(Facts &f, const Context &context, const json &loader, int secon
   return load;
 }
 
+// Enters the file system of process enter["pid"] (its mount namespace,
+// root and working directory), then becomes its user; "" or why not.
+std::string enterTree(const json &enter) {
+  std::string proc = "/proc/" + std::to_string(enter.value("pid", 0));
+  int cwd = open((proc + "/cwd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int ns = open((proc + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
+  int root = open((proc + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (cwd < 0 || ns < 0 || root < 0 || setns(ns, CLONE_NEWNS) != 0 || fchdir(root) != 0 || chroot(".") != 0 ||
+      fchdir(cwd) != 0)
+    return "cannot enter the file system process " + proc.substr(6) + " sees: " + strerror(errno);
+  for (int fd : {cwd, ns, root}) close(fd);
+  Subject s;
+  s.uid = s.euid = enter.value("uid", 0u);
+  s.gid = s.egid = enter.value("gid", 0u);
+  s.groups = enter.value("groups", std::vector<gid_t>{});
+  if (enter.value("switch", false) && !becomeSubject(s)) return std::string("cannot become its user: ") + strerror(errno);
+  prctl(PR_SET_DUMPABLE, 0);
+  return "";
+}
+
 void send(const json &part) { writeAll(1, part.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"); }
 
 }  // namespace
@@ -288,6 +304,19 @@ void runChecker(const char *requestText) {
   prctl(PR_SET_DUMPABLE, 0);
   json request = json::parse(requestText, nullptr, false);
   if (request.is_discarded()) _exit(2);
+  // Read before any other process's tree is entered: names, and the
+  // program the load process starts from.
+  accounts();
+  const char *path = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+  int exe = request.value("program_fd", -1);
+  if (exe < 0 || fcntl(exe, F_SETFD, FD_CLOEXEC) != 0) exe = -1;
+  if (request.contains("enter")) {
+    std::string why = enterTree(request["enter"]);
+    if (!why.empty()) {
+      send({{"error", why}});
+      _exit(127);
+    }
+  }
   json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
   // The dynamic loader's variables it was started without.
   const json loader = request.value("loader", json::object());
@@ -379,15 +408,15 @@ void runChecker(const char *requestText) {
   addPreloads(context, loader, cwd, subjects);
   report["load"] = nullptr;
   if (request.value("load", false) && !f.libraryPath.empty()) {
-    // Loading runs the back end's code with the check's privileges: as
-    // root, only code nobody else can change.
-    json before = trustOf(subjects);
-    if (geteuid() == 0 && !before["findings"].empty()) {
+    // Loading runs the back end's code, and whatever it loads, with the
+    // check's ids: never root's, which DB2 never runs it with either.
+    if (getuid() == 0 || geteuid() == 0) {
       CauseValues v = {{"lib", f.libraryPath}};
-      v.given = {fix::advice("Fix what others can change first (the errors above), then check again with --load.")};
+      v.given = {fix::advice("Check as the DB2 instance owner, whom DB2 runs it as: acs-doctor --as-user <instance "
+                             "owner> --load.")};
       problems.push_back(describe("backend-not-loaded-as-root", v));
     } else {
-      report["load"] = loadBackend(f, context, loader, request.value("timeout", 60), subjects, problems);
+      report["load"] = loadBackend(f, context, loader, request.value("timeout", 60), exe, path, subjects, problems);
     }
   }
   report.update(trustOf(subjects));

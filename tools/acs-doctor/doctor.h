@@ -108,8 +108,10 @@ void printProblems(std::FILE *out, const nlohmann::json &problems);
 // the terminal as plain characters.
 void writeVisible(const std::function<void(std::FILE *)> &render, std::FILE *out);
 
+// In ASCII alone: whatever a path or value holds reaches the terminal as
+// an escape, as in text.
 inline void writeJson(const nlohmann::json &doc, std::FILE *out) {
-  std::string text = doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::string text = doc.dump(2, ' ', true, nlohmann::json::error_handler_t::replace);
   std::fprintf(out, "%s\n", text.c_str());
 }
 

@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "subject.h"
+#include "trust_chain.h"
 #include "zorvan/discovery.h"
 
 namespace doctor {
@@ -128,7 +129,7 @@ CauseValues valuesOf(const Facts &f, const Context &c) {
   v.insert({{"registry", f.registry},       {"origin", c.registryOrigin},
             {"user", c.user},               {"instances", f.registry + "/Zorvan"},
             {"instance", f.instance},       {"properties", f.propertiesPath},
-            {"home", visible(f.home)},      {"lib", visible(f.libraryPath)},
+            {"home", f.home},               {"lib", f.libraryPath},
             {"limit", std::to_string(ZORVAN_PATH_MAX - 1)},
             {"pid", c.pid != 0 ? std::to_string(c.pid) : "<pid of a DB2 engine process of " + c.user + ">"}});
   return v;
@@ -139,8 +140,8 @@ CauseValues valuesOf(const Facts &f, const Context &c) {
 // trace, whose writer cannot be asked.
 bool modeAllows(const struct stat &st, uid_t uid, unsigned bit) {
   if (st.st_uid == uid) return (st.st_mode & (bit << 6)) != 0;
-  if (const struct passwd *pw = getpwuid(uid))
-    for (gid_t group : groupsOf(pw))
+  if (const trust::Accounts::User *user = accounts().user(uid))
+    for (gid_t group : accounts().groupsOf(*user))
       if (group == st.st_gid) return (st.st_mode & (bit << 3)) != 0;
   return (st.st_mode & bit) != 0;
 }
@@ -185,6 +186,15 @@ std::string mountPoint(const std::string &path) {
   return at;
 }
 
+// A directory the user cannot search, on a way the user chose (a QXREG, or
+// a properties file others than root may write): no access is granted on
+// the user's word, which could name any private directory.
+std::string chosenBy(const Context &c, CauseValues &v, const std::string &properties) {
+  if (c.registryFromVariable) v["chosen"] = "QXREG";
+  else if (!properties.empty() && whoMayAct(c.user, properties) != "root") v["chosen"] = properties;
+  return "directory-not-searchable";
+}
+
 // A directory beside path's missing last component, within two edits of it.
 std::string similarSibling(const std::string &path) {
   std::string trimmed = path;
@@ -223,7 +233,7 @@ std::string noInstance(const Facts &f, const Context &c, CauseValues &v) {
     v.given = setVariableFix(c.login, "QXREG", "<registry directory>");
     return "instances-directory-missing";
   }
-  if (!f.scanOpened && blocked(c, f.registry + "/Zorvan/", v)) return "directory-not-searchable";
+  if (!f.scanOpened && blocked(c, f.registry + "/Zorvan/", v)) return chosenBy(c, v, "");
   if (!f.scanOpened) {
     v["error"] = strerror(f.scanOpenErrno);
     return "instances-directory-unreadable";
@@ -269,7 +279,7 @@ std::string noProperties(const Facts &f, const Context &c, CauseValues &v) {
   FILE *file = c.live ? fopen(f.propertiesPath.c_str(), "re") : nullptr;
   int error = file == nullptr ? errno : 0;
   if (file != nullptr) fclose(file);
-  if ((!c.live || error == EACCES) && blocked(c, f.propertiesPath, v)) return "directory-not-searchable";
+  if ((!c.live || error == EACCES) && blocked(c, f.propertiesPath, v)) return chosenBy(c, v, "");
   v["instanceDir"] = f.registry + "/Zorvan/" + f.instance;
   struct stat st;
   if (!isDirectory(v["instanceDir"])) return unregistered(f, c, v);
@@ -297,7 +307,7 @@ std::string notAccessible(const Facts &f, const Context &c, CauseValues &v) {
   const std::string &lib = f.libraryPath;
   if (lib.find('\r') != std::string::npos) return "crlf-line-ends";
   int error = c.live && access(lib.c_str(), X_OK) != 0 ? errno : 0;
-  if ((!c.live || error == EACCES) && blocked(c, lib, v)) return "directory-not-searchable";
+  if ((!c.live || error == EACCES) && blocked(c, lib, v)) return chosenBy(c, v, f.propertiesPath);
   struct stat st;
   bool present = stat(lib.c_str(), &st) == 0;
   int statError = present ? 0 : errno;
@@ -392,6 +402,32 @@ std::vector<std::string> searchPath(const Context &c, const std::string &baseDir
     dirs.push_back(absolute(end == at ? "." : all.substr(at, end - at), baseDir));
   }
   return dirs;
+}
+
+std::string whoMayAct(const std::string &user, const std::string &path) {
+  auto onlyBy = [&](uid_t uid, const std::string &name) {
+    return trust::checkTrustChain({uid, name}, {{trust::Role::Backend, path}}, accounts()).findings().empty();
+  };
+  if (onlyBy(0, "root")) return "root";
+  const trust::Accounts::User *owner = accounts().named(user);
+  struct stat st;
+  // The user's own: the path, or the directory that holds it (where a
+  // file may be replaced, as sed -i does).
+  auto owns = [&](const std::string &at) {
+    return lstat(at.c_str(), &st) == 0 && st.st_uid == owner->uid && !S_ISLNK(st.st_mode);
+  };
+  if (owner != nullptr && owner->uid != 0 && (owns(path) || owns(path.substr(0, path.rfind('/')))) &&
+      onlyBy(owner->uid, owner->name))
+    return owner->name;
+  return "";
+}
+
+fix::Fix actOn(const std::string &user, const std::string &path, const std::vector<std::string> &argv) {
+  std::string who = whoMayAct(user, path);
+  if (!who.empty()) return fix::command(who, argv);
+  return fix::advice("No command is offered: others than root and " + user + " can change " + path +
+                     " or a directory on its way, and could point a pasted command at another file; correct it "
+                     "by hand once you have seen where it leads.");
 }
 
 CauseValues checkValues(const Context &c) {

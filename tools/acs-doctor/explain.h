@@ -48,8 +48,6 @@ struct LoginFiles {
 
 // For the user with that uid (empty when it has no passwd entry).
 LoginFiles loginFilesOf(uid_t uid);
-// The user's groups, its primary group included.
-std::vector<gid_t> groupsOf(const struct passwd *pw);
 
 // A command that sets name to value for the user's next login (value empty:
 // removes the setting), on the last line in reading order that assigns it
@@ -101,6 +99,16 @@ struct CauseValues : std::map<std::string, std::string> {
 Problem describe(const std::string &key, const CauseValues &values);
 
 std::string modeText(unsigned mode);
+
+// Who may run a command that acts on path without being led elsewhere:
+// "root" where nobody but root can change the path or anything on its way
+// (a link or a directory someone else can change would point root's
+// command at another file); user where the path (or, while it is missing,
+// its directory) is user's own and nobody but root and user can change its
+// way; "" for no one.
+std::string whoMayAct(const std::string &user, const std::string &path);
+// That command for that person, or, for no one, why none is offered.
+fix::Fix actOn(const std::string &user, const std::string &path, const std::vector<std::string> &argv);
 using fix::visible;
 
 }  // namespace doctor

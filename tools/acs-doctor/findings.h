@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "accounts.h"
 #include "fix.h"
 #include "zorvan/trace_texts.h"
 
@@ -127,8 +128,12 @@ struct Subject {
   std::string loginError;   // the login environment could not be read
 };
 
-// The one user lookup: "db2inst1", or "uid 1234" for a uid without a name.
-std::string userName(uid_t uid);
+// The one lookup of users and groups: the system's, read once. A check in
+// another process's tree reads them before it enters, so that nothing of
+// that tree (its name service modules) is loaded.
+const trust::Accounts &accounts();
+// "db2inst1", or "uid 1234" for a uid without a name.
+inline std::string userName(uid_t uid) { return accounts().userName(uid); }
 
 }  // namespace doctor
 

@@ -13,21 +13,9 @@
 
 namespace doctor {
 
-// The one lookup of a user's name, for every text that names one.
-std::string userName(uid_t uid) {
-  const struct passwd *pw = getpwuid(uid);
-  return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
-}
-
-std::vector<gid_t> groupsOf(const struct passwd *pw) {
-  int count = 64;
-  std::vector<gid_t> groups(static_cast<std::size_t>(count));
-  if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) {
-    groups.resize(static_cast<std::size_t>(count));
-    if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) count = 0;
-  }
-  groups.resize(static_cast<std::size_t>(count));
-  return groups;
+const trust::Accounts &accounts() {
+  static const trust::Accounts snapshot = trust::Accounts::fromSystem();
+  return snapshot;
 }
 
 namespace {
@@ -179,13 +167,13 @@ bool sameValue(const std::string &a, const std::string &b) {
 
 LoginFiles loginFilesOf(uid_t uid) {
   LoginFiles f;
-  const struct passwd *pw = getpwuid(uid);
+  const trust::Accounts::User *pw = accounts().user(uid);
   struct stat home;
   // A user without a home directory (/nonexistent) has no login files to edit.
-  if (pw == nullptr || stat(pw->pw_dir, &home) != 0 || !S_ISDIR(home.st_mode)) return f;
-  f.user = pw->pw_name;
-  f.home = pw->pw_dir;
-  std::string shell = pw->pw_shell;
+  if (pw == nullptr || stat(pw->home.c_str(), &home) != 0 || !S_ISDIR(home.st_mode)) return f;
+  f.user = pw->name;
+  f.home = pw->home;
+  std::string shell = pw->shell;
   std::string base = shell.substr(shell.rfind('/') + 1);
   f.csh = base == "csh" || base == "tcsh";
   // bash reads the first of these that exists; other Bourne shells
@@ -223,10 +211,10 @@ fix::Fixes setVariableFix(const LoginFiles &files, const std::string &name, cons
                         "the file that sets it), then restart the DB2 instance.")};
   Setting found = lastSetting(files, name);
   const LoginLine &s = found.line;
-  std::string who = s.number != 0 && s.file.compare(0, files.home.size() + 1, files.home + "/") != 0
-                        ? "root"
-                        : files.user;
-  std::string line = files.csh ? "setenv " + name + " " + value : "export " + name + "=" + value;
+  // The value is one word of the line, quoted: the shell runs that line
+  // at every login.
+  std::string word = value.find('<') == 0 ? value : fix::shellQuote(value);
+  std::string line = files.csh ? "setenv " + name + " " + word : "export " + name + "=" + word;
   // A value the check has, but the line does not give: the process was
   // started with another environment than its login shell's.
   const char *now = files.environmentChecked ? getenv(name.c_str()) : nullptr;
@@ -237,18 +225,22 @@ fix::Fixes setVariableFix(const LoginFiles &files, const std::string &name, cons
   if (elsewhere && sameValue(found.value, value))
     return {fix::advice(s.file + " line " + std::to_string(s.number) + " already sets " + name + "=" + found.value +
                         ", but the " + checked + " checked does not come from it: " + login + ".")};
-  std::string assignment = files.csh ? name + " " + value : name + "=" + value;
+  std::string assignment = files.csh ? name + " " + word : name + "=" + word;
   if (s.number != 0)
-    return {value.empty() ? fix::editLine(who, s.file, s.number, found.alone ? "" : found.written, "")
-            : found.alone ? fix::replaceLine(who, s.file, s.number, line)
-                          : fix::editLine(who, s.file, s.number, found.written, assignment),
+    return {actOn(files.user, s.file,
+                  (value.empty() ? fix::editLine("", s.file, s.number, found.alone ? "" : found.written, "")
+                   : found.alone ? fix::replaceLine("", s.file, s.number, line)
+                                 : fix::editLine("", s.file, s.number, found.written, assignment))
+                      .argv),
             fix::advice(elsewhere ? "Then " + login + ": the " + checked +
                                         " checked does not come from that line, which sets " + found.value + "."
                                   : restart)};
   if (value.empty())
     return {fix::advice("Unset " + name + " in the environment the DB2 instance starts with (no login file of " +
                         files.user + " sets it), then restart the DB2 instance.")};
-  return {fix::appendLine(files.user, files.first, line), fix::advice(restart)};
+  fix::Fix add = actOn(files.user, files.first, fix::appendLine("", files.first, line).argv);
+  if (!add.argv.empty()) add.appendTo = files.first;
+  return {add, fix::advice(restart)};
 }
 
 }  // namespace doctor

@@ -1,6 +1,7 @@
 #include "subject.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,15 +51,15 @@ bool captureLoginShell(const std::string &user, const std::string &script, std::
     // One's own login needs no switch: a login shell with a clean
     // environment, as su - starts it, named "-bash" for bash, which as
     // "-sh" would read only ~/.profile.
-    const struct passwd *pw = getpwnam(user.c_str());
-    if (pw != nullptr && getuid() != 0 && pw->pw_uid == getuid()) {
-      std::string home = std::string("HOME=") + pw->pw_dir, shell = std::string("SHELL=") + pw->pw_shell;
+    const trust::Accounts::User *pw = accounts().named(user);
+    if (pw != nullptr && getuid() != 0 && pw->uid == getuid()) {
+      std::string home = "HOME=" + pw->home, shell = "SHELL=" + pw->shell;
       std::string name = "USER=" + user, logname = "LOGNAME=" + user;
       char *envp[] = {&home[0], &shell[0], &name[0], &logname[0], const_cast<char *>("PATH=/usr/bin:/bin"), nullptr};
-      if (chdir(pw->pw_dir) != 0) {
+      if (chdir(pw->home.c_str()) != 0) {
       }
-      std::string shellName = pw->pw_shell, name0 = "-" + shellName.substr(shellName.rfind('/') + 1);
-      execle(pw->pw_shell, name0.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr), envp);
+      std::string name0 = "-" + pw->shell.substr(pw->shell.rfind('/') + 1);
+      execle(pw->shell.c_str(), name0.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr), envp);
       return;
     }
     // runuser is su for root without authentication; older systems lack it.
@@ -165,6 +166,11 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error) {
   return true;
 }
 
+bool becomeSubject(const Subject &s) {
+  return setgroups(s.groups.size(), s.groups.empty() ? nullptr : s.groups.data()) == 0 &&
+         setresgid(s.gid, s.egid, s.egid) == 0 && setresuid(s.uid, s.euid, s.euid) == 0;
+}
+
 std::string mappedAcsLibrary(pid_t pid, const std::string &root) {
   std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
   for (std::string line; std::getline(maps, line);) {
@@ -176,14 +182,14 @@ std::string mappedAcsLibrary(pid_t pid, const std::string &root) {
   return "";
 }
 
-Subject subjectFromLogin(const struct passwd *pw) {
+Subject subjectFromLogin(const trust::Accounts::User &pw) {
   Subject s;
   s.source = "login";
-  s.user = pw->pw_name;
-  s.uid = s.euid = pw->pw_uid;
-  s.gid = s.egid = pw->pw_gid;
-  s.cwd = pw->pw_dir;
-  s.groups = groupsOf(pw);
+  s.user = pw.name;
+  s.uid = s.euid = pw.uid;
+  s.gid = s.egid = pw.gid;
+  s.cwd = pw.home;
+  s.groups = accounts().groupsOf(pw);
 
   // A login shell runs the profile, which may print; the marker tells
   // where the environment starts.
@@ -197,7 +203,7 @@ Subject subjectFromLogin(const struct passwd *pw) {
     at = output.find(head);
     if (at == std::string::npos || status != 0)
       error = "su - " + s.user + " -c env ended with status " + std::to_string(status) +
-              " (shell " + pw->pw_shell + ")";
+              " (shell " + pw.shell + ")";
   }
   if (at == std::string::npos) {
     // Checked all the same, with neither variable set, and said so.

@@ -28,7 +28,12 @@ bool subjectFromPid(const std::string &pid, Subject &out, std::string &error);
 // A user, with the environment a login shell gives it (what `su - USER`
 // sees, profile included); the home directory as cwd. Needs root, or to be
 // USER. An unreadable login environment is kept in loginError.
-Subject subjectFromLogin(const struct passwd *pw);
+Subject subjectFromLogin(const trust::Accounts::User &pw);
+
+// Takes on the subject's groups, real and effective gid and uid (for a
+// process with raised privileges, effective ones other than the real).
+// False, errno set, when it could not.
+bool becomeSubject(const Subject &s);
 
 // The ACS library a running process has mapped, as that process names it
 // (below its root directory, root as seen from here); "" when none is.

@@ -37,8 +37,11 @@ namespace {
 using nlohmann::json;
 
 constexpr off_t kTraceTailBytes = off_t(16) << 20;
-// The explanation of the newest 16 MiB, as JSON.
-constexpr std::size_t kTraceDocumentLimit = std::size_t(256) << 20;
+// A trace left on for months holds more processes than a reader can take
+// in: the newest are explained, the others counted.
+constexpr std::size_t kTraceProcesses = 1000;
+// The explanation of that, as JSON.
+constexpr std::size_t kTraceDocumentLimit = std::size_t(64) << 20;
 
 struct Call {
   const EntryPoint *entry = nullptr;
@@ -164,24 +167,33 @@ Context writerContext(uid_t uid, pid_t pid, const std::string &user) {
 
 json readTrace(const std::string &bytes, uid_t owner) {
   std::vector<Process> processes;
-  std::map<long, std::size_t> byPid;
-  std::size_t records = 0, foreign = 0;
-  std::istringstream lines(bytes);
-  for (std::string line; std::getline(lines, line);) {
-    long pid = 0;
-    std::string rest;
+  std::map<long, std::size_t> byPid, lastLine;
+  std::size_t records = 0, foreign = 0, index = 0;
+  long pid = 0;
+  std::string line, rest;
+  // The processes whose last lines are the newest.
+  for (std::istringstream lines(bytes); std::getline(lines, line); ++index)
+    if (zorvan::splitTraceLine(line, pid, rest)) lastLine[pid] = index;
+  std::vector<std::size_t> ends;
+  for (const auto &p : lastLine) ends.push_back(p.second);
+  std::sort(ends.begin(), ends.end());
+  std::size_t newest = ends.size() > kTraceProcesses ? ends[ends.size() - kTraceProcesses] : 0;
+  index = 0;
+  for (std::istringstream lines(bytes); std::getline(lines, line); ++index) {
     if (line.empty()) continue;  // the scan's messages end in a newline of their own
     if (!zorvan::splitTraceLine(line, pid, rest)) {
       ++foreign;
       continue;
     }
     ++records;
+    if (lastLine[pid] < newest) continue;
     // A tag cut at the formatting limit: the record is kept, without a message.
     std::size_t colon = rest.find(": ");
     bool whole = colon != std::string::npos && colon != 0;
     readRecord(pid, whole ? rest.substr(0, colon) : rest, whole ? rest.substr(colon + 2) : "", processes, byPid);
   }
   json doc = {{"exit_code", kExitBinds}, {"foreign_lines", foreign},
+              {"skipped_processes", lastLine.size() - std::min(lastLine.size(), kTraceProcesses)},
               {"partial_last_line", !bytes.empty() && bytes.back() != '\n'}, {"processes", json::array()}};
   // Whom a process's lines stand for: the trace file's owner, the user of
   // every process the library lets write it, unless that is root, whose
@@ -200,7 +212,7 @@ json readTrace(const std::string &bytes, uid_t owner) {
     Context writer = runs ? writerContext(running.uid, static_cast<pid_t>(p.pid), running.user) : gone;
     std::string key = std::to_string(writer.pid) + ' ' + c.entry->function + ' ' + std::to_string(c.rc) +
                       (c.finished ? "f" : "") + (c.notBound ? "n" : "") + (c.bindingFailed ? "b" : "") + p.registry;
-    for (const std::string &line : c.inner) key += '\n' + line;
+    for (const std::string &inner : c.inner) key += '\n' + inner;
     auto found = explained.find(key);
     if (found == explained.end())
       found = explained.emplace(key, problemsJson(failed(c) ? whyItFailed(c, p.registry, writer)
@@ -240,6 +252,9 @@ void renderText(const std::string &path, const json &doc, std::FILE *out) {
                       "line ends (split -C %lldM %s part.) and explain each part.\n",
                  static_cast<long long>(kTraceTailBytes >> 20), doc["skipped_bytes"].get<std::size_t>(),
                  static_cast<long long>(kTraceTailBytes >> 20), path.c_str());
+  if (doc["skipped_processes"].get<std::size_t>() != 0)
+    std::fprintf(out, "Only the newest %zu processes are explained; %zu older ones are left out.\n", kTraceProcesses,
+                 doc["skipped_processes"].get<std::size_t>());
   for (const json &p : doc["processes"]) {
     std::fprintf(out, "\nprocess %ld:\n", p["pid"].get<long>());
     std::fprintf(out, "%3s  %-26s %6s  %-9s %s\n", "#", "function", "rc", "from", "outcome");
@@ -278,24 +293,27 @@ void readingTooLong(int) {
 // skipped says how many bytes came before. Anything else (a FIFO, a
 // device, a link to one) is refused: it could block or never end.
 bool readTail(const std::string &path, std::string &bytes, struct stat &st, std::size_t &skipped, std::string &error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    error = std::string("cannot read it: ") + strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
+  // Judged before it is opened: opening a device can act on it, opening a
+  // FIFO waits for a writer. Opened, it must still be that file.
+  signal(SIGALRM, readingTooLong);
+  alarm(kTraceSeconds);
+  struct stat opened;
+  bool named = stat(path.c_str(), &st) == 0;
+  int fd = named && S_ISREG(st.st_mode) ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+  if (named && !S_ISREG(st.st_mode)) {
     error = "not a regular file (" + std::string(S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISDIR(st.st_mode) ? "a directory"
                                                                                                          : "a device or socket") +
             "); a trace log is one";
-    close(fd);
+    return false;
+  }
+  if (fd < 0 || fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    error = fd < 0 ? std::string("cannot read it: ") + strerror(errno) : "it was replaced while it was opened";
+    if (fd >= 0) close(fd);
     return false;
   }
   // Tracing left on for months makes gigabytes, and reading them whole
   // takes ten times that in memory on DB2's own server.
   off_t from = st.st_size > kTraceTailBytes ? st.st_size - kTraceTailBytes : 0;
-  signal(SIGALRM, readingTooLong);
-  alarm(kTraceSeconds);
   char buffer[1 << 16];
   for (off_t at = from; bytes.size() < static_cast<std::size_t>(kTraceTailBytes);) {
     ssize_t n = pread(fd, buffer, std::min<std::size_t>(sizeof buffer, kTraceTailBytes - bytes.size()), at);
@@ -321,10 +339,10 @@ bool readTail(const std::string &path, std::string &bytes, struct stat &st, std:
 // besides root whose processes the library lets write it; nobody for a
 // file of root's, which takes every user's lines and so proves none.
 bool becomeReader(uid_t owner) {
-  const struct passwd *pw = owner != 0 ? getpwuid(owner) : getpwnam("nobody");
-  uid_t uid = pw != nullptr ? pw->pw_uid : owner != 0 ? owner : 65534;
-  gid_t gid = pw != nullptr ? pw->pw_gid : 65534;
-  std::vector<gid_t> groups = pw != nullptr ? groupsOf(pw) : std::vector<gid_t>{gid};
+  const trust::Accounts::User *pw = owner != 0 ? accounts().user(owner) : accounts().named("nobody");
+  uid_t uid = pw != nullptr ? pw->uid : owner != 0 ? owner : 65534;
+  gid_t gid = pw != nullptr ? pw->gid : 65534;
+  std::vector<gid_t> groups = pw != nullptr ? accounts().groupsOf(*pw) : std::vector<gid_t>{gid};
   if (geteuid() != 0) return true;
   return setgroups(groups.size(), groups.data()) == 0 && setresgid(gid, gid, gid) == 0 &&
          setresuid(uid, uid, uid) == 0 && prctl(PR_SET_DUMPABLE, 0) == 0;

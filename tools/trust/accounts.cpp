@@ -44,7 +44,7 @@ Accounts Accounts::fromSystem() {
   accounts.gidRanges = readMap("/proc/self/gid_map");
   setpwent();
   while (const struct passwd *pw = getpwent())
-    accounts.users.push_back({pw->pw_name, pw->pw_uid, pw->pw_gid});
+    accounts.users.push_back({pw->pw_name, pw->pw_uid, pw->pw_gid, pw->pw_dir, pw->pw_shell});
   endpwent();
   setgrent();
   while (const struct group *gr = getgrent()) {
@@ -64,7 +64,8 @@ Accounts Accounts::fromFiles(const std::string &passwdFile, const std::string &g
   for (std::string line; std::getline(passwd, line);) {
     std::vector<std::string> f = split(line, ':');
     if (f.size() >= 4 && parseId(f[2], uid) && parseId(f[3], gid))
-      accounts.users.push_back({f[0], static_cast<uid_t>(uid), static_cast<gid_t>(gid)});
+      accounts.users.push_back({f[0], static_cast<uid_t>(uid), static_cast<gid_t>(gid), f.size() > 5 ? f[5] : "",
+                                f.size() > 6 ? f[6] : ""});
   }
   std::ifstream group(groupFile);
   for (std::string line; std::getline(group, line);) {
@@ -80,9 +81,8 @@ Accounts Accounts::fromFiles(const std::string &passwdFile, const std::string &g
 }
 
 std::string Accounts::userName(uid_t uid) const {
-  for (const User &user : users)
-    if (user.uid == uid) return user.name;
-  return "uid " + std::to_string(uid);
+  const User *found = user(uid);
+  return found != nullptr ? found->name : "uid " + std::to_string(uid);
 }
 
 std::string Accounts::groupName(gid_t gid) const {
@@ -103,12 +103,30 @@ std::vector<std::string> Accounts::members(gid_t gid) const {
 }
 
 bool Accounts::uidOf(const std::string &name, uid_t &uid) const {
-  for (const User &user : users)
-    if (user.name == name) {
-      uid = user.uid;
-      return true;
-    }
-  return false;
+  const User *found = named(name);
+  if (found != nullptr) uid = found->uid;
+  return found != nullptr;
+}
+
+const Accounts::User *Accounts::user(uid_t uid) const {
+  for (const User &entry : users)
+    if (entry.uid == uid) return &entry;
+  return nullptr;
+}
+
+const Accounts::User *Accounts::named(const std::string &name) const {
+  for (const User &entry : users)
+    if (entry.name == name) return &entry;
+  return nullptr;
+}
+
+std::vector<gid_t> Accounts::groupsOf(const User &user) const {
+  std::vector<gid_t> gids = {user.gid};
+  for (const Group &group : groups)
+    if (std::find(group.members.begin(), group.members.end(), user.name) != group.members.end() &&
+        std::find(gids.begin(), gids.end(), group.gid) == gids.end())
+      gids.push_back(group.gid);
+  return gids;
 }
 
 }  // namespace trust

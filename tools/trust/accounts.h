@@ -17,6 +17,8 @@ class Accounts {
     std::string name;
     uid_t uid;
     gid_t gid;  // primary group
+    std::string home = "";
+    std::string shell = "";
   };
   struct Group {
     std::string name;
@@ -39,6 +41,11 @@ class Accounts {
   std::vector<std::string> members(gid_t gid) const;
   // The uid of a user name; false when there is no such user.
   bool uidOf(const std::string &name, uid_t &uid) const;
+  // The user with that uid, or that name; null when there is none.
+  const User *user(uid_t uid) const;
+  const User *named(const std::string &name) const;
+  // The groups a user is in: its primary group and those that list it.
+  std::vector<gid_t> groupsOf(const User &user) const;
   // Whether an id a file shows stands for a user or group here. In a user
   // namespace an owner outside it shows as the overflow id, which stands
   // for no one (/proc/self/uid_map, gid_map); from files, every id does.
