@@ -36,6 +36,14 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   add_library(doctor_backend_spies SHARED doctor/stub_backend.cpp doctor/spy.cpp)
   target_include_directories(doctor_backend_spies PRIVATE ${PROJECT_SOURCE_DIR}/include)
   set_target_properties(doctor_spy doctor_liar PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/spy")
+  # Preloaded into programs that carry no sanitizer runtime, as an
+  # attacker's would be: never instrumented.
+  if(SANITIZE)
+    target_compile_options(doctor_spy PRIVATE -fno-sanitize=all)
+    target_compile_options(doctor_liar PRIVATE -fno-sanitize=all)
+    target_link_options(doctor_spy PRIVATE -fno-sanitize=all)
+    target_link_options(doctor_liar PRIVATE -fno-sanitize=all)
+  endif()
   set_target_properties(doctor_backend_spies PROPERTIES OUTPUT_NAME qxacsint
     LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/spies" SKIP_BUILD_RPATH TRUE)
 
