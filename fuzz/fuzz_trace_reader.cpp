@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "doctor.h"
+#include "trace_reader.h"
 #include "zorvan/trace_texts.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {

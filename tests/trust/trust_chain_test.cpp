@@ -84,7 +84,7 @@ class TrustChainTest : public testing::Test {
   trust::TrustChain check(const std::string &registry) const {
     return trust::checkTrustChain(
         {kDb2Inst, "db2inst1"},
-        trust::installationSubjects(library_, registry, "Instance001", home_), accounts_);
+        trust::installationPaths(library_, registry, "Instance001", home_), accounts_);
   }
   trust::TrustChain check() const { return check(registry_); }
 

@@ -1,19 +1,17 @@
 #include "subject.h"
 
-#include <fcntl.h>
 #include <grp.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "explain.h"
+#include "process_run.h"
 
 namespace doctor {
 
@@ -28,7 +26,7 @@ void takeEnvironment(const std::string &block, const std::string &where, Subject
     if (entry.find('=') != std::string::npos && entry[0] != '=') s.environment.push_back(entry);
   }
   for (const char *name : {"QXREG", "ZORVAN_INST"}) {
-    SteeringVariable v{name, false, "", ""};
+    Variable v{name, false, "", ""};
     std::string head = std::string(name) + "=";
     for (const std::string &entry : s.environment)
       if (entry.compare(0, head.size(), head) == 0) {
@@ -36,53 +34,21 @@ void takeEnvironment(const std::string &block, const std::string &where, Subject
         v.value = entry.substr(head.size());
       }
     v.origin = (v.set ? "from " : "unset in ") + where;
+    auto set = s.login.settings.find(name);
+    if (set != s.login.settings.end())
+      v.origin += (v.set ? ", set in " : ", unset after ") + set->second.file + " line " + std::to_string(set->second.line);
     s.variables.push_back(v);
   }
 }
 
-constexpr int kLoginShellSeconds = 20;
+}  // namespace
 
-// Runs script in user's login shell (runuser -l, else su -), isolated as
-// runChild isolates it; its output in output, its exit status in status. False with
-// error set when no such command could be started or it did not finish.
-bool captureLoginShell(const std::string &user, const std::string &script, std::string &output,
-                       int &status, std::string &error) {
-  auto login = [&]() {
-    // One's own login needs no switch: a login shell with a clean
-    // environment, as su - starts it, named "-bash" for bash, which as
-    // "-sh" would read only ~/.profile.
-    const trust::Accounts::User *pw = accounts().named(user);
-    if (pw != nullptr && getuid() != 0 && pw->uid == getuid()) {
-      std::string home = "HOME=" + pw->home, shell = "SHELL=" + pw->shell;
-      std::string name = "USER=" + user, logname = "LOGNAME=" + user;
-      char *envp[] = {&home[0], &shell[0], &name[0], &logname[0], const_cast<char *>("PATH=/usr/bin:/bin"), nullptr};
-      if (chdir(pw->home.c_str()) != 0) {
-      }
-      std::string name0 = "-" + pw->shell.substr(pw->shell.rfind('/') + 1);
-      execle(pw->shell.c_str(), name0.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr), envp);
-      return;
-    }
-    // runuser is su for root without authentication; older systems lack it.
-    for (const char *runuser : {"/usr/sbin/runuser", "/sbin/runuser"})
-      execl(runuser, "runuser", "-l", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
-    for (const char *su : {"/bin/su", "/usr/bin/su"})
-      execl(su, "su", "-", user.c_str(), "-c", script.c_str(), static_cast<char *>(nullptr));
-  };
-  // A profile that waits for input or hangs must not hang the doctor.
-  ChildRun run;
-  if (!runChild(login, kLoginShellSeconds, run, error)) return false;
-  output = run.output;
-  status = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
-  if (run.timedOut)
-    error = "the login shell did not finish within " + std::to_string(kLoginShellSeconds) + " s";
-  else if (run.cut)
-    error = "the login shell wrote more than " + std::to_string(kOutputLimit >> 20) + " MiB, the rest was cut";
-  else if (status == 127)
-    error = "neither runuser nor su could be started";
-  return error.empty();
+const trust::Accounts &accounts() {
+  static const trust::Accounts snapshot = trust::Accounts::fromSystem();
+  return snapshot;
 }
 
-}  // namespace
+std::string userName(uid_t uid) { return accounts().userName(uid); }
 
 Subject subjectFromSelf() {
   Subject s;
@@ -182,36 +148,23 @@ std::string mappedAcsLibrary(pid_t pid, const std::string &root) {
   return "";
 }
 
-Subject subjectFromLogin(const trust::Accounts::User &pw) {
+Subject subjectFromLogin(const trust::Accounts::User &user, bool interactive) {
   Subject s;
   s.source = "login";
-  s.user = pw.name;
-  s.uid = s.euid = pw.uid;
-  s.gid = s.egid = pw.gid;
-  s.cwd = pw.home;
-  s.groups = accounts().groupsOf(pw);
-
-  // A login shell runs the profile, which may print; the marker tells
-  // where the environment starts.
-  static const char kMarker[] = "ACS-DOCTOR-ENVIRONMENT";
-  std::string script = std::string("printf '%s\\0' ") + kMarker + "; exec env -0";
-  std::string output, error;
-  int status = -1;
-  std::string head = std::string(kMarker) + '\0';
-  std::size_t at = std::string::npos;
-  if (captureLoginShell(s.user, script, output, status, error)) {
-    at = output.find(head);
-    if (at == std::string::npos || status != 0)
-      error = "su - " + s.user + " -c env ended with status " + std::to_string(status) +
-              " (shell " + pw.shell + ")";
-  }
-  if (at == std::string::npos) {
-    // Checked all the same, with neither variable set, and said so.
-    s.loginError = error;
-    takeEnvironment("", s.user + "'s unreadable login environment", s);
-  } else {
-    takeEnvironment(output.substr(at + head.size()), s.user + "'s login environment", s);
-  }
+  s.user = user.name;
+  s.uid = s.euid = user.uid;
+  s.gid = s.egid = user.gid;
+  s.cwd = user.home;
+  s.groups = accounts().groupsOf(user);
+  s.login = runLogin(user, interactive);
+  std::string block;
+  for (const std::string &entry : s.login.environment) block += entry + '\0';
+  s.environment.clear();
+  // Checked all the same, with no variable set, when it cannot be read,
+  // and said so.
+  takeEnvironment(block, s.login.error.empty() ? s.user + (interactive ? "'s interactive" : "'s") + " login environment"
+                                               : s.user + "'s unreadable login environment",
+                  s);
   return s;
 }
 

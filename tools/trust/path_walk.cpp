@@ -28,12 +28,6 @@ std::string join(const std::string &dir, const std::string &name) {
   return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
-// current never holds a link or "..", so its parent is lexical.
-std::string parentOf(const std::string &dir) {
-  size_t slash = dir.rfind('/');
-  return slash == 0 || slash == std::string::npos ? "/" : dir.substr(0, slash);
-}
-
 std::string readLink(const std::string &path) {
   char target[PATH_MAX];
   ssize_t length = readlink(path.c_str(), target, sizeof target);
@@ -42,6 +36,12 @@ std::string readLink(const std::string &path) {
 }
 
 }  // namespace
+
+// Lexical: the walk's current directory never holds a link or "..".
+std::string parentOf(const std::string &path) {
+  size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
 
 std::string absolutePath(const std::string &path) {
   std::string full = path;

@@ -8,6 +8,9 @@
 
 namespace trust {
 
+// The directory that holds path ("/" for "/" itself).
+std::string parentOf(const std::string &path);
+
 // path made absolute against the current directory, with "//" and "/./"
 // folded; ".." is kept, as only the walk can tell where it leads.
 std::string absolutePath(const std::string &path);

@@ -19,8 +19,8 @@ const char kOnThePath[] = "on the path to ";
 struct Place {
   std::string path;
   Role role;
-  bool own;          // the subject's own path (as written or as reached), not one above it
-  fix::Fixes leave;  // its subject's way out of the search
+  bool own;          // the path's own (as written or as reached), not one above it
+  fix::Fixes leave;  // its way out of the search
 };
 
 std::string joinPhrases(const std::vector<std::string> &phrases) {
@@ -30,17 +30,6 @@ std::string joinPhrases(const std::vector<std::string> &phrases) {
     out += phrases[i];
   }
   return out;
-}
-
-std::string octal(mode_t mode) {
-  char text[8];
-  snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
-}
-
-std::string parentOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
 bool isFileRole(Role role) {
@@ -139,7 +128,7 @@ class Judge {
     entry.group = st.st_gid;
     entry.ownerName = accounts_.userName(st.st_uid);
     entry.groupName = accounts_.groupName(st.st_gid);
-    entry.mode = octal(st.st_mode);
+    entry.mode = modeText(st.st_mode);
     bool link = S_ISLNK(st.st_mode);
     bool dir = S_ISDIR(st.st_mode);
     entry.kind = link                  ? "symbolic link"
@@ -257,13 +246,13 @@ const char *roleName(Role role) {
   return "";
 }
 
-std::vector<Subject> installationSubjects(const std::string &library, const std::string &registry,
+std::vector<Path> installationPaths(const std::string &library, const std::string &registry,
                                           const std::string &instance, const std::string &home) {
-  std::vector<Subject> subjects;
-  if (!library.empty()) subjects.push_back({Role::Library, library});
+  std::vector<Path> paths;
+  if (!library.empty()) paths.push_back({Role::Library, library});
   std::string instances = registry + "/Zorvan";
   std::string instanceDir = instances + "/" + instance;
-  subjects.insert(subjects.end(), {{Role::Registry, registry},
+  paths.insert(paths.end(), {{Role::Registry, registry},
                                    {Role::Instances, instances},
                                    {Role::Instance, instanceDir},
                                    {Role::InstanceBase, instanceDir + "/Base"},
@@ -271,7 +260,13 @@ std::vector<Subject> installationSubjects(const std::string &library, const std:
                                    {Role::Home, home},
                                    {Role::HomeBase, home + "/Base"},
                                    {Role::Backend, home + "/Base/" ZORVAN_BACKEND_LIBRARY}});
-  return subjects;
+  return paths;
+}
+
+std::string modeText(mode_t mode) {
+  char text[8];
+  snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
 }
 
 std::vector<Entry> TrustChain::findings() const {
@@ -281,28 +276,28 @@ std::vector<Entry> TrustChain::findings() const {
   return out;
 }
 
-TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Subject> &subjects,
+TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Path> &paths,
                            const Accounts &accounts) {
-  // Every path once, in the order met; a path first met above one subject
+  // Every path once, in the order met; a path first met above one path
   // and then as another's own path takes the own role.
   std::vector<Place> places;
   std::map<std::string, size_t> index;
-  auto add = [&](const std::string &path, const Subject &subject, bool own) {
+  auto add = [&](const std::string &path, const Path &judged, bool own) {
     auto found = index.find(path);
     if (found == index.end()) {
       index[path] = places.size();
-      places.push_back({path, subject.role, own, subject.leave});
+      places.push_back({path, judged.role, own, judged.leave});
     } else if (own && !places[found->second].own) {
-      places[found->second] = {path, subject.role, own, subject.leave};
+      places[found->second] = {path, judged.role, own, judged.leave};
     }
   };
-  for (const Subject &subject : subjects) {
-    std::string written = absolutePath(subject.path);
+  for (const Path &judged : paths) {
+    std::string written = absolutePath(judged.path);
     Walk walk = walkPath(written);
     for (size_t i = 0; i < walk.visited.size(); ++i) {
       const std::string &path = walk.visited[i];
       bool end = i + 1 == walk.visited.size() && walk.reached;
-      add(path, subject, end || path == written);
+      add(path, judged, end || path == written);
     }
   }
 

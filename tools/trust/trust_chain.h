@@ -70,7 +70,7 @@ enum class Role {
 // "the registry directory", ".properties", ...
 const char *roleName(Role role);
 
-struct Subject {
+struct Path {
   Role role;
   std::string path;  // absolute; a relative one is taken from the current directory
   // A search directory's way out of the search: the fix when it is a
@@ -79,9 +79,9 @@ struct Subject {
   fix::Fixes leave = {};
 };
 
-// The subjects of one installation, in discovery order. An empty library
+// The paths of one installation, in discovery order. An empty library
 // (not known) is left out.
-std::vector<Subject> installationSubjects(const std::string &library, const std::string &registry,
+std::vector<Path> installationPaths(const std::string &library, const std::string &registry,
                                           const std::string &instance, const std::string &home);
 
 struct InstanceOwner {
@@ -122,8 +122,8 @@ struct TrustChain {
   std::vector<Entry> findings() const;
 };
 
-// Walks and judges the chain of every subject for the instance owner.
-TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Subject> &subjects,
+// Walks and judges the chain of every judged for the instance owner.
+TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Path> &paths,
                            const Accounts &accounts);
 
 // Everyone who can change something in findings, for a headline:
@@ -131,6 +131,9 @@ TrustChain checkTrustChain(const InstanceOwner &owner, const std::vector<Subject
 std::string whoCanChange(const std::vector<Entry> &findings);
 // "<who> can change what DB2 runs"; empty when no finding.
 std::string headline(const std::vector<Entry> &findings);
+
+// The permission bits in octal: "0755", "1777".
+std::string modeText(mode_t mode);
 
 }  // namespace trust
 

@@ -1,26 +1,31 @@
-#include "doctor.h"
+#include "checking_process.h"
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <link.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 
+#include "causes.h"
 #include "db2acs_protocol.h"
-#include "explain.h"
+#include "process_run.h"
+#include "report.h"
 #include "subject.h"
 #include "trust_chain.h"
 #include "zorvan/acs_types.h"
 #include "zorvan/discovery.h"
+#include "zorvan/tmp_rules.h"
+#include "zorvan/trace.h"
 #include "zorvan/trace_sink.h"
 
 namespace doctor {
@@ -30,87 +35,56 @@ namespace {
 using nlohmann::json;
 
 const char kSystemPreload[] = "/etc/ld.so.preload";
+// The load process's report: the last line that starts with it.
+const char kLoadReport[] = "acs-doctor-load-report ";
 
 void collect(const char *message, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(message);
-}
-
-json identity(const Context &c) {
-  char cwd[4096];
-  return {{"ld_library_path", c.ldLibraryPathSet ? json(c.ldLibraryPath) : json()},
-          {"user", userName(getuid())}, {"uid", getuid()}, {"euid", geteuid()}, {"gid", getgid()},
-          {"egid", getegid()}, {"raised", getauxval(AT_SECURE) != 0},
-          {"groups", ownGroups()}, {"cwd", getcwd(cwd, sizeof cwd) != nullptr ? cwd : ""}};
-}
-
-json scanJson(const Facts &f) {
-  if (!f.scanRan) return json();
-  json scan = {{"directory", f.instancesDir}, {"opened", f.scanOpened},
-               {"instance001_has_agent", f.defaultProbeHit}, {"entries", json::array()}};
-  if (!f.scanOpened) scan["error"] = strerror(f.scanOpenErrno);
-  for (const ScanEntry &e : f.scan) {
-    json entry = {{"name", e.name}, {"chosen", e.chosen}};
-    if (!e.chosen) entry["reason"] = e.reason;
-    scan["entries"].push_back(entry);
-  }
-  return scan;
 }
 
 // Every path from the library DB2 loads to the back end, in discovery's
 // order, by its name in the report's "paths".
 const std::pair<trust::Role, const char *> kPaths[] = {
     {trust::Role::Library, "acs_library"},        {trust::Role::Installed, "installed_library"},
-    {trust::Role::Registry, "registry"},
-    {trust::Role::Instances, "instances"},        {trust::Role::Instance, "instance_dir"},
-    {trust::Role::InstanceBase, "instance_base"}, {trust::Role::Properties, "properties"},
-    {trust::Role::Home, "home"},                  {trust::Role::HomeBase, "base_dir"},
-    {trust::Role::Backend, "library"}};
+    {trust::Role::Registry, "registry"},          {trust::Role::Instances, "instances"},
+    {trust::Role::Instance, "instance_dir"},      {trust::Role::InstanceBase, "instance_base"},
+    {trust::Role::Properties, "properties"},      {trust::Role::Home, "home"},
+    {trust::Role::HomeBase, "base_dir"},          {trust::Role::Backend, "library"}};
 
-// The subjects of the trust chain: the paths discovery reached (report
-// "paths"; an empty one was not reached), and the directories the dynamic
-// loader searches for every library the back end needs, each with the
-// login-file fix that takes it out of LD_LIBRARY_PATH.
-std::vector<trust::Subject> trustSubjects(const json &report, const std::string &baseDir, const Context &c) {
-  std::vector<trust::Subject> subjects;
-  for (const auto &k : kPaths) {
-    std::string path = report["paths"][k.second];
-    if (!path.empty()) subjects.push_back({k.first, path});
-  }
+// The trust chain's paths: those discovery reached (an empty one was not
+// reached), and the directories the dynamic loader searches for every
+// library the back end needs, each with the login-file fix that takes it
+// out of LD_LIBRARY_PATH.
+std::vector<trust::Path> trustPaths(const Report &r, const std::string &baseDir, const Context &c) {
+  std::vector<trust::Path> paths;
+  for (std::size_t i = 0; i < r.paths.size(); ++i)
+    if (!r.paths[i].second.empty()) paths.push_back({kPaths[i].first, r.paths[i].second});
   std::vector<std::string> dirs = searchPath(c, baseDir);
   for (const std::string &dir : dirs) {
     std::string rest;
     for (const std::string &other : dirs)
       if (other != dir) rest += (rest.empty() ? "" : ":") + other;
-    subjects.push_back({trust::Role::SearchPath, dir, setVariableFix(c.login, "LD_LIBRARY_PATH", rest)});
+    paths.push_back({trust::Role::SearchPath, dir, setVariableFix(c.login, "LD_LIBRARY_PATH", rest)});
   }
-  return subjects;
-}
-
-// The words of a list the dynamic loader reads (LD_PRELOAD: blanks or
-// colons between them; LD_AUDIT and /etc/ld.so.preload likewise).
-std::vector<std::string> loaderList(const std::string &list) {
-  std::vector<std::string> words;
-  for (std::size_t at = 0, end = 0; at < list.size(); at = end + 1) {
-    end = std::min(list.find_first_of(" \t\n:", at), list.size());
-    if (end > at) words.push_back(list.substr(at, end - at));
-  }
-  return words;
+  return paths;
 }
 
 // What the subject's environment and the system put into DB2's process
-// before the back end: the libraries LD_PRELOAD and LD_AUDIT name and
-// /etc/ld.so.preload with those it names. They are judged here, never
-// loaded: the check itself starts without them. A name without a '/' is
-// found where LD_LIBRARY_PATH leads; in the system's directories it is
-// root's. A process with raised privileges ignores the variables.
-void addPreloads(const Context &c, const json &loader, const std::string &cwd, std::vector<trust::Subject> &subjects) {
+// before the back end: the libraries LD_PRELOAD and LD_AUDIT name (blanks
+// or colons between them) and /etc/ld.so.preload with those it names.
+// They are judged here, never loaded: the check itself starts without
+// them. A name without a '/' is found where LD_LIBRARY_PATH leads; in the
+// system's directories it is root's. A process with raised privileges
+// ignores the variables.
+void addPreloads(const Context &c, const json &loader, const std::string &cwd, std::vector<trust::Path> &paths) {
   std::vector<std::string> dirs = searchPath(c, cwd);
   auto judge = [&](trust::Role role, const std::string &list) {
-    for (const std::string &name : loaderList(list)) {
-      std::string path = name.find('/') != std::string::npos ? absolute(name, cwd) : "";
-      for (std::size_t i = 0; path.empty() && i < dirs.size(); ++i)
+    for (std::size_t at = 0, end = 0; at < list.size(); at = end + 1) {
+      end = std::min(list.find_first_of(" \t\n:", at), list.size());
+      std::string name = list.substr(at, end - at), path = name.find('/') != std::string::npos ? absolute(name, cwd) : "";
+      for (std::size_t i = 0; !name.empty() && path.empty() && i < dirs.size(); ++i)
         if (access((dirs[i] + "/" + name).c_str(), F_OK) == 0) path = dirs[i] + "/" + name;
-      if (!path.empty()) subjects.push_back({role, path});
+      if (!path.empty()) paths.push_back({role, path});
     }
   };
   if (getauxval(AT_SECURE) == 0) {
@@ -118,39 +92,94 @@ void addPreloads(const Context &c, const json &loader, const std::string &cwd, s
     judge(trust::Role::Audit, loader.value("LD_AUDIT", ""));
   }
   std::string error, list = readFileBytes(kSystemPreload, error);
-  subjects.push_back({trust::Role::PreloadList, kSystemPreload});
+  paths.push_back({trust::Role::PreloadList, kSystemPreload});
   judge(trust::Role::SystemPreload, list);
 }
 
 // Who besides root and the effective user (whose privileges the back end
-// gets) can change what DB2 runs: "trust" {"who", "chain", "outside" (how
-// many paths belong to ids outside this user namespace)} and "findings",
-// each an error naming the path, its owner, its mode and who can write it,
-// with the chown/chmod that takes that away.
-json trustOf(const std::vector<trust::Subject> &subjects) {
-  std::string ownerName = userName(geteuid());
-  trust::TrustChain checked =
-      trust::checkTrustChain({geteuid(), ownerName}, subjects, accounts());
+// gets) can change what DB2 runs: the chain, path by path, and each path
+// someone else can change as an error with the chown/chmod that takes it
+// away.
+void judgeTrust(const std::vector<trust::Path> &paths, Report &r) {
+  std::string owner = userName(geteuid());
+  trust::TrustChain checked = trust::checkTrustChain({geteuid(), owner}, paths, accounts());
   std::vector<trust::Entry> found = checked.findings();
-  json chain = json::array(), findings = json::array();
-  std::size_t outside = 0;
+  r.chain.clear();
+  r.outside = 0;
   for (const trust::Entry &e : checked.chain) {
-    chain.push_back({{"path", e.path}, {"role", e.role}, {"kind", e.kind}, {"owner", e.ownerName},
-                     {"group", e.groupName}, {"mode", e.mode},
-                     {"who", e.who.empty() ? json() : json(e.who)}, {"verdict", e.verdict}});
-    outside += e.outside ? 1 : 0;
+    r.chain.push_back({e.path, e.role, e.kind, e.ownerName, e.groupName, e.mode, e.who, e.verdict});
+    r.outside += e.outside ? 1 : 0;
   }
-  std::vector<Problem> problems;
+  r.trustWho = trust::whoCanChange(found);
   for (const trust::Entry &e : found) {
-    CauseValues v = {{"path", e.path}, {"user", ownerName},
+    CauseValues v = {{"path", e.path}, {"user", owner},
                      {"what", e.kind == "missing" ? " (" + e.role + ") is missing, and " + e.who
                                                   : " (" + e.role + ", owner " + e.ownerName + ":" + e.groupName +
                                                         ", mode " + e.mode + ") can be changed by " + e.who}};
     v.given = e.fixes;
-    problems.push_back(describe("changeable-by-others", v));
+    r.problems.push_back(describe("changeable-by-others", v));
   }
-  return {{"trust", {{"who", trust::whoCanChange(found)}, {"chain", chain}, {"outside", outside}}},
-          {"findings", problemsJson(problems)}};
+}
+
+// Why the library would write no line into the trace file; "" when it would.
+std::string traceRefusal(const struct stat &st, const std::string &user) {
+  if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which the library never follows";
+  if (S_ISFIFO(st.st_mode)) return "it is a FIFO, not a regular file";
+  if (S_ISDIR(st.st_mode)) return "it is a directory, not a regular file";
+  if (!S_ISREG(st.st_mode)) return "it is a device or socket, not a regular file";
+  if (!zorvan::traceFileAccepts(st, getuid()))
+    return "it belongs to " + userName(st.st_uid) + ", neither root nor " + user;
+  int fd = open(ZORVAN_TRACE_PATH, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "it is not writable for " + user;
+  close(fd);
+  return "";
+}
+
+// The fixed /tmp paths that silently change a DB2 call: the debug markers
+// that hold an entry point and the trace file that switches tracing on,
+// judged with the library's own rules (zorvan/tmp_rules.h) for the user
+// the checking process is. A trace file another user's processes trace
+// into stays theirs: the fix lets both trace, and takes it from no one.
+void inspectTmp(Report &r) {
+  std::string user = userName(getuid());
+  for (const EntryPoint &e : kEntryPoints) {
+    struct stat st;
+    if (lstat(e.marker, &st) != 0) continue;
+    bool holds = zorvan::markerHolds(e.marker, getuid());
+    std::string owner = userName(st.st_uid);
+    r.markers.push_back({e.marker, e.function, owner, holds});
+    // /tmp is sticky: only the marker's owner (or root) may remove it.
+    r.problems.push_back(describe(holds ? "marker-holds" : "marker-of-another-user",
+                                  {{"marker", e.marker}, {"owner", owner}, {"function", e.function}, {"user", user}}));
+  }
+  struct stat st;
+  if (lstat(ZORVAN_TRACE_PATH, &st) != 0) return;
+  std::string refusal = traceRefusal(st, user), owner = userName(st.st_uid);
+  CauseValues v = {{"trace", ZORVAN_TRACE_PATH}, {"user", user}, {"owner", owner}, {"refusal", refusal}};
+  r.traceState = refusal.empty() ? "on" : "off";
+  r.traceDetail = refusal.empty() ? "every call of " + user + "'s DB2 processes appends to it" : refusal;
+  bool theirs = S_ISREG(st.st_mode) && st.st_uid != 0 && st.st_uid != getuid();
+  if (refusal.empty()) {
+    r.problems.push_back(describe("tracing-on", v));
+  } else if (theirs) {
+    // Root's own processes are not DB2's: only a note for root.
+    v.given = {fix::command("root", {"chown", "-h", "root", ZORVAN_TRACE_PATH}),
+               fix::command("root", {"setfacl", "-P", "-m", "u:" + owner + ":rw,u:" + user + ":rw", ZORVAN_TRACE_PATH})};
+    Problem p = describe("tracing-is-another-users", v);
+    if (getuid() == 0) {
+      p.fixes.clear();
+      p.severity = Severity::Note;
+    }
+    r.problems.push_back(p);
+  } else if (S_ISREG(st.st_mode)) {
+    v.given = {st.st_uid == getuid() ? fix::command(user, {"chmod", "u+w", ZORVAN_TRACE_PATH})
+                                     : fix::command("root", {"setfacl", "-P", "-m", "u:" + user + ":rw", ZORVAN_TRACE_PATH})};
+    r.problems.push_back(describe("tracing-silently-off", v));
+  } else {
+    v.given = {fix::command("root", {"rm", "-f", ZORVAN_TRACE_PATH}),
+               fix::command(user, {"install", "-m", "600", "/dev/null", ZORVAN_TRACE_PATH})};
+    r.problems.push_back(describe("tracing-silently-off", v));
+  }
 }
 
 // The directories the dynamic loader searches for the libraries an object
@@ -186,17 +215,13 @@ int addObject(struct dl_phdr_info *info, std::size_t, void *names) {
   return 0;
 }
 
-// The load process's report: the last line that starts with it.
-const char kLoadReport[] = "acs-doctor-load-report ";
-
-// Runs the back end in a process of its own, as the subject with its whole
-// environment (LD_PRELOAD and the rest, as DB2's process has them), and
+// Runs the back end in a load process, as the subject with its whole
+// environment (LD_PRELOAD and the rest, as DB2's process has it), and
 // reads what it reports; the verdict is made here, where no code of the
-// subject's has run. With raw facts in hand: "load", its problems, and the
-// libraries it brought along and the directories their run paths name,
-// added to the trust chain's subjects.
-json loadBackend(Facts &f, const Context &context, const json &loader, int seconds, int exe, const char *path,
-                 std::vector<trust::Subject> &subjects, std::vector<Problem> &problems) {
+// subject's has run. The libraries it brought along and the directories
+// their run paths name join the trust chain's paths.
+Load loadBackend(Facts &f, const Context &context, const json &loader, int seconds, int exe, const char *path,
+                 std::vector<trust::Path> &paths, std::vector<Problem> &problems) {
   f.loadTried = true;
   std::vector<std::string> environment;
   for (char **entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
@@ -214,29 +239,29 @@ json loadBackend(Facts &f, const Context &context, const json &loader, int secon
   std::string error;
   bool ran = exe >= 0 && runChild(start, seconds, run, error, exe);
   std::size_t at = run.output.rfind(std::string("\n") + kLoadReport);
-  json facts = at == std::string::npos ? json() : json::parse(run.output.substr(at + 1 + sizeof kLoadReport - 1),
-                                                              nullptr, false);
+  json facts = at == std::string::npos ? json() : json::parse(run.output.substr(at + sizeof kLoadReport), nullptr, false);
   int signal = ran && WIFSIGNALED(run.status) && !run.timedOut ? WTERMSIG(run.status) : 0;
-  json load = {{"path", f.libraryPath}, {"found", access(f.libraryPath.c_str(), F_OK) == 0}, {"loaded", false},
-               {"complete", false}, {"entry_points", json::array()}, {"libraries", json::array()},
-               {"run_path", json::array()}, {"signal", nullptr}};
-  if (!ran || facts.is_discarded() || facts.is_null()) {
+  Load load;
+  load.path = f.libraryPath;
+  load.found = access(f.libraryPath.c_str(), F_OK) == 0;
+  if (!ran || !facts.is_object()) {
     // It died or hung in the back end: what it reports comes after.
-    std::string ended = !ran ? "could not start: " + (exe < 0 ? std::string("its program cannot be opened") : error)
-                        : run.timedOut ? "did not finish within " + std::to_string(seconds) + " s"
-                        : signal != 0  ? "was killed by signal " + std::to_string(signal)
-                                       : "ended with status " + std::to_string(WEXITSTATUS(run.status));
-    std::string died = "the checking process " + ended + " while loading it";
-    load.update({{"died", ran && !run.timedOut}, {"hung", run.timedOut}, {"error", died},
-                 {"signal", signal != 0 ? json(signal) : json()},
-                 {"signal_name", signal != 0 ? json(strsignal(signal)) : json()}});
+    std::string ended = !ran            ? "could not start: " + (exe < 0 ? "its program cannot be opened" : error)
+                        : run.timedOut  ? "did not finish within " + std::to_string(seconds) + " s"
+                        : signal != 0   ? "was killed by signal " + std::to_string(signal)
+                                        : "ended with status " + std::to_string(WEXITSTATUS(run.status));
+    load.died = ran && !run.timedOut;
+    load.hung = run.timedOut;
+    load.error = "the checking process " + ended + " while loading it";
+    load.signal = signal;
+    load.signalName = signal != 0 ? strsignal(signal) : "";
     CauseValues v = checkValues(context);
-    v.insert({{"lib", f.libraryPath}, {"seconds", std::to_string(seconds)}, {"error", died},
-              {"signal", std::to_string(signal)}, {"signalName", signal != 0 ? strsignal(signal) : ""}});
+    v.insert({{"lib", f.libraryPath}, {"seconds", std::to_string(seconds)}, {"error", load.error},
+              {"signal", std::to_string(signal)}, {"signalName", load.signalName}});
     problems.insert(problems.begin(), describe(run.timedOut ? "backend-hangs-while-loading"
-                                              : signal == 0  ? "backend-load-failed"
-                                                             : "backend-killed-the-process",
-                                              v));
+                                               : signal == 0  ? "backend-load-failed"
+                                                              : "backend-killed-the-process",
+                                               v));
     return load;
   }
   f.loaded = facts.value("loaded", false);
@@ -246,7 +271,7 @@ json loadBackend(Facts &f, const Context &context, const json &loader, int secon
     if (e.symbol == nullptr) continue;
     bool found = std::find(resolved.begin(), resolved.end(), e.symbol) != resolved.end();
     if (f.loaded && !found) f.missing.push_back(e.symbol);
-    load["entry_points"].push_back({{"symbol", e.symbol}, {"resolved", found}});
+    load.entryPoints.emplace_back(e.symbol, found);
   }
   // What the back end brought along, each now a path DB2 runs, and the
   // directories their run paths have the loader search, as it searches
@@ -254,19 +279,19 @@ json loadBackend(Facts &f, const Context &context, const json &loader, int secon
   for (const json &library : facts.value("libraries", json::array())) {
     std::string dependency = absolute(library.get<std::string>(), f.baseDir);
     if (dependency == f.libraryPath) continue;
-    load["libraries"].push_back(dependency);
-    subjects.push_back({trust::Role::Dependency, dependency});
+    load.libraries.push_back(dependency);
+    paths.push_back({trust::Role::Dependency, dependency});
   }
   for (const json &dir : facts.value("run_path", json::array())) {
     std::string named = dir.get<std::string>();
-    load["run_path"].push_back(named);
-    subjects.push_back({trust::Role::RunPath, absolute(named, f.baseDir),
-                        {fix::advice("Ask the back end's vendor for a build without " + named +
-                                     " in its run path (readelf -d " + f.libraryPath + " shows it).")}});
+    load.runPath.push_back(named);
+    paths.push_back({trust::Role::RunPath, absolute(named, f.baseDir),
+                     {fix::advice("Ask the back end's vendor for a build without " + named +
+                                  " in its run path (readelf -d " + f.libraryPath + " shows it).")}});
   }
-  load["loaded"] = f.loaded;
-  load["complete"] = f.loaded && f.missing.empty();
-  if (!f.loaded) load["error"] = f.loadError;
+  load.loaded = f.loaded;
+  load.complete = f.loaded && f.missing.empty();
+  load.error = f.loadError;
   for (const Problem &p : explainLoad(f, context)) problems.push_back(p);
   return load;
 }
@@ -291,7 +316,23 @@ std::string enterTree(const json &enter) {
   return "";
 }
 
-void send(const json &part) { writeAll(1, part.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"); }
+// The login the doctor ran for the subject, as the request carries it.
+Login loginFrom(const json &j) {
+  Login l;
+  l.user = j.value("user", "");
+  l.home = j.value("home", "");
+  l.first = j.value("first", "");
+  l.csh = j.value("csh", false);
+  const json settings = j.value("settings", json::object());
+  for (const auto &s : settings.items())
+    l.settings[s.key()] = {s.value().at("file").get<std::string>(), s.value().at("line").get<int>()};
+  return l;
+}
+
+[[noreturn]] void send(const json &doc) {
+  writeAll(1, doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+  _exit(0);
+}
 
 }  // namespace
 
@@ -312,12 +353,9 @@ void runChecker(const char *requestText) {
   if (exe < 0 || fcntl(exe, F_SETFD, FD_CLOEXEC) != 0) exe = -1;
   if (request.contains("enter")) {
     std::string why = enterTree(request["enter"]);
-    if (!why.empty()) {
-      send({{"error", why}});
-      _exit(127);
-    }
+    if (!why.empty()) send({{"error", why}});
   }
-  json report = {{"identity", nullptr}, {"cwd_error", nullptr}};
+  Report r;
   // The dynamic loader's variables it was started without.
   const json loader = request.value("loader", json::object());
   Context context;
@@ -325,13 +363,16 @@ void runChecker(const char *requestText) {
   context.ldLibraryPath = loader.value("LD_LIBRARY_PATH", "");
   std::string cwd = request.value("cwd", "");
   if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
-    report["cwd_error"] = cwd + ": " + strerror(errno);
+    r.cwdError = cwd + ": " + strerror(errno);
     // Where su - starts a login shell that cannot enter the home directory.
     if (request.value("source", "") == "login" && chdir("/") != 0) {
     }
   }
-  report["identity"] = identity(context);
-  cwd = report["identity"]["cwd"].get<std::string>();
+  char here[4096];
+  r.identity = {userName(getuid()), getuid(), geteuid(), getgid(), getegid(), getauxval(AT_SECURE) != 0,
+                ownGroups(), getcwd(here, sizeof here) != nullptr ? here : "", std::nullopt};
+  if (context.ldLibraryPathSet) r.identity.ldLibraryPath = context.ldLibraryPath;
+  cwd = r.identity.cwd;
 
   // Discovery once, as db2ACSInitialize makes it: the registry fixed, then
   // GetZorvanBaseDir with DB2's control block, zero-filled; with a vmName
@@ -339,19 +380,19 @@ void runChecker(const char *requestText) {
   // options.
   db2acs::ControlBlock cb{};
   unsigned char record[ACS_VENDOR_OPTIONS_SIZE] = {};
-  std::string vmName = request.value("vm_name", "");
   if (request.value("vm_name_given", false)) {
-    vmName.copy(reinterpret_cast<char *>(record) + ACS_VO_VM_NAME, vmName.size());
+    r.vmName = request.value("vm_name", "");
+    r.vmName->copy(reinterpret_cast<char *>(record) + ACS_VO_VM_NAME, r.vmName->size());
     cb.options = {ACS_VENDOR_OPTIONS_SIZE, record};
   }
-  std::vector<std::string> trace;
   char base[ZORVAN_PATH_MAX] = {};
-  zorvanSetTraceSink(collect, &trace);
+  zorvanSetTraceSink(collect, &r.trace);
   fixRegistryDir();
   int result = GetZorvanBaseDir(base, sizeof base, reinterpret_cast<const db2ACS_CB *>(&cb));
   zorvanSetTraceSink(discardTrace, nullptr);
 
-  Facts f = interpret(trace);
+  Facts &f = r.discovery;
+  f = interpret(r.trace);
   f.registry = qxReg;
   f.instancesDir = f.registry + "/Zorvan";
   if ((result == 0) != (f.stage == Stage::Bound)) f.stage = Stage::Other;
@@ -362,51 +403,36 @@ void runChecker(const char *requestText) {
   context.live = true;
   context.user = userName(getuid());
   context.uid = getuid();
-  context.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0' && f.qxregIgnored.empty();
+  context.registryFromVariable = r.registryFromVariable = qxreg != nullptr && qxreg[0] != '\0' && f.qxregIgnored.empty();
   context.registryOrigin = !f.qxregIgnored.empty() ? "the default; QXREG is ignored with raised privileges"
                            : (context.registryFromVariable ? "QXREG " : "the default; QXREG ") +
                                  request["origins"].value("QXREG", "");
-  // Root checking as itself is not DB2: its own login files are no fix.
-  if (request.value("source", "") != "self" || getuid() != 0) {
+  // Where the login sets each variable: the doctor's run of it, or one of
+  // this user's own; none for root checking as itself, which is not DB2,
+  // nor in another process's tree, whose shell is not to be run.
+  if (request.contains("login"))
+    context.login = loginFrom(request["login"]);
+  else if ((request.value("source", "") != "self" || getuid() != 0) && !request.contains("enter"))
     context.login = loginFilesOf(getuid());
-    context.login.environmentChecked = true;
-  }
+  context.login.checked = true;
 
-  std::vector<Problem> problems = explainDiscovery(f, context);
-  // Loading the back end moves the process into the base directory for
-  // good: its next db2ACSInitialize looks a relative registry up there.
+  r.problems = explainDiscovery(f, context);
   if (context.registryFromVariable && qxreg[0] != '/') {
     CauseValues v = {{"qxreg", qxreg}, {"registry", f.registry}};
     v.given = setVariableFix(context.login, "QXREG", f.registry);
-    problems.push_back(describe("registry-relative/live", v));
+    r.problems.push_back(describe("registry-relative/live", v));
   }
-  json tmp = inspectTmp(problems);
-  report["discovery"] = {{"result", stageName(f.stage)},
-                         {"found", f.stage == Stage::Bound},
-                         {"registry", {{"path", f.registry}, {"origin", context.registryFromVariable ? "QXREG" : "default"},
-                                       {"qxreg_ignored", f.qxregIgnored.empty() ? json() : json(f.qxregIgnored)}}},
-                         {"instance", {{"name", f.instanceOrigin.empty() ? json() : json(f.instance)},
-                                       {"origin", f.instanceOrigin.empty() ? json() : json(f.instanceOrigin)}}},
-                         {"scan", scanJson(f)},
-                         {"properties", f.propertiesPath},
-                         {"home", f.home},
-                         {"base_dir", f.baseDir},
-                         {"backend", {{"path", f.libraryPath}, {"executable", f.stage == Stage::Bound}}},
-                         {"trace", trace}};
+  inspectTmp(r);
   // Absolute, for checks of who may change them.
   std::string instanceDir = f.instance.empty() ? "" : f.instancesDir + "/" + f.instance;
-  const std::string paths[] = {request.value("acs_library", ""), request.value("installed_library", ""),
-                               f.registry, f.instancesDir, instanceDir,
-                               instanceDir.empty() ? "" : instanceDir + "/Base", f.propertiesPath,
-                               f.home, f.baseDir, f.libraryPath};
-  for (std::size_t i = 0; i < std::size(paths); ++i) report["paths"][kPaths[i].second] = paths[i];
-  report.update(tmp);  // "trace_file" and "markers"
-  // Who else can change any of them: each such path is an ERROR that
-  // turns "binds" into exit 1.
-  std::string searchFrom = f.baseDir.empty() ? cwd : f.baseDir;
-  std::vector<trust::Subject> subjects = trustSubjects(report, searchFrom, context);
-  addPreloads(context, loader, cwd, subjects);
-  report["load"] = nullptr;
+  const std::string reached[] = {request.value("acs_library", ""), request.value("installed_library", ""),
+                                 f.registry, f.instancesDir, instanceDir,
+                                 instanceDir.empty() ? "" : instanceDir + "/Base", f.propertiesPath,
+                                 f.home, f.baseDir, f.libraryPath};
+  for (std::size_t i = 0; i < std::size(reached); ++i) r.paths.emplace_back(kPaths[i].second, reached[i]);
+  // Who else can change any of them: each such path is an error.
+  std::vector<trust::Path> paths = trustPaths(r, f.baseDir.empty() ? cwd : f.baseDir, context);
+  addPreloads(context, loader, cwd, paths);
   if (request.value("load", false) && !f.libraryPath.empty()) {
     // Loading runs the back end's code, and whatever it loads, with the
     // check's ids: never root's, which DB2 never runs it with either.
@@ -414,15 +440,19 @@ void runChecker(const char *requestText) {
       CauseValues v = {{"lib", f.libraryPath}};
       v.given = {fix::advice("Check as the DB2 instance owner, whom DB2 runs it as: acs-doctor --as-user <instance "
                              "owner> --load.")};
-      problems.push_back(describe("backend-not-loaded-as-root", v));
+      r.problems.push_back(describe("backend-not-loaded-as-root", v));
     } else {
-      report["load"] = loadBackend(f, context, loader, request.value("timeout", 60), exe, path, subjects, problems);
+      r.load = loadBackend(f, context, loader, request.value("timeout", 60), exe, path, paths, r.problems);
     }
   }
-  report.update(trustOf(subjects));
-  report["problems"] = problemsJson(problems);
-  send(report);
-  _exit(0);
+  judgeTrust(paths, r);
+  if (!r.cwdError.empty())
+    r.problems.push_back(describe("cwd-not-entered", {{"error", r.cwdError}, {"cwd", cwd},
+                                                      {"where", request.value("source", "") == "login"
+                                                                    ? ", where a login shell starts then" : ""}}));
+  if (r.outside != 0) r.problems.push_back(describe("owner-outside-namespace", {{"count", std::to_string(r.outside)}}));
+  decide(r);
+  send(toJson(r));
 }
 
 void runLoadProcess(const char *baseDir, const char *libraryPath) {

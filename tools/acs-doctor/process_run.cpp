@@ -4,7 +4,7 @@
 // session of its own with no controlling terminal, stdin from /dev/null,
 // stdout and stderr into one pipe read here (bounded), every other
 // descriptor closed; and when it ends, everything it started ends with it.
-#include "subject.h"
+#include "process_run.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -53,12 +53,12 @@ void closeDescriptors(std::initializer_list<int> keep) {
 
 // The child's side: its own session, the three standard descriptors and
 // nothing else of the doctor's but keep and status, its own.
-void isolate(int out, int keep, int status) {
+void isolate(int out, int err, int keep, int status) {
   setsid();
   // Without /dev (a plain chroot), a pipe nobody writes reads as empty too.
   int in = open("/dev/null", O_RDONLY), empty[2];
   if (in < 0 && pipe(empty) == 0 && close(empty[1]) == 0) in = empty[0];
-  if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(126);
+  if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
   closeDescriptors({keep, status});
   // Signals the doctor ignores stay ignored across exec otherwise.
   for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGTTOU}) signal(sig, SIG_DFL);
@@ -115,9 +115,9 @@ void writeAll(int fd, const std::string &bytes) {
 }
 
 bool runChild(const std::function<void()> &child, int seconds, ChildRun &run, std::string &error, int keep,
-              std::size_t limit) {
-  int fds[2], status[2];
-  if (pipe2(fds, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0) {
+              std::size_t limit, bool apart) {
+  int fds[2], status[2], errs[2] = {-1, -1};
+  if (pipe2(fds, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0 || (apart && pipe2(errs, O_CLOEXEC) != 0)) {
     error = std::string("pipe: ") + strerror(errno);
     return false;
   }
@@ -128,7 +128,8 @@ bool runChild(const std::function<void()> &child, int seconds, ChildRun &run, st
   if (pid == 0) {
     close(fds[0]);
     close(status[0]);
-    isolate(fds[1], keep, status[1]);
+    if (apart) close(errs[0]);
+    isolate(fds[1], apart ? errs[1] : fds[1], keep, status[1]);
     if (namespaced) reap(child, status[1]);
     close(status[1]);
     child();
@@ -136,10 +137,11 @@ bool runChild(const std::function<void()> &child, int seconds, ChildRun &run, st
   }
   close(fds[1]);
   close(status[1]);
+  if (apart) close(errs[1]);
   if (pid < 0) {
     error = std::string("fork: ") + strerror(errno);
-    close(fds[0]);
-    close(status[0]);
+    for (int fd : {fds[0], status[0], errs[0]})
+      if (fd >= 0) close(fd);
     return false;
   }
   // Read until the child has ended, not to end of file: what it started
@@ -150,6 +152,8 @@ bool runChild(const std::function<void()> &child, int seconds, ChildRun &run, st
   // the doctor's memory.
   time_t deadline = time(nullptr) + seconds;
   char buffer[4096];
+  struct pollfd p[2] = {{fds[0], POLLIN, 0}, {errs[0], POLLIN, 0}};
+  std::string *into[2] = {&run.output, &run.errors};
   for (bool ended = false;;) {
     siginfo_t info = {};
     ended = ended || (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
@@ -160,18 +164,27 @@ bool runChild(const std::function<void()> &child, int seconds, ChildRun &run, st
       run.timedOut = !ended;
       break;
     }
-    struct pollfd p = {fds[0], POLLIN, 0};
-    int ready = poll(&p, 1, ended ? 0 : kChildPollMs);
+    int ready = poll(p, 2, ended ? 0 : kChildPollMs);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0 && !ended) continue;
-    ssize_t n = ready > 0 ? read(fds[0], buffer, sizeof buffer) : 0;
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    std::size_t room = limit - std::min(limit, run.output.size());
-    run.output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
-    run.cut = run.cut || static_cast<std::size_t>(n) > room;
+    bool open = false;
+    for (int i = 0; i < 2; ++i) {
+      if (p[i].fd < 0) continue;
+      ssize_t n = (p[i].revents & (POLLIN | POLLHUP)) != 0 ? read(p[i].fd, buffer, sizeof buffer) : -1;
+      if (n == 0 || (n < 0 && errno != EINTR && (p[i].revents & (POLLIN | POLLHUP)) != 0)) {
+        p[i].fd = -1;
+        continue;
+      }
+      open = true;
+      if (n <= 0) continue;
+      std::size_t room = limit - std::min(limit, into[i]->size());
+      into[i]->append(buffer, std::min(room, static_cast<std::size_t>(n)));
+      run.cut = run.cut || static_cast<std::size_t>(n) > room;
+    }
+    if (!open || (ended && ready == 0)) break;
   }
   close(fds[0]);
+  if (apart) close(errs[0]);
   // The child, when the time ran out, and with it its namespace; outside
   // one, whatever it left running in its session's process group, while
   // the unreaped child keeps the group's id from reuse.

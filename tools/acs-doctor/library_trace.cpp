@@ -1,4 +1,4 @@
-#include "explain.h"
+#include "library_trace.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -205,12 +205,16 @@ Facts interpret(const std::vector<std::string> &messages) {
   return f;
 }
 
-const char *stageName(Stage stage) {
-  // In the order of Stage.
-  static const char *const kNames[] = {"bound", "no-instance", "properties-path-too-long",
-                                       "properties-not-opened", "no-home-directory", "home-too-long",
-                                       "backend-not-accessible", "unexpected"};
-  return kNames[static_cast<int>(stage)];
+// In the order of Stage.
+const char *const kStageNames[] = {"bound", "no-instance", "properties-path-too-long", "properties-not-opened",
+                                   "no-home-directory", "home-too-long", "backend-not-accessible", "unexpected"};
+
+const char *stageName(Stage stage) { return kStageNames[static_cast<int>(stage)]; }
+
+Stage stageNamed(const std::string &name) {
+  for (int i = 0; i < static_cast<int>(Stage::Other); ++i)
+    if (name == kStageNames[i]) return static_cast<Stage>(i);
+  return Stage::Other;
 }
 
 }  // namespace doctor

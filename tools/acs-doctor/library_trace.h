@@ -1,16 +1,14 @@
-// What acs-doctor reads out of the library's trace lines, and the problems
-// it names, each with its fix.
-#ifndef ACS_DOCTOR_FINDINGS_H
-#define ACS_DOCTOR_FINDINGS_H
-
-#include <sys/types.h>
+// The one reader of what the library did: its trace lines ("tag: message",
+// texts from zorvan/trace_texts.h) read as facts and the stage where
+// discovery stopped. The live check reads the lines of its own
+// GetZorvanBaseDir call, the trace reader those of a db2ACSInitialize in a
+// trace log; both then name causes from the same facts.
+#ifndef ACS_DOCTOR_LIBRARY_TRACE_H
+#define ACS_DOCTOR_LIBRARY_TRACE_H
 
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "accounts.h"
-#include "fix.h"
 #include "zorvan/trace_texts.h"
 
 namespace doctor {
@@ -55,6 +53,7 @@ enum class Stage {
   Other
 };
 const char *stageName(Stage stage);
+Stage stageNamed(const std::string &name);
 
 // One discovery (and, from a trace, one binding) as its trace lines show it.
 struct Facts {
@@ -87,53 +86,11 @@ struct Facts {
   std::vector<std::string> missing;  // back-end symbols not found
 };
 
-enum class Severity { Error, Warning, Note };
-const char *severityName(Severity severity);
+Facts interpret(const std::vector<std::string> &messages);
 
-struct Problem {
-  Problem(Severity level, std::string what, fix::Fixes how, std::string name)
-      : severity(level), cause(std::move(what)), fixes(std::move(how)), id(std::move(name)) {}
-  Severity severity;
-  std::string cause;
-  fix::Fixes fixes;  // each printed on a line of its own
-  std::string id;    // the cause's stable name in the table of causes
-};
-
-// Where a steering variable's value came from, for the first screen.
-struct SteeringVariable {
-  std::string name;  // QXREG, ZORVAN_INST
-  bool set = false;
-  std::string value;
-  std::string origin;  // "from db2inst1's login environment", ...
-};
-
-// Whom the check stands for: the identity, environment and working
-// directory DB2 has (or this process's own, when nothing else was named).
-struct Subject {
-  std::string source;  // "self", "pid", "login"
-  std::string user;
-  uid_t uid = 0;  // real ids
-  gid_t gid = 0;
-  uid_t euid = 0;  // effective ids: others than the real ones in a process with raised privileges
-  gid_t egid = 0;
-  std::vector<gid_t> groups;
-  std::string cwd;
-  pid_t pid = 0;
-  std::vector<SteeringVariable> variables;
-  // "NAME=value", the whole of it: the checking process is started with it.
-  std::vector<std::string> environment;
-  bool switchUser = false;  // the checking process takes uid, gid and groups
-  bool otherTree = false;   // a process whose root directory or mount namespace is not ours
-  std::string root = "/";   // its root directory, as seen from here
-  std::string loginError;   // the login environment could not be read
-};
-
-// The one lookup of users and groups: the system's, read once. A check in
-// another process's tree reads them before it enters, so that nothing of
-// that tree (its name service modules) is loaded.
-const trust::Accounts &accounts();
-// "db2inst1", or "uid 1234" for a uid without a name.
-inline std::string userName(uid_t uid) { return accounts().userName(uid); }
+// A format's fixed text before its first conversion.
+std::string textBefore(const char *format);
+bool startsWith(const std::string &text, const std::string &head);
 
 }  // namespace doctor
 

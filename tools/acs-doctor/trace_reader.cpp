@@ -7,7 +7,7 @@
 // Lines of several processes may interleave, a line may be cut at the
 // formatting limit, the last one may still be being written, and anything
 // else may have been appended to the file; none of that stops the reading.
-#include "doctor.h"
+#include "trace_reader.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -25,7 +25,9 @@
 #include <sstream>
 
 #include "acs_return_codes.h"
-#include "explain.h"
+#include "causes.h"
+#include "process_run.h"
+#include "report.h"
 #include "subject.h"
 #include "trace_line.h"
 #include "zorvan/discovery.h"
@@ -264,7 +266,7 @@ void renderText(const std::string &path, const json &doc, std::FILE *out) {
                    c["function"].get<std::string>().c_str(), rc.c_str(), c["from"].get<std::string>().c_str(),
                    c["outcome"].get<std::string>().c_str(), c["index"] == p["first_failure"] ? "   <- first failure" : "");
     }
-    printProblems(out, p["problems"]);
+    printProblems(out, problemsFrom(p["problems"]));
   }
   if (foreign != 0)
     std::fprintf(out, "\n%zu line%s that are not the library's trace lines were skipped.\n", foreign,
@@ -355,7 +357,7 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
   struct stat st;
   std::size_t skipped = 0;
   if (!readTail(path, bytes, st, skipped, error)) {
-    std::fprintf(err, "acs-doctor: --trace %s: %s\n", visible(path).c_str(), error.c_str());
+    std::fprintf(err, "acs-doctor: --trace %s: %s\n", fix::visible(path).c_str(), error.c_str());
     return kExitUsage;
   }
   // Everything the reading looks up on the file system (the paths a trace
@@ -369,20 +371,20 @@ int explainTraceFile(const std::string &path, bool asJson, std::FILE *out, std::
     _exit(0);
   };
   if (!runChild(reader, kTraceSeconds, run, error, -1, kTraceDocumentLimit) || run.timedOut || run.cut) {
-    std::fprintf(err, "acs-doctor: --trace %s: %s\n", visible(path).c_str(),
+    std::fprintf(err, "acs-doctor: --trace %s: %s\n", fix::visible(path).c_str(),
                  !error.empty() ? error.c_str() : run.timedOut ? "could not be explained within 60 s" : "too large to explain");
     return kExitUsage;
   }
   json doc = json::parse(run.output, nullptr, false);
   if (doc.is_discarded()) {
-    std::fprintf(err, "acs-doctor: --trace %s: could not be read as its owner (%s)\n", visible(path).c_str(),
-                 visible(run.output.substr(0, 200)).c_str());
+    std::fprintf(err, "acs-doctor: --trace %s: could not be read as its owner (%s)\n", fix::visible(path).c_str(),
+                 fix::visible(run.output.substr(0, 200)).c_str());
     return kExitUsage;
   }
   if (doc.is_null()) {
     std::fprintf(err, "acs-doctor: --trace %s: no trace lines in it (%s); a trace line starts "
                       "with LIBDB2ACS-<pid>:\n",
-                 visible(path).c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
+                 fix::visible(path).c_str(), bytes.empty() ? "the file is empty" : "is it a trace log?");
     return kExitUsage;
   }
   doc["skipped_bytes"] = skipped;
