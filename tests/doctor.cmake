@@ -49,7 +49,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
 
   zorvan_add_test(doctor_test
     SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
-            doctor/doctor_trust_test.cpp doctor/doctor_hostile_test.cpp
+            doctor/doctor_trust_test.cpp doctor/doctor_hostile_test.cpp doctor/doctor_answers_test.cpp
             doctor/doctor_fixture.cpp)
   target_include_directories(doctor_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/doctor)
   target_link_libraries(doctor_test PRIVATE nlohmann_json::nlohmann_json)
@@ -65,11 +65,16 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     SPYING_BACKEND="$<TARGET_FILE:doctor_backend_spies>"
     SPY_LIBRARY="$<TARGET_FILE:doctor_spy>"
     LIAR_LIBRARY="$<TARGET_FILE:doctor_liar>"
+    ZORVAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
     ZORVAN_SANITIZE="${SANITIZE}")
   add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
     doctor_backend_needs_dep doctor_backend_run_path doctor_backend_aborts doctor_backend_hangs
     doctor_backend_forks doctor_backend_spies doctor_spy doctor_liar)
+
+  # The doctor's pure parts, each from a table.
+  zorvan_add_test(doctor_units_test SOURCES doctor/doctor_units_test.cpp)
+  target_link_libraries(doctor_units_test PRIVATE acs_doctor_core)
 
   # The trace explainer, on traces acs-host makes with the library.
   zorvan_add_test(doctor_trace_test

@@ -13,6 +13,8 @@
 
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "test_support.h"
 
 namespace doctortest {
@@ -32,6 +34,18 @@ std::string DoctorResult::firstFix() const {
   if (at == std::string::npos) return "";
   at += head.size();
   return out.substr(at, out.find('\n', at) - at);
+}
+
+nlohmann::json DoctorResult::report() const {
+  nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
+  EXPECT_TRUE(doc.is_object()) << out << err;
+  return doc.is_object() ? doc : nlohmann::json::object();
+}
+
+std::vector<std::string> problemIds(const nlohmann::json &report) {
+  std::vector<std::string> ids;
+  for (const nlohmann::json &p : report.value("problems", nlohmann::json::array())) ids.push_back(p.value("id", ""));
+  return ids;
 }
 
 std::vector<std::string> DoctorResult::fixes() const {

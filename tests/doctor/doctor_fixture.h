@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #define EXPECT_CONTAINS(haystack, needle) \
   EXPECT_NE((haystack).find(needle), std::string::npos) << "missing: " << (needle) << "\n" << (haystack)
 
@@ -36,7 +38,13 @@ struct DoctorResult {
   std::string firstFix() const;
   // Every fix line on the screen, in order, without "fix: ".
   std::vector<std::string> fixes() const;
+  // What a --json run printed; an empty object, and a failure, when it
+  // printed no JSON.
+  nlohmann::json report() const;
 };
+
+// The ids of a report's problems, in order.
+std::vector<std::string> problemIds(const nlohmann::json &report);
 
 // Runs one of the build's programs with args in the current environment,
 // optionally as another user (uid/gid switched in the child before exec)

@@ -36,14 +36,6 @@ struct OwnedInstallation : doctortest::Healthy {
   }
 };
 
-// The report a --json run printed: an empty object, and a failure, when it
-// printed none.
-nlohmann::json reportOf(const DoctorResult &r) {
-  nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
-  EXPECT_FALSE(doc.is_discarded()) << r.out << r.err;
-  return doc.is_discarded() ? nlohmann::json::object() : doc;
-}
-
 // Runs a finding's fix, which changes owners and modes as root: 0 when it
 // says so and the command worked.
 int pasteAsRoot(const nlohmann::json &finding) {
@@ -65,7 +57,7 @@ void fixTheOneWorldWritablePath(const nlohmann::json &doc, const std::string &pa
 
 nlohmann::json checkAsNobody(const std::vector<std::string> &args = {"--json"}) {
   DoctorResult r = runDoctor(args, kNobody, kNobody);
-  nlohmann::json doc = reportOf(r);
+  nlohmann::json doc = r.report();
   EXPECT_EQ(doc.value("exit_code", -1), r.status);
   return doc;
 }
@@ -172,7 +164,7 @@ TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0777);
   doctortest::ProcessAs agent(kNobody, kNobody,
                               {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=" + open + ":" + deps}, "/");
-  auto check = [&] { return reportOf(runDoctor({"--pid", std::to_string(agent.pid()), "--load", "--json"})); };
+  auto check = [&] { return runDoctor({"--pid", std::to_string(agent.pid()), "--load", "--json"}).report(); };
   nlohmann::json doc = check();
   EXPECT_EQ(doc.value("exit_code", -1), kDoesNotBind) << doc.dump(1);
   EXPECT_EQ(doc.at("load").at("libraries"), nlohmann::json::array({deps + "/libqxdep.so"}));
@@ -210,7 +202,7 @@ TEST(DoctorTrust, DirectoriesOfTheBackEndsRunPathCount) {
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
   auto check = [&](mode_t mode) {
     EXPECT_EQ(chmod(open.c_str(), mode), 0);
-    return reportOf(runDoctorUnprivileged({"--load", "--json"}));
+    return runDoctorUnprivileged({"--load", "--json"}).report();
   };
   nlohmann::json doc = check(0777);
   EXPECT_EQ(doc.at("load").at("run_path"), nlohmann::json::array({open, deps})) << doc.dump(1);
@@ -234,7 +226,7 @@ TEST(DoctorTrust, LibraryInstalledBesideTheDoctorCounts) {
   testsupport::writeFile(prefix + "/bin/acs-doctor", testsupport::readFile(ACS_DOCTOR_PATH), 0755);
   testsupport::writeFile(prefix + "/lib/libzorvan_db2acs.so", testsupport::readFile(ZORVAN_LIBRARY_PATH), 0755);
   ASSERT_EQ(chmod((prefix + "/lib").c_str(), 0777), 0);
-  auto check = [&] { return reportOf(doctortest::runProgram((prefix + "/bin/acs-doctor").c_str(), {"--json"})); };
+  auto check = [&] { return doctortest::runProgram((prefix + "/bin/acs-doctor").c_str(), {"--json"}).report(); };
   nlohmann::json open = check();
   fixTheOneWorldWritablePath(open, prefix + "/lib (on the path to the library installed for DB2");
   nlohmann::json closed = check();

@@ -62,6 +62,10 @@ Fixes reinstall(const CauseValues &v) {
 
 Fixes given(const CauseValues &v) { return v.given; }
 
+// A user as an access control list names it: a uid without a name as its
+// number.
+std::string aclName(const std::string &user) { return user.compare(0, 4, "uid ") == 0 ? user.substr(4) : user; }
+
 // The properties file's line {line} rewritten, or text added as its last.
 fix::Fix rewrite(const CauseValues &v, const std::string &text) {
   fix::Fix edit = fix::replaceLine("", at(v, "properties"), std::atoi(at(v, "line").c_str()), text);
@@ -82,7 +86,7 @@ Fixes grant(const CauseValues &v, const std::string &rights, const std::string &
   if (v.count("chosen") != 0)
     fixes.push_back(fix::advice(at(v, "chosen") + ", which " + at(v, "user") + " may set, leads through " + path +
                                 ": grant access only if " + path + " is meant for " + at(v, "user") + "."));
-  fixes.push_back(on(v, path, {"setfacl", "-m", "u:" + at(v, "user") + ":" + rights, path}));
+  fixes.push_back(on(v, path, {"setfacl", "-m", "u:" + aclName(at(v, "user")) + ":" + rights, path}));
   if (access("/usr/bin/setfacl", X_OK) != 0 && access("/bin/setfacl", X_OK) != 0)
     fixes.push_back(fix::advice("setfacl comes with the acl package (apt-get install acl, or dnf install acl)."));
   return fixes;

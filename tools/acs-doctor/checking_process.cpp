@@ -164,7 +164,9 @@ void inspectTmp(Report &r) {
   } else if (theirs) {
     // Root's own processes are not DB2's: only a note for root.
     v.given = {fix::command("root", {"chown", "-h", "root", ZORVAN_TRACE_PATH}),
-               fix::command("root", {"setfacl", "-P", "-m", "u:" + owner + ":rw,u:" + user + ":rw", ZORVAN_TRACE_PATH})};
+               fix::command("root", {"setfacl", "-P", "-m",
+                                     "u:" + std::to_string(st.st_uid) + ":rw,u:" + std::to_string(getuid()) + ":rw",
+                                     ZORVAN_TRACE_PATH})};
     Problem p = describe("tracing-is-another-users", v);
     if (getuid() == 0) {
       p.fixes.clear();
@@ -173,7 +175,8 @@ void inspectTmp(Report &r) {
     r.problems.push_back(p);
   } else if (S_ISREG(st.st_mode)) {
     v.given = {st.st_uid == getuid() ? fix::command(user, {"chmod", "u+w", ZORVAN_TRACE_PATH})
-                                     : fix::command("root", {"setfacl", "-P", "-m", "u:" + user + ":rw", ZORVAN_TRACE_PATH})};
+                                     : fix::command("root", {"setfacl", "-P", "-m", "u:" + std::to_string(getuid()) + ":rw",
+                                                             ZORVAN_TRACE_PATH})};
     r.problems.push_back(describe("tracing-silently-off", v));
   } else {
     v.given = {fix::command("root", {"rm", "-f", ZORVAN_TRACE_PATH}),

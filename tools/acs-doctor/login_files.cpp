@@ -109,46 +109,6 @@ bool runShell(const trust::Accounts::User &user, const std::string &shell, bool 
   return error.empty();
 }
 
-// The settings an xtrace shows: "+\x1f<file>\x1f<line>\x1f<command>", an
-// assignment of a steering variable (bare, exported or declared) or its
-// unset.
-void readTrace(const std::string &trace, const std::string &home, Login &login) {
-  std::size_t at = 0;
-  for (std::size_t end; at < trace.size(); at = end + 1) {
-    end = std::min(trace.find('\n', at), trace.size());
-    std::string line = trace.substr(at, end - at);
-    std::size_t a = line.find('\x1f'), b = a == std::string::npos ? a : line.find('\x1f', a + 1),
-                c = b == std::string::npos ? b : line.find('\x1f', b + 1);
-    if (c == std::string::npos || line.find_first_not_of('+') != a) continue;
-    std::string file = line.substr(a + 1, b - a - 1), command = trimmed(line.substr(c + 1));
-    int number = std::atoi(line.substr(b + 1, c - b - 1).c_str());
-    if (file.empty() || number <= 0) continue;
-    if (file[0] != '/') file = home + "/" + file;
-    for (const char *head : {"export ", "declare -x ", "declare -gx ", "typeset -x ", "unset "}) {
-      std::string h = head;
-      if (command.compare(0, h.size(), h) != 0) continue;
-      if (h == "unset ") {
-        login.settings.erase(trimmed(command.substr(h.size())));
-        command.clear();
-      } else {
-        command = command.substr(h.size());
-      }
-      break;
-    }
-    // "A=1 B='x y'": each word an assignment.
-    for (std::size_t w = 0; w < command.size();) {
-      std::size_t equals = command.find('=', w), word = command.find_first_of(" '", w);
-      if (equals == std::string::npos || (word != std::string::npos && word < equals)) break;
-      std::string name = command.substr(w, equals - w);
-      if (steering(name)) login.settings[name] = {file, number};
-      std::size_t next = equals + 1;
-      while (next < command.size() && command[next] != ' ')
-        next = command[next] == '\'' ? std::min(command.find('\'', next + 1), command.size() - 1) + 1 : next + 1;
-      w = next + 1;
-    }
-  }
-}
-
 // A C shell cannot say where it set a variable: its files are read in the
 // order it reads them, with those they source.
 void readCsh(const std::string &file, Login &login, int depth) {
@@ -206,11 +166,11 @@ void locate(const trust::Accounts::User &user, Login &l, const ChildRun &own, bo
     return;
   }
   if (!l.error.empty()) return;
-  if (bash) return readTrace(own.errors, l.home, l);
+  if (bash) return readShellTrace(own.errors, l.home, l);
   if (isFile(l.home + "/.bash_profile") || isFile(l.home + "/.bash_login")) return;
   ChildRun traced;
   std::string error;
-  if (runShell(user, "/bin/bash", true, false, traced, error)) readTrace(traced.errors, l.home, l);
+  if (runShell(user, "/bin/bash", true, false, traced, error)) readShellTrace(traced.errors, l.home, l);
 }
 
 // line as "NAME=value" (or "setenv NAME value"): where the assignment of
@@ -256,6 +216,45 @@ bool sameValue(const std::string &a, const std::string &b) {
 }
 
 }  // namespace
+
+// "+\x1f<file>\x1f<line>\x1f<command>": an assignment of a steering
+// variable (bare, exported or declared) or its unset.
+void readShellTrace(const std::string &trace, const std::string &home, Login &login) {
+  std::size_t at = 0;
+  for (std::size_t end; at < trace.size(); at = end + 1) {
+    end = std::min(trace.find('\n', at), trace.size());
+    std::string line = trace.substr(at, end - at);
+    std::size_t a = line.find('\x1f'), b = a == std::string::npos ? a : line.find('\x1f', a + 1),
+                c = b == std::string::npos ? b : line.find('\x1f', b + 1);
+    if (c == std::string::npos || line.find_first_not_of('+') != a) continue;
+    std::string file = line.substr(a + 1, b - a - 1), command = trimmed(line.substr(c + 1));
+    int number = std::atoi(line.substr(b + 1, c - b - 1).c_str());
+    if (file.empty() || number <= 0) continue;
+    if (file[0] != '/') file = home + "/" + file;
+    for (const char *head : {"export ", "declare -x ", "declare -gx ", "typeset -x ", "unset "}) {
+      std::string h = head;
+      if (command.compare(0, h.size(), h) != 0) continue;
+      if (h == "unset ") {
+        login.settings.erase(trimmed(command.substr(h.size())));
+        command.clear();
+      } else {
+        command = command.substr(h.size());
+      }
+      break;
+    }
+    // "A=1 B='x y'": each word an assignment.
+    for (std::size_t w = 0; w < command.size();) {
+      std::size_t equals = command.find('=', w), word = command.find_first_of(" '", w);
+      if (equals == std::string::npos || (word != std::string::npos && word < equals)) break;
+      std::string name = command.substr(w, equals - w);
+      if (steering(name)) login.settings[name] = {file, number};
+      std::size_t next = equals + 1;
+      while (next < command.size() && command[next] != ' ')
+        next = command[next] == '\'' ? std::min(command.find('\'', next + 1), command.size() - 1) + 1 : next + 1;
+      w = next + 1;
+    }
+  }
+}
 
 Login runLogin(const trust::Accounts::User &user, bool interactive) {
   Login l = loginOf(user);

@@ -47,6 +47,11 @@ Login runLogin(const trust::Accounts::User &user, bool interactive);
 // steering variable (a login run for that), and the file read first.
 Login loginFilesOf(uid_t uid);
 
+// The settings a shell's xtrace shows (PS4 carrying the file and line of
+// each command): every assignment or unset of a steering variable, the
+// last one of each kept; a relative file is taken from home.
+void readShellTrace(const std::string &trace, const std::string &home, Login &login);
+
 // Commands that set name to value for the user's next login (value empty:
 // remove the setting): an edit of the line that sets it last, else a line
 // added to the file read first; then the restart that takes it up.

@@ -108,10 +108,12 @@ void printUsage(const char *program) {
       "checking child.\n"
       "\n"
       "Exit status: 0 checked as the identity asked for, and DB2 would bind the\n"
-      "back end; 1 it would not (or a debug marker would hold a call, or the back\n"
-      "end kills the process loading it); 2 the check could not be made (usage\n"
-      "error, another user's check without root, root's --load as itself, a\n"
-      "process that cannot be read).\n"
+      "back end (without --load: would find it); 1 it would not, a debug marker\n"
+      "would hold a call, the back end kills or hangs the process loading it,\n"
+      "or someone besides root and the instance owner can change a path that\n"
+      "decides what DB2 runs; 2 the check could not be made (usage error,\n"
+      "another user's check without root, root's --load as itself, a process\n"
+      "or file that cannot be read).\n"
       "With --trace: 0 no call failed, 1 one did, 2 usage error or unreadable file.\n",
       program, program, kVmNameMax, kDefaultTimeout);
 }
@@ -259,6 +261,7 @@ int chooseSubject(const Options &o, Subject &s, Subject &interactive, std::vecto
     }
   }
   s.switchUser = root && s.source != "self";
+  interactive.switchUser = root;
   return 0;
 }
 

@@ -326,6 +326,13 @@ json toJson(const Report &r) {
 
 Report reportFrom(const json &doc) {
   Report r;
+  const json &as = doc.at("checked_as");
+  r.checkedAs = {as.at("source").get<std::string>(), as.at("user").get<std::string>(), as.at("uid").get<uid_t>(),
+                 as.at("gid").get<gid_t>(), as.at("groups").get<std::vector<gid_t>>(), as.at("cwd").get<std::string>(),
+                 as.at("pid").is_null() ? 0 : as.at("pid").get<pid_t>(), {}, textOf(as.at("login_error"))};
+  for (const auto &v : as.at("environment").items())
+    r.checkedAs.environment.push_back({v.key(), v.value().at("value").is_string(), textOf(v.value().at("value")),
+                                       v.value().at("origin").get<std::string>()});
   const json &id = doc.at("identity");
   r.identity.user = id.at("user").get<std::string>();
   r.identity.uid = id.at("uid").get<uid_t>();

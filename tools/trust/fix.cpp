@@ -112,7 +112,7 @@ std::string visible(const std::string &text) {
   std::string out;
   for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
     unsigned long point = decode(text, at, length);
-    char escaped[16];
+    char escaped[32];
     if (length == 0) {
       length = 1;
       snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[at]));
