@@ -1,14 +1,21 @@
 #include "private_tmp.h"
 
+#include "zorvan/discovery.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
 #include <stdio.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 
 namespace testsupport {
 
@@ -54,6 +61,42 @@ bool dropCapabilities(std::string &why) {
   return true;
 }
 
+// The host's default registry, where one is installed, hidden: /etc
+// becomes a tmpfs of links to the host's entries but that one, which stay
+// reachable below the private /tmp. No case then sees the host's
+// installation unless it lays one out itself; nothing of the host's /etc
+// is written either.
+bool hideDefaultRegistry(std::string &why) {
+  const std::string registry = ZORVAN_DEFAULT_REGISTRY;
+  const std::string etc = registry.substr(0, registry.rfind('/')), hidden = registry.substr(registry.rfind('/') + 1);
+  const std::string host = "/tmp/.host" + etc;
+  struct stat st;
+  if (lstat(registry.c_str(), &st) != 0) return true;
+  if (mkdir("/tmp/.host", 0755) != 0 || mkdir(host.c_str(), 0755) != 0 ||
+      mount(etc.c_str(), host.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+      mount("tmpfs", etc.c_str(), "tmpfs", 0, "mode=0755") != 0)
+    return fail(why, "hiding " + registry);
+  // Files are copied (the account tools refuse a link to passwd), the
+  // rest linked.
+  DIR *dir = opendir(host.c_str());
+  bool done = dir != nullptr;
+  while (const struct dirent *e = done ? readdir(dir) : nullptr) {
+    std::string name = e->d_name, from = host + "/" + name, to = etc + "/" + name;
+    if (name == "." || name == ".." || name == hidden || lstat(from.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) {
+      done = symlink(from.c_str(), to.c_str()) == 0;
+    } else {
+      std::ifstream in(from, std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      done = static_cast<bool>(std::ofstream(to, std::ios::binary).write(bytes.data(), bytes.size())) &&
+             chmod(to.c_str(), st.st_mode & 07777) == 0 && lchown(to.c_str(), st.st_uid, st.st_gid) == 0;
+    }
+    if (!done) why = "copying " + from;
+  }
+  if (dir != nullptr) closedir(dir);
+  return done || fail(why, why);
+}
+
 }  // namespace
 
 bool isolateTmp(std::string &why) {
@@ -66,6 +109,7 @@ bool isolateTmp(std::string &why) {
   if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return fail(why, "making / private");
   if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) return fail(why, "tmpfs on /tmp");
+  if (!hideDefaultRegistry(why)) return false;
   return root || dropCapabilities(why);
 }
 

@@ -1,6 +1,7 @@
 // A private /tmp for the calling process: its own mount namespace with a
 // fresh tmpfs on /tmp, so the library's fixed paths (the trace file, the
-// debug markers) are never the host's. As root the mount namespace alone
+// debug markers) are never the host's, and the host's default registry
+// hidden. As root the mount namespace alone
 // does; an ordinary user gets it inside a user namespace of its own, where
 // it keeps its uid and gid and gives up the capabilities the namespace
 // lent it once /tmp is mounted, so that it tests as that ordinary user.
