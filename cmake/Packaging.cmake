@@ -133,8 +133,11 @@ set(CPACK_PACKAGE_CONTACT "${ZORVAN_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "DB2 ACS snapshot library that forwards to the backup product's back end")
 # The long description, kept once and wrapped as both package formats
-# want it.
-set(CPACK_PACKAGE_DESCRIPTION_FILE "${ZORVAN_PACKAGING_SOURCE}/description")
+# want it. Read here, not named as CPACK_PACKAGE_DESCRIPTION_FILE, which
+# CPack escapes for XML (an apostrophe would reach the .deb as &apos;).
+file(READ "${ZORVAN_PACKAGING_SOURCE}/description" CPACK_PACKAGE_DESCRIPTION)
+string(STRIP "${CPACK_PACKAGE_DESCRIPTION}" CPACK_PACKAGE_DESCRIPTION)
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_GENERATOR "TGZ;DEB;RPM")
 set(CPACK_SYSTEM_NAME "${ZORVAN_RPM_ARCH}")
 set(CPACK_STRIP_FILES TRUE)

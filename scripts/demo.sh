@@ -3,8 +3,8 @@
 # DB2) and the reference back end, lays out a throwaway installation
 # (registry, instance, properties file, back end) and runs a backup, a
 # query, a restore, a delete and a last query through acs-host. It prints
-# each run's table and one closing line: whether backup, restore and delete
-# worked, and where the trace and the back end's journal were kept.
+# one line per call and one closing line: whether backup, restore and
+# delete worked, and where the trace and the back end's journal were kept.
 #
 # The restore proves itself: acs-host checks that the metadata it gets back
 # is what its backup stored, and the back end that the partition restored
@@ -13,7 +13,8 @@
 # With a private /tmp (root: a mount namespace; otherwise a user namespace
 # where the system allows one) the demo switches tracing on in it, so the
 # trace file is its own, never the host's.
-#   scripts/demo.sh [--verbose]     --verbose also prints the trace and journal
+#   scripts/demo.sh [--verbose]     one line per call; --verbose prints acs-host's
+#                                   whole tables, the trace and the journal
 #   scripts/demo.sh --tree DIR      run an installed tree (a release tarball
 #                                   unpacked, an install prefix) instead of
 #                                   building: DIR/bin/acs-host, DIR/lib/...
@@ -49,23 +50,30 @@ fi
 
 # Builds only the three programs the demo runs. A fresh build directory
 # gets no test suite; one that exists (e.g. the test suite's) is built as
-# it was configured.
-# The time it reports is the build's alone; deps.sh reports its installs.
-# None of the three needs more than a compiler and CMake.
+# it was configured. Package installs and the build go to one log; one
+# line says what they took.
 build_programs() {
-  "$root/scripts/deps.sh" cmake make g++ libc6-dev
-  local start=$SECONDS
   mkdir -p "$build"
-  local configure=(-DZORVAN_WERROR=ON)
+  local log=$build/demo-build.log start=$SECONDS
+  : >"$log"
+  if ! "$root/scripts/deps.sh" cmake make g++ libc6-dev >>"$log" 2>&1; then
+    tail -n 5 "$log"
+    echo "demo: FAILED to install what it needs (whole log: $log)"
+    exit 1
+  fi
+  local installed=$((SECONDS - start)) configure=(-DZORVAN_WERROR=ON)
   [ -f "$build/CMakeCache.txt" ] || configure+=(-DZORVAN_BUILD_TESTS=OFF)
   if ! { cmake -S "$root" -B "$build" "${configure[@]}" &&
          cmake --build "$build" -j"$(nproc)" --target zorvan_db2acs acs-host qxacsint_example
-       } >"$build/demo-build.log" 2>&1; then
-    tail -n 30 "$build/demo-build.log"
-    echo "demo: FAILED to build (whole log: $build/demo-build.log)"
+       } >>"$log" 2>&1; then
+    tail -n 30 "$log"
+    echo "demo: FAILED to build (whole log: $log)"
     exit 1
   fi
-  echo "built the library, acs-host and the reference back end in $build ($((SECONDS - start))s)"
+  local packages
+  packages=$(sed -n 's/^installed \([0-9]*\) packages.*/\1 packages installed/p' "$log")
+  echo "${packages:-nothing to install} (${installed}s); library, acs-host and back end built" \
+       "($((SECONDS - start - installed))s); log: $log"
 }
 
 if [ "${ZORVAN_DEMO_INNER:-}" != 1 ]; then
@@ -115,9 +123,21 @@ failed=()
 # failure when acs-host fails or the output lacks the evidence.
 run() {
   local out status=0
-  echo
   out=$("${host[@]}" --sequence "$1" 2>&1) || status=$?
-  printf '%s\n' "$out"
+  if [ "$verbose" -eq 1 ]; then
+    printf '\n%s\n' "$out"
+  else
+    # One line per call: its number, function, return code and outcome,
+    # and what it showed (created, object, metadata, restored).
+    awk -v seq="$1" '
+      / description: / { next }
+      /^ *[0-9]+  db2ACS/ {
+        if (line != "") print line
+        outcome = $0; sub(/.*[0-9]\.[0-9]  /, "", outcome)
+        line = sprintf("%-8s %2s %-23s %3s %s", seq, $1, $2, $4, outcome); next }
+      /^     [a-z]/ { text = $0; sub(/^ +/, "", text); line = line "; " text }
+      END { if (line != "") print line }' <<<"$out"
+  fi
   if [ "$status" -ne 0 ]; then
     failed+=("$1 (acs-host exit $status)")
   elif ! grep -q -- "$2" <<<"$out"; then

@@ -7,7 +7,8 @@
 #   scripts/test.sh [--no-skips] [ctest arguments...]
 #     --no-skips   fail when any case skipped (CI's root run)
 #   BUILD_DIR=<dir>  build directory (default ./build)
-# One line per test, a failing test's output in full (scripts/ctest-brief.sh).
+# The build as one line, then one line per test, a failing test's output in
+# full (scripts/ctest-brief.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-dir.sh"
@@ -30,12 +31,22 @@ if ! why=$(zorvan_private_tmp_check); then
   exit 2
 fi
 if [ "$(id -u)" -eq 0 ]; then
-  echo "tests run as root, each binary in a mount namespace of its own"
+  echo "tests run as root, each case in a process and mount namespace of its own"
 else
-  echo "tests run as $(id -un), each binary in a user namespace of its own; cases that need another real user skip"
+  echo "tests run as $(id -un), each case in a process and user namespace of its own; cases that need another real user skip"
 fi
 
-"$root/scripts/build.sh" "$build"
+# The packages and the build, in one line; their output in a log, whose
+# tail is shown when they fail.
+mkdir -p "$build"
+log=$build/test-build.log start=$SECONDS
+if ! "$root/scripts/build.sh" "$build" >"$log" 2>&1; then
+  tail -n 30 "$log"
+  echo "scripts/test.sh: the build failed (whole log: $log)"
+  exit 1
+fi
+packages=$(sed -n 's/^installed \([0-9]*\) packages.*/\1 packages installed, /p' "$log")
+echo "${packages}built in $((SECONDS - start))s (log: $log)"
 limit=()
 [ "$no_skips" -eq 0 ] || limit=(--max-skips 0)
 exec "$root/scripts/ctest-brief.sh" "$build" ${limit[@]+"${limit[@]}"} ${ctest_args[@]+"${ctest_args[@]}"}

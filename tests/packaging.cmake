@@ -22,6 +22,7 @@ if(TARGET acs-host AND TARGET acs-doctor AND TARGET qxacsint_example)
       READELF_PATH="${ZORVAN_READELF}"
       NM_PATH="${ZORVAN_NM}"
       DPKG_DEB_PATH="${ZORVAN_DPKG_DEB}"
+      PACKAGE_DESCRIPTION_FILE="${PROJECT_SOURCE_DIR}/packaging/description"
       RPM_PATH="${ZORVAN_RPM}"
       RPM2CPIO_PATH="${ZORVAN_RPM2CPIO}"
       CPIO_PATH="${ZORVAN_CPIO}"

@@ -37,7 +37,7 @@ using Ids = std::vector<std::string>;
 // reaches only a DB2 started from an interactive login (ssh, then
 // db2start), which the check must see and fail.
 TEST(DoctorAnswers, QxregOnlyAnInteractiveLoginSetsIsCheckedToo) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   HealthyInstallation inst(GOOD_BACKEND);
   testsupport::unsetEnv("QXREG");
   TemporaryUser user("export QXREG=" + inst.registry() + "\n. \"$HOME/.bashrc\"\n", "/bin/bash");
@@ -62,7 +62,7 @@ TEST(DoctorAnswers, QxregOnlyAnInteractiveLoginSetsIsCheckedToo) {
 // it is closed, not missing libraries when its mode keeps the user out,
 // not a reinstall at a path with a carriage return in it.
 TEST(DoctorAnswers, LoadAfterAFailedDiscoveryFollowsFromItsCause) {
-  SKIP_UNLESS_ROOT("checks as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("checks as nobody");
   struct Case {
     const char *name;
     std::function<void(HealthyInstallation &)> breakIt;
@@ -97,7 +97,7 @@ TEST(DoctorAnswers, LoadAfterAFailedDiscoveryFollowsFromItsCause) {
 // it is and asks nothing; another user is told how both can trace, and
 // the fix, pasted, lets both trace, taking it from no one.
 TEST(DoctorAnswers, TraceFileOfTheOwnerStaysTheOwners) {
-  SKIP_UNLESS_ROOT("gives the trace file to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives the trace file to nobody");
   HealthyInstallation inst(GOOD_BACKEND);
   testsupport::writeFile(testsupport::kTracePath, "", 0600);
   ASSERT_EQ(chown(testsupport::kTracePath, kNobody, kNobody), 0);
@@ -120,7 +120,7 @@ TEST(DoctorAnswers, TraceFileOfTheOwnerStaysTheOwners) {
 // nobody, on a host where two engine processes run; and --help's reasons
 // for exit status 1, the manual page's.
 TEST(DoctorAnswers, DocumentedCommandsHold) {
-  SKIP_UNLESS_ROOT("runs engine processes as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("runs engine processes as nobody");
   HealthyInstallation inst(GOOD_BACKEND);
   std::string engine = testsupport::makeTempDir("engine") + "/db2sysc";
   testsupport::writeFile(engine, testsupport::readFile("/bin/sleep"), 0755);

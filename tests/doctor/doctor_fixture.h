@@ -13,10 +13,6 @@
 #define EXPECT_CONTAINS(haystack, needle) \
   EXPECT_NE((haystack).find(needle), std::string::npos) << "missing: " << (needle) << "\n" << (haystack)
 
-// Cases that run programs as other users or give files away.
-#define SKIP_UNLESS_ROOT(why) \
-  if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why
-
 namespace doctortest {
 
 // acs-doctor's exit statuses: checking a host, and with --trace.

@@ -160,7 +160,7 @@ void expectSpyFoundNothing(const std::string &report, const std::string &agentRo
 // that detaches itself. Through --as-user (the login shell, then the load)
 // and through --pid of a process with that preload.
 TEST(DoctorHostile, SubjectsCodeNeverReachesRootsTerminalOrDescriptors) {
-  SKIP_UNLESS_ROOT("creates a login account and checks as it");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account and checks as it");
   HealthyInstallation inst(SPYING_BACKEND);
   std::string report = spyReport(), spy = testsupport::reachableCopy(SPY_LIBRARY);
   std::string environment = "export QXREG=" + inst.registry() + " LD_PRELOAD=" + spy + " SPY_REPORT=" + report + "\n";
@@ -191,7 +191,7 @@ TEST(DoctorHostile, SubjectsCodeNeverReachesRootsTerminalOrDescriptors) {
 // constructor) as root; so would --load of a process of root's, and with
 // it whatever libraries the back end loads, which others may change.
 TEST(DoctorHostile, NoBackEndIsLoadedAsRoot) {
-  SKIP_UNLESS_ROOT("only root's doctor refuses");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("only root's doctor refuses");
   HealthyInstallation inst(SPYING_BACKEND);
   std::string report = spyReport();
   testsupport::setEnv("SPY_REPORT", report);
@@ -209,7 +209,7 @@ TEST(DoctorHostile, NoBackEndIsLoadedAsRoot) {
 // preload list of its maker's): checking it must not start the check with
 // that tree's dynamic loader, preloads or libraries.
 TEST(DoctorHostile, ProcessInATreeOfItsOwnDoesNotStartTheCheck) {
-  SKIP_UNLESS_ROOT("makes a mount namespace");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("makes a mount namespace");
   if (std::string(ZORVAN_TEST_EMULATOR) != "")
     GTEST_SKIP() << "under the emulator its own threads keep the checking process from entering a mount namespace";
   HealthyInstallation inst(GOOD_BACKEND);
@@ -314,7 +314,7 @@ TEST(DoctorHostile, FixesDoNothingButWhatTheySay) {
 // edit the owner could point at any file. The value written there is
 // quoted: the shell runs that line at every login.
 TEST(DoctorHostile, LoginFileFixesAreTheOwnersAndQuoteTheirValue) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   doctortest::Installation inst;
   inst.addInstance("x;id", false, "dZORVANHOME " + inst.home() + "\n");
   inst.installBackend(GOOD_BACKEND);
@@ -344,7 +344,7 @@ TEST(DoctorHostile, LoginFileFixesAreTheOwnersAndQuoteTheirValue) {
 // The owner's properties file as a link to a file of root's: no fix makes
 // root act on it, which would act on root's file.
 TEST(DoctorHostile, NoRootCommandActsThroughTheOwnersLinks) {
-  SKIP_UNLESS_ROOT("gives an installation to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives an installation to nobody");
   HealthyInstallation inst(GOOD_BACKEND);
   testsupport::writeFile("/tmp/root-secret", "dZORVANHOM /opt\n", 0600);
   std::string props = inst.propertiesPath("Instance001");
@@ -363,7 +363,7 @@ TEST(DoctorHostile, NoRootCommandActsThroughTheOwnersLinks) {
 // test of any process that loads it. The checking process judges
 // preloads and loads none, so the verdict is the real one.
 TEST(DoctorHostile, PreloadsAreJudgedNeverLoaded) {
-  SKIP_UNLESS_ROOT("gives a library to another user and checks a process of nobody's");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives a library to another user and checks a process of nobody's");
   HealthyInstallation inst(GOOD_BACKEND);
   std::string shared = testsupport::makeTempDir("shared");
   testsupport::writeFile(shared + "/libhook.so", testsupport::readFile(SPY_LIBRARY), 0755);
@@ -412,7 +412,7 @@ TEST(DoctorHostile, TraceIsReadOnlyAsARegularFileAndWithItsOwnersRights) {
   EXPECT_CONTAINS(zero.err, "not a regular file (a device or socket)");
   ASSERT_EQ(unlink(kTracePath), 0);
 
-  SKIP_UNLESS_ROOT("keeps a directory private to root and forges the trace as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("keeps a directory private to root and forges the trace as nobody");
   std::string secret = testsupport::makeTempDir("rootonly");
   testsupport::makeDirs(secret + "/registry");
   ASSERT_EQ(chmod(secret.c_str(), 0700), 0);
@@ -433,7 +433,7 @@ TEST(DoctorHostile, TraceIsReadOnlyAsARegularFileAndWithItsOwnersRights) {
 // Attack 9: a profile that writes without end would grow root's doctor
 // with it.
 TEST(DoctorHostile, LoginOutputIsCutAtItsBound) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   HealthyInstallation inst(GOOD_BACKEND);
   TemporaryUser user("head -c 200000000 /dev/zero\nexport QXREG=" + inst.registry() + "\n");
   ASSERT_TRUE(user.created());

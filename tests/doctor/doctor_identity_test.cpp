@@ -44,7 +44,7 @@ int paste(const std::string &fix) {
 }
 
 TEST(DoctorIdentity, AsUserTakesQxregFromTheUsersLoginProfile) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   Healthy inst;
   testsupport::unsetEnv("QXREG");  // only the profile knows the registry
   TemporaryUser user("QXREG=" + inst.registry() + "\nexport QXREG\n");
@@ -69,7 +69,7 @@ TEST(DoctorIdentity, AsUserTakesQxregFromTheUsersLoginProfile) {
 // A login that fails leaves the check with an empty environment, which
 // DB2's is not: even the one --brief line says what was checked.
 TEST(DoctorIdentity, UnreadableLoginEnvironmentIsInTheVerdict) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   Healthy inst;
   TemporaryUser user("exit 3\n");
   ASSERT_TRUE(user.created());
@@ -91,7 +91,7 @@ TEST(DoctorIdentity, UnreadableLoginEnvironmentIsInTheVerdict) {
 }
 
 TEST(DoctorIdentity, PidChecksAsTheRunningProcessWithItsEnvironment) {
-  SKIP_UNLESS_ROOT("starts a process as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("starts a process as nobody");
   Healthy inst;
   testsupport::unsetEnv("QXREG");
   ProcessAs agent(kNobody, kNobody, {"QXREG=" + inst.registry(), "LD_LIBRARY_PATH=/opt/agent-libs"},
@@ -130,7 +130,7 @@ TEST(DoctorIdentity, UnreadableProcessIsRefusedInOneLine) {
 }
 
 TEST(DoctorCauses, DirectoryTheUserCannotSearchIsNamedAndFixed) {
-  SKIP_UNLESS_ROOT("starts a process as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("starts a process as nobody");
   Installation inst;
   std::string opt = testsupport::makeTempDir("opt");
   std::string registry = opt + "/product/registry";
@@ -223,7 +223,7 @@ TEST(DoctorCauses, MarkerLeftBehindBindsButHoldsItsCall) {
 // when it cannot see any process. From outside, a process in the chroot
 // is checked in the tree it sees.
 TEST(DoctorChroot, ChecksInAPlainChrootWithoutProc) {
-  SKIP_UNLESS_ROOT("chroot");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("chroot");
   if (std::string(ZORVAN_TEST_EMULATOR) != "") GTEST_SKIP() << "the chroot would need the emulator";
   if (std::string(ZORVAN_SANITIZE) != "")
     GTEST_SKIP() << "sanitizer build: the sanitizer runtimes need /proc, which the chroot lacks";

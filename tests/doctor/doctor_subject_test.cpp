@@ -32,7 +32,7 @@ using doctortest::kDoesNotBind;
 using doctortest::kUsage;
 
 TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
-  SKIP_UNLESS_ROOT("starts a process as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("starts a process as nobody");
   HealthyInstallation inst(NEEDS_DEP_BACKEND);
   std::string deps = testsupport::makeTempDir("deps");
   testsupport::writeFile(deps + "/libqxdep.so", testsupport::readFile(QXDEP_LIBRARY), 0755);
@@ -62,7 +62,7 @@ TEST(DoctorSubject, LoadFindsDependenciesThroughTheSubjectsLibraryPath) {
 }
 
 TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFixes) {
-  SKIP_UNLESS_ROOT("starts a process as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("starts a process as nobody");
   Installation inst;
   inst.installBackend(GOOD_BACKEND);
   std::string above = testsupport::makeTempDir("agent"), cwd = above + "/cwd";
@@ -97,7 +97,7 @@ TEST(DoctorSubject, RelativeRegistryIsProbedInTheSubjectsDirectoryWithAbsoluteFi
 // Under --pid the value checked is the process's: a login file that sets
 // another one is not where it came from, and editing it changes nothing.
 TEST(DoctorSubject, ProcessValueNotFromTheLoginFilesIsNamedSo) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   HealthyInstallation inst(GOOD_BACKEND);
   TemporaryUser user("export QXREG=" + inst.registry() + "\n");
   ASSERT_TRUE(user.created());
@@ -155,7 +155,7 @@ TEST(DoctorSubject, BackEndThatNeverFinishesLoadingIsAFinding) {
 // too); a helper a back end forks while loading does not turn the check
 // into a hang, and goes with the checking process.
 TEST(DoctorSubject, WhatTheSubjectLeavesRunningNeitherStallsNorOutlivesTheCheck) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   HealthyInstallation inst(FORKING_BACKEND);
   TemporaryUser user("export QXREG=" + inst.registry() + "\nsleep 60 & echo $! > ~/job.pid\n");
   ASSERT_TRUE(user.created());
@@ -230,7 +230,7 @@ TEST(DoctorSubject, UnregisteredInstanceListsTheRegisteredOnesAndACaseOnlyNearMi
 }
 
 TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   HealthyInstallation inst(GOOD_BACKEND);
   testsupport::unsetEnv("QXREG");
   // bash reads ~/.bash_profile and leaves ~/.profile unread.
@@ -264,7 +264,7 @@ TEST(DoctorSubject, VariableSetInALoginFileIsFixedOnItsLine) {
 // db2profile sources userprofile through INSTHOME; the setting that counts
 // is the one the shell runs last, wherever its file is read.
 TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   HealthyInstallation inst(GOOD_BACKEND);
   TemporaryUser user("export QXREG=" + inst.registry() + "\n[ -f ~/.bashrc ] && . ~/.bashrc\n", "/bin/bash",
                      ".bash_profile");
@@ -290,7 +290,7 @@ TEST(DoctorSubject, SettingReachedThroughOneLineSourcesIsFixedWhereItRunsLast) {
 // sources in a for loop: the fix edits the file there that sets it last.
 // Both are mounted over in this test's own mount namespace only.
 TEST(DoctorSubject, SettingInProfileDIsFixedWhereTheLoopSourcesIt) {
-  SKIP_UNLESS_ROOT("creates a login account and mounts over /etc/profile");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account and mounts over /etc/profile");
   HealthyInstallation inst(GOOD_BACKEND);
   testsupport::unsetEnv("QXREG");
   std::string etc = testsupport::makeTempDir("etc");
@@ -312,7 +312,7 @@ TEST(DoctorSubject, SettingInProfileDIsFixedWhereTheLoopSourcesIt) {
 }
 
 TEST(DoctorSubject, UnsetVariableGoesToTheFileTheShellReadsFirst) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   Installation inst;
   inst.addInstance("Instance001", false, "dZORVANHOME " + inst.home() + "\n");
   TemporaryUser user("export QXREG=" + inst.registry() + "\n", "/bin/bash", ".bash_login");
@@ -362,7 +362,7 @@ TEST(DoctorSubject, WithoutLoadTheVerdictClaimsOnlyTheFinding) {
 }
 
 TEST(DoctorSubject, OrdinaryUserCannotCheckAnotherUsersProcess) {
-  SKIP_UNLESS_ROOT("drops to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("drops to nobody");
   DoctorResult r = runDoctor({"--pid", std::to_string(getpid())}, kNobody, kNobody);
   EXPECT_EQ(r.status, kUsage);
   EXPECT_EQ(r.out, "");
@@ -375,7 +375,7 @@ TEST(DoctorSubject, OrdinaryUserCannotCheckAnotherUsersProcess) {
 // setenv line, or appends one to its rc file, where DB2's usercshrc is
 // the other place.
 TEST(DoctorSubject, CShellVariablesAreFixedInItsOwnFilesAndSyntax) {
-  SKIP_UNLESS_ROOT("creates a login account");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("creates a login account");
   Installation inst;
   inst.addInstance("Instance001", false, "dZORVANHOME " + inst.home() + "\n");
   inst.installBackend(GOOD_BACKEND);

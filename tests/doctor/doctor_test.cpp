@@ -132,7 +132,7 @@ TEST(DoctorBroken, NonExecutableBackEnd) {
 // A mode that lets the user execute the back end, and an execute test
 // that fails all the same: chmod 755 would change nothing.
 TEST(DoctorBroken, ExecuteTestRefusedWhateverTheMode) {
-  SKIP_UNLESS_ROOT("mounts a file system and drops to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("mounts a file system and drops to nobody");
   Healthy inst;
   // A home on a file system mounted noexec: every execute test fails, root's too.
   ASSERT_EQ(mount("tmpfs", (inst.home() + "/Base").c_str(), "tmpfs", MS_NOEXEC, nullptr), 0) << strerror(errno);
@@ -164,7 +164,7 @@ TEST(DoctorBroken, ExecuteTestRefusedWhateverTheMode) {
 // Without root, a check as someone else cannot be made: one line, exit 2,
 // never a result for the caller.
 TEST(DoctorBroken, AsUserWithoutRootIsRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to nobody";
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("drops to nobody");
   Installation inst;
   inst.addHealthyInstance();
   inst.installBackend(GOOD_BACKEND, 0755);
@@ -214,7 +214,7 @@ TEST(DoctorBroken, HoldingMarkerMeansTheOperationHangs) {
 }
 
 TEST(DoctorBroken, MarkerOfAnotherUserHoldsOnlyThatUser) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the marker away";
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives the marker away");
   Healthy inst;
   testsupport::writeFile("/tmp/db2ACSInitializeDebug", "");
   ASSERT_EQ(chown("/tmp/db2ACSInitializeDebug", kNobody, kNobody), 0);

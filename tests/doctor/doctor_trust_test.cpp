@@ -63,7 +63,7 @@ nlohmann::json checkAsNobody(const std::vector<std::string> &args = {"--json"}) 
 }
 
 TEST(DoctorTrust, RootOwnedAndInstanceOwnerOwnedInstallationsAreTrusted) {
-  SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("to give files away and to drop to nobody");
   OwnedInstallation inst;
   nlohmann::json rootOwned = checkAsNobody();
   EXPECT_EQ(rootOwned.value("exit_code", -1), kBinds) << rootOwned.dump(1);
@@ -85,7 +85,7 @@ TEST(DoctorTrust, RootOwnedAndInstanceOwnerOwnedInstallationsAreTrusted) {
 // Each way someone else can change what DB2 runs; the fix, pasted into a
 // shell, makes the installation trusted again.
 TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
-  SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("to give files away and to drop to nobody");
   TemporaryUser other("");
   ASSERT_TRUE(other.created());
   struct Case {
@@ -157,7 +157,7 @@ TEST(DoctorTrust, EveryKindOfWriterIsAnErrorWhoseFixPastes) {
 // The dynamic loader searches LD_LIBRARY_PATH for every library the back
 // end needs, and what the back end brings along runs in DB2's process too.
 TEST(DoctorTrust, LibrarySearchPathAndTheBackEndsOwnLibrariesCount) {
-  SKIP_UNLESS_ROOT("starts a process as nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("starts a process as nobody");
   HealthyInstallation inst(NEEDS_DEP_BACKEND);
   std::string open = testsupport::makeTempDir("open"), deps = testsupport::makeTempDir("deps");
   ASSERT_EQ(chmod(open.c_str(), 0777), 0);
@@ -235,7 +235,7 @@ TEST(DoctorTrust, LibraryInstalledBesideTheDoctorCounts) {
 }
 
 TEST(DoctorTrust, VerboseShowsTheWholeChain) {
-  SKIP_UNLESS_ROOT("to give files away and to drop to nobody");
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("to give files away and to drop to nobody");
   OwnedInstallation inst;
   DoctorResult r = runDoctor({"--verbose"}, kNobody, kNobody);
   EXPECT_EQ(r.status, kBinds) << r.out << r.err;

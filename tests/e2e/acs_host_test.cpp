@@ -306,7 +306,7 @@ TEST(AcsHost, DebugHoldIsAnnouncedUntilTheMarkerGoes) {
 // A marker owned by someone else holds nothing in the library, so acs-host
 // announces nothing either.
 TEST(AcsHost, ForeignMarkerIsNotAnnounced) {
-  if (!testsupport::canActAsOtherUsers()) GTEST_SKIP() << "needs root: gives the marker away";
+  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives the marker away");
   std::string registry, root;
   prepare(registry, root);
   e2e::addInstance(registry, root, "Instance001", true, BACKEND_EXAMPLE);

@@ -247,7 +247,12 @@ TEST(Packages, TarballDebAndRpmCarryOneTree) {
   EXPECT_NE(fields.text.find("Version: " + p.version + "\n"), std::string::npos) << fields.text;
   EXPECT_NE(fields.text.find("Architecture: " DEB_ARCH "\n"), std::string::npos) << fields.text;
   EXPECT_NE(fields.text.find("Depends: libc6 (>= 2.17)\n"), std::string::npos) << fields.text;
-  EXPECT_NE(fields.text.find("Description: DB2 ACS"), std::string::npos) << fields.text;
+  // The long description, line by line, is the description file's (a
+  // line of its own "." in both).
+  std::string description = readFile(PACKAGE_DESCRIPTION_FILE), deb;
+  for (const std::string &line : lines(fields.text.substr(fields.text.find("Description: "))))
+    if (line[0] == ' ') deb += line.substr(1) + "\n";
+  EXPECT_EQ(deb, description) << fields.text;
   std::string debRoot = makeTempDir("deb");
   ASSERT_EQ(run({DPKG_DEB_PATH, "-x", p.deb, debRoot}).status, 0);
   expectInstalledTree(debRoot + "/opt/zorvan-db2acs");
@@ -263,6 +268,8 @@ TEST(Packages, TarballDebAndRpmCarryOneTree) {
   ASSERT_EQ(unpack.status, 0) << unpack.text;
   expectInstalledTree(rpmRoot + "/opt/zorvan-db2acs");
   expectSystemIntegration(rpmRoot);
+  Output info = run({RPM_PATH, "-qp", "--queryformat", "%{DESCRIPTION}\n", p.rpm});
+  EXPECT_EQ(info.text, description);
   std::set<std::string> owned = listed({RPM_PATH, "-qlp", p.rpm}, "");
   for (const char *dir : {"/opt", "/usr", "/usr/bin", "/usr/share/man", "/usr/share/man/man1"})
     EXPECT_EQ(owned.count(dir), 0u) << "the package claims " << dir;
