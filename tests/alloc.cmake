@@ -2,13 +2,8 @@
 # C allocator's entry points and counts their calls. Not built with
 # sanitizers, which bring allocators of their own.
 if(NOT SANITIZE)
-  add_library(zorvan_alloc_null_backend SHARED alloc/null_backend.cpp)
-  target_include_directories(zorvan_alloc_null_backend PRIVATE ${PROJECT_SOURCE_DIR}/include)
   set(_alloc_home ${CMAKE_CURRENT_BINARY_DIR}/alloc_home)
-  set_target_properties(zorvan_alloc_null_backend PROPERTIES
-    OUTPUT_NAME qxacsint
-    LIBRARY_OUTPUT_DIRECTORY ${_alloc_home}/Base
-    CXX_VISIBILITY_PRESET hidden)
+  zorvan_fake_backend(zorvan_alloc_null_backend ${_alloc_home}/Base)
 
   zorvan_add_test(test_no_allocation
     SOURCES alloc/no_allocation_test.cpp alloc/counting_allocator.cpp)

@@ -1,31 +1,26 @@
 # Back-end binding: the loader on its own (linked statically, with the
 # base-directory resolution replaced by the test) and db2ACSInitialize on
-# the shared object against a registry laid out per test. The back ends are
-# variants of the example back end, each wrong in one way.
-include(${PROJECT_SOURCE_DIR}/examples/backend/BackendVariants.cmake)
-
+# the shared object against a registry laid out per test: the reference back
+# end, whose journal shows what it was given, and the fake back end wrong in
+# one way each.
 set(_binding_backends ${CMAKE_CURRENT_BINARY_DIR}/binding_backends)
-zorvan_backend_variant(binding_backend_full ${_binding_backends}/full)
-zorvan_backend_variant(binding_backend_no_verify ${_binding_backends}/no_verify
-                       OMIT db2ACSVerifypp)
-zorvan_backend_variant(binding_backend_no_initialize ${_binding_backends}/no_initialize
-                       OMIT db2ACSInitializepp)
-zorvan_backend_variant(binding_backend_no_store ${_binding_backends}/no_store
-                       OMIT db2ACSStoreMetaDatapp)
-zorvan_backend_variant(binding_backend_undefined_call ${_binding_backends}/undefined_call
-                       UNDEFINED_CALL)
+zorvan_fake_backend(binding_backend_no_verify ${_binding_backends}/no_verify REFERENCE OMIT db2ACSVerifypp)
+zorvan_fake_backend(binding_backend_no_initialize ${_binding_backends}/no_initialize REFERENCE
+                    OMIT db2ACSInitializepp)
+zorvan_fake_backend(binding_backend_no_store ${_binding_backends}/no_store REFERENCE OMIT db2ACSStoreMetaDatapp)
+zorvan_fake_backend(binding_backend_undefined_call ${_binding_backends}/undefined_call UNDEFINED)
 
 function(zorvan_binding_backends target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/examples/backend
                                                 ${PROJECT_SOURCE_DIR}/tools/common
                                                 ${PROJECT_SOURCE_DIR}/tests/binding)
   target_compile_definitions(${target} PRIVATE
-    BACKEND_FULL="$<TARGET_FILE:binding_backend_full>"
+    BACKEND_FULL="$<TARGET_FILE:qxacsint_example>"
     BACKEND_NO_VERIFY="$<TARGET_FILE:binding_backend_no_verify>"
     BACKEND_NO_INITIALIZE="$<TARGET_FILE:binding_backend_no_initialize>"
     BACKEND_NO_STORE="$<TARGET_FILE:binding_backend_no_store>"
     BACKEND_UNDEFINED_CALL="$<TARGET_FILE:binding_backend_undefined_call>")
-  add_dependencies(${target} binding_backend_full binding_backend_no_verify
+  add_dependencies(${target} qxacsint_example binding_backend_no_verify
                    binding_backend_no_initialize binding_backend_no_store
                    binding_backend_undefined_call)
   # Exported symbols of the executable are in the global scope, where the

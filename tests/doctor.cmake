@@ -1,10 +1,6 @@
 # acs-doctor, run as a child process against installations laid out in
 # each test's private /tmp.
 if(TARGET acs-doctor AND TARGET qxacsint_example)
-  include(${PROJECT_SOURCE_DIR}/examples/backend/BackendVariants.cmake)
-  zorvan_backend_variant(doctor_backend_no_verify
-    "${CMAKE_CURRENT_BINARY_DIR}/doctor/no-verify" OMIT db2ACSVerifypp)
-
   # A back end that needs libqxdep.so, found only through LD_LIBRARY_PATH
   # (no run path), one that finds it through its run path ($ORIGIN/open,
   # then $ORIGIN/deps), one that aborts while being loaded, one that
@@ -12,29 +8,20 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   set(stub_dir "${CMAKE_CURRENT_BINARY_DIR}/doctor")
   add_library(doctor_qxdep SHARED doctor/qxdep.cpp)
   set_target_properties(doctor_qxdep PROPERTIES OUTPUT_NAME qxdep LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/deps")
-  foreach(stub needs_dep run_path aborts hangs forks)
-    add_library(doctor_backend_${stub} SHARED doctor/stub_backend.cpp)
-    target_include_directories(doctor_backend_${stub} PRIVATE ${PROJECT_SOURCE_DIR}/include)
-    set_target_properties(doctor_backend_${stub} PROPERTIES OUTPUT_NAME qxacsint
-      LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/${stub}" SKIP_BUILD_RPATH TRUE)
-  endforeach()
-  target_compile_definitions(doctor_backend_needs_dep PRIVATE STUB_NEEDS_DEP)
-  target_link_libraries(doctor_backend_needs_dep PRIVATE doctor_qxdep)
-  target_compile_definitions(doctor_backend_run_path PRIVATE STUB_NEEDS_DEP)
-  target_link_libraries(doctor_backend_run_path PRIVATE doctor_qxdep)
+  zorvan_fake_backend(doctor_backend_needs_dep "${stub_dir}/needs_dep" NEEDS_DEP doctor_qxdep)
+  zorvan_fake_backend(doctor_backend_run_path "${stub_dir}/run_path" NEEDS_DEP doctor_qxdep)
   set_target_properties(doctor_backend_run_path PROPERTIES SKIP_BUILD_RPATH FALSE BUILD_WITH_INSTALL_RPATH TRUE
     INSTALL_RPATH "$ORIGIN/open:$ORIGIN/deps")
-  target_compile_definitions(doctor_backend_aborts PRIVATE STUB_ABORTS)
-  target_compile_definitions(doctor_backend_hangs PRIVATE STUB_HANGS)
-  target_compile_definitions(doctor_backend_forks PRIVATE STUB_FORKS)
+  zorvan_fake_backend(doctor_backend_aborts "${stub_dir}/aborts" ABORTS)
+  zorvan_fake_backend(doctor_backend_hangs "${stub_dir}/hangs" HANGS)
+  zorvan_fake_backend(doctor_backend_forks "${stub_dir}/forks" FORKS)
 
   # Code of a hostile instance owner's: a preload that spies (and one that
   # also lies about access()), and a back end that spies as it loads.
   add_library(doctor_spy SHARED doctor/spy.cpp)
   add_library(doctor_liar SHARED doctor/spy.cpp)
   target_compile_definitions(doctor_liar PRIVATE SPY_LIES_ABOUT_ACCESS)
-  add_library(doctor_backend_spies SHARED doctor/stub_backend.cpp doctor/spy.cpp)
-  target_include_directories(doctor_backend_spies PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  zorvan_fake_backend(doctor_backend_spies "${stub_dir}/spies" SOURCES doctor/spy.cpp)
   set_target_properties(doctor_spy doctor_liar PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/spy")
   # Preloaded into programs that carry no sanitizer runtime, as an
   # attacker's would be: never instrumented.
@@ -44,8 +31,6 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     target_link_options(doctor_spy PRIVATE -fno-sanitize=all)
     target_link_options(doctor_liar PRIVATE -fno-sanitize=all)
   endif()
-  set_target_properties(doctor_backend_spies PROPERTIES OUTPUT_NAME qxacsint
-    LIBRARY_OUTPUT_DIRECTORY "${stub_dir}/spies" SKIP_BUILD_RPATH TRUE)
 
   zorvan_add_test(doctor_test
     SOURCES doctor/doctor_test.cpp doctor/doctor_identity_test.cpp doctor/doctor_subject_test.cpp
@@ -56,7 +41,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
   target_compile_definitions(doctor_test PRIVATE
     ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
-    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
+    NO_VERIFY_BACKEND="$<TARGET_FILE:binding_backend_no_verify>"
     NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
     RUN_PATH_BACKEND="$<TARGET_FILE:doctor_backend_run_path>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
@@ -68,7 +53,7 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     ZORVAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>"
     ZORVAN_SANITIZE="${SANITIZE}")
-  add_dependencies(doctor_test acs-doctor qxacsint_example doctor_backend_no_verify
+  add_dependencies(doctor_test acs-doctor qxacsint_example binding_backend_no_verify
     doctor_backend_needs_dep doctor_backend_run_path doctor_backend_aborts doctor_backend_hangs
     doctor_backend_forks doctor_backend_spies doctor_spy doctor_liar)
 
@@ -86,11 +71,11 @@ if(TARGET acs-doctor AND TARGET qxacsint_example)
     ACS_DOCTOR_PATH="$<TARGET_FILE:acs-doctor>"
     ACS_HOST_PATH="$<TARGET_FILE:acs-host>"
     GOOD_BACKEND="$<TARGET_FILE:qxacsint_example>"
-    NO_VERIFY_BACKEND="$<TARGET_FILE:doctor_backend_no_verify>"
+    NO_VERIFY_BACKEND="$<TARGET_FILE:binding_backend_no_verify>"
     NEEDS_DEP_BACKEND="$<TARGET_FILE:doctor_backend_needs_dep>"
     ABORTING_BACKEND="$<TARGET_FILE:doctor_backend_aborts>"
     HANGING_BACKEND="$<TARGET_FILE:doctor_backend_hangs>"
     QXDEP_LIBRARY="$<TARGET_FILE:doctor_qxdep>")
-  add_dependencies(doctor_trace_test acs-doctor acs-host qxacsint_example doctor_backend_no_verify
+  add_dependencies(doctor_trace_test acs-doctor acs-host qxacsint_example binding_backend_no_verify
     doctor_backend_needs_dep doctor_backend_aborts doctor_backend_hangs)
 endif()

@@ -3,12 +3,7 @@
 # million forwarded calls, and hostile files at the library's fixed paths.
 
 # A back end whose fourteen entry points do nothing but succeed.
-add_library(zorvan_fake_backend MODULE reliability/fake_backend.cpp)
-target_include_directories(zorvan_fake_backend PRIVATE ${PROJECT_SOURCE_DIR}/include)
-set_target_properties(zorvan_fake_backend PROPERTIES
-  OUTPUT_NAME qxacsint
-  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/reliability-backend
-  CXX_VISIBILITY_PRESET hidden)
+zorvan_fake_backend(zorvan_fake_backend ${CMAKE_CURRENT_BINARY_DIR}/reliability-backend)
 
 add_library(zorvan_reliability_support STATIC reliability/installation.cpp)
 target_link_libraries(zorvan_reliability_support PUBLIC zorvan_test_support)

@@ -2,11 +2,7 @@
  * records, keep one session per process (the control block Initialize was
  * given, and the handle it put there), check that the calls come in an
  * order DB2 makes them, do their small piece of catalogue work, fill the
- * whole return-code record, journal the call and return DB2's code.
- *
- * A test build can leave out one entry point with -DQXACS_OMIT_<symbol>
- * (see BackendVariants.cmake), to exercise a front end that meets a back
- * end lacking a symbol. */
+ * whole return-code record, journal the call and return DB2's code. */
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -19,12 +15,6 @@
 
 #define QXACS_EXPORT extern "C" __attribute__((visibility("default")))
 
-#ifdef QXACS_CALL_UNDEFINED
-/* Defined nowhere: the variant that calls it (BackendVariants.cmake,
- * UNDEFINED_CALL) loads only with lazy binding. */
-extern "C" int32_t qxacs_defined_nowhere(void);
-#endif
-
 using db2acs::ControlBlock;
 using db2acs::ObjectId;
 using db2acs::ReturnCode;
@@ -36,7 +26,7 @@ constexpr uint32_t kOperationMask = 0xF0000000u;
  * consistent snapshot of them all. */
 constexpr uint32_t kGroup = 1;
 // Initialize hands out handles from here; a test variant may leave it out.
-[[maybe_unused]] constexpr uint32_t kHandleBase = 0x51580000u;
+constexpr uint32_t kHandleBase = 0x51580000u;
 
 enum class Phase { Closed, Open, InOperation };
 
@@ -57,7 +47,7 @@ struct Session {
 };
 
 Session session;
-[[maybe_unused]] uint32_t sessionsOpened = 0;
+uint32_t sessionsOpened = 0;
 
 /* What a call answers: DB2's code, a reason (errno for storage failures)
  * and a description in words. */
@@ -95,7 +85,7 @@ void fill(ReturnCode *rc, const Reply &reply) {
 }
 
 /* The session's own block, with the handle Initialize put there. */
-[[maybe_unused]] bool inSession(const ControlBlock *cb, Reply &r) {
+bool inSession(const ControlBlock *cb, Reply &r) {
   if (session.phase == Phase::Closed)
     return r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "no session: db2ACSInitialize first");
   if (cb != session.cb || cb->handle != session.handle)
@@ -104,7 +94,7 @@ void fill(ReturnCode *rc, const Reply &reply) {
   return true;
 }
 
-[[maybe_unused]] bool inOperation(const ControlBlock *cb, uint32_t kind, const char *what, Reply &r) {
+bool inOperation(const ControlBlock *cb, uint32_t kind, const char *what, Reply &r) {
   if (!inSession(cb, r)) return false;
   if (session.phase != Phase::InOperation || (session.op & kOperationMask) != kind)
     return r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "%s outside a %s operation", what,
@@ -114,13 +104,13 @@ void fill(ReturnCode *rc, const Reply &reply) {
   return true;
 }
 
-[[maybe_unused]] bool present(const void *p, const char *what, Reply &r) {
+bool present(const void *p, const char *what, Reply &r) {
   return p ? true : r.say(DB2ACS_RC_INV_ACTION, "no %s given", what);
 }
 
 /* The example keeps snapshots only: a backup creates one, and reading or
  * deleting may name snapshots or all types. */
-[[maybe_unused]] bool operationKnown(db2acs::Operation op) {
+bool operationKnown(db2acs::Operation op) {
   uint32_t kind = op & kOperationMask, type = op & ~kOperationMask;
   if (kind == DB2ACS_OP_CREATE) return type == DB2ACS_OBJTYPE_SNAPSHOT;
   if (kind == DB2ACS_OP_READ || kind == DB2ACS_OP_DELETE)
@@ -129,11 +119,11 @@ void fill(ReturnCode *rc, const Reply &reply) {
 }
 
 template <size_t N>
-[[maybe_unused]] bool textMatches(const char (&wanted)[N], const char (&kept)[N]) {
+bool textMatches(const char (&wanted)[N], const char (&kept)[N]) {
   return strcmp(wanted, db2acs::kAnyText) == 0 || strncmp(wanted, kept, N) == 0;
 }
 
-[[maybe_unused]] bool matches(const db2acs::QueryInput &q, const db2acs::ObjectInfo &o) {
+bool matches(const db2acs::QueryInput &q, const db2acs::ObjectInfo &o) {
   return (q.type == DB2ACS_OBJTYPE_ALL || q.type == o.type) &&
          (q.dbPartitionNum == db2acs::kAnyPartition || q.dbPartitionNum == o.dbPartitionNum) &&
          textMatches(q.db, o.db) && textMatches(q.instance, o.instance) &&
@@ -141,12 +131,12 @@ template <size_t N>
          textMatches(q.details.snapshot.imageTimestamp, o.details.snapshot.imageTimestamp);
 }
 
-[[maybe_unused]] void abandonBackup() {
+void abandonBackup() {
   if (session.created) (void)object_remove(session.created);
   session.created = 0;
 }
 
-[[maybe_unused]] void beginOperation(db2acs::Operation op, ControlBlock *cb, Reply &r) {
+void beginOperation(db2acs::Operation op, ControlBlock *cb, Reply &r) {
   if (!inSession(cb, r)) return;
   if (session.phase != Phase::Open) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "an operation is already in progress");
@@ -161,7 +151,7 @@ template <size_t N>
   }
 }
 
-[[maybe_unused]] void endOperation(db2acs::EndAction end, ControlBlock *cb, Reply &r) {
+void endOperation(db2acs::EndAction end, ControlBlock *cb, Reply &r) {
   if (!inSession(cb, r)) return;
   if (session.phase != Phase::InOperation)
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "no operation to end");
@@ -177,7 +167,7 @@ template <size_t N>
   session.created = 0;
 }
 
-[[maybe_unused]] void partition(db2acs::PathList *paths, db2acs::CreateObjectInfo *create,
+void partition(db2acs::PathList *paths, db2acs::CreateObjectInfo *create,
                                 ControlBlock *cb, Reply &r) {
   if (!inOperation(cb, DB2ACS_OP_CREATE, "Partition", r)) return;
   if (session.partitioned) {
@@ -202,7 +192,7 @@ template <size_t N>
         paths->numEntries == 1 ? "" : "s", kGroup);
 }
 
-[[maybe_unused]] void prepare(db2acs::GroupList *groups, ControlBlock *cb, Reply &r) {
+void prepare(db2acs::GroupList *groups, ControlBlock *cb, Reply &r) {
   if (!inOperation(cb, DB2ACS_OP_CREATE, "Prepare", r)) return;
   if (!session.partitioned || session.prepared) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "Prepare %s", session.prepared ? "twice" : "before Partition");
@@ -223,7 +213,7 @@ template <size_t N>
   r.say(DB2ACS_RC_OK, "group %u prepared", kGroup);
 }
 
-[[maybe_unused]] void writeSnapshot(Reply &r) {
+void writeSnapshot(Reply &r) {
   if (!session.prepared || session.created) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "Snapshot %s", session.created ? "twice" : "before Prepare");
     return;
@@ -241,7 +231,7 @@ template <size_t N>
 
 /* No data moves here: a restore succeeds when the object is there and was
  * taken of the database, instance and partition this session is about. */
-[[maybe_unused]] void readSnapshot(ObjectId id, const ControlBlock *cb, Reply &r) {
+void readSnapshot(ObjectId id, const ControlBlock *cb, Reply &r) {
   SnapshotRecord kept;
   int32_t result = snapshot_read(id, kept);
   if (result != DB2ACS_RC_OK) {
@@ -266,7 +256,7 @@ template <size_t N>
   r.say(DB2ACS_RC_OK, "snapshot object %llu restored", (unsigned long long)id);
 }
 
-[[maybe_unused]] void snapshot(db2acs::SnapshotAction action, ObjectId id, ControlBlock *cb,
+void snapshot(db2acs::SnapshotAction action, ObjectId id, ControlBlock *cb,
                                Reply &r) {
   if (!inSession(cb, r)) return;
   uint32_t kind = session.op & kOperationMask;
@@ -282,7 +272,7 @@ template <size_t N>
   }
 }
 
-[[maybe_unused]] void verify(db2acs::PostObjectInfo *post, ControlBlock *cb, Reply &r) {
+void verify(db2acs::PostObjectInfo *post, ControlBlock *cb, Reply &r) {
   if (!inOperation(cb, DB2ACS_OP_CREATE, "Verify", r)) return;
   if (!session.created) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "Verify before Snapshot");
@@ -296,7 +286,7 @@ template <size_t N>
         post->firstActiveLog.chainID);
 }
 
-[[maybe_unused]] void storeMetaData(db2acs::MetaData *meta, ControlBlock *cb, Reply &r) {
+void storeMetaData(db2acs::MetaData *meta, ControlBlock *cb, Reply &r) {
   if (!inOperation(cb, DB2ACS_OP_CREATE, "StoreMetaData", r)) return;
   if (!session.created) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "StoreMetaData before Snapshot");
@@ -309,7 +299,7 @@ template <size_t N>
         result == DB2ACS_RC_OK ? "kept" : "not kept", (unsigned long long)session.created);
 }
 
-[[maybe_unused]] void retrieveMetaData(db2acs::MetaData *meta, ObjectId id, ControlBlock *cb,
+void retrieveMetaData(db2acs::MetaData *meta, ObjectId id, ControlBlock *cb,
                                        Reply &r) {
   if (!inOperation(cb, DB2ACS_OP_READ, "RetrieveMetaData", r)) return;
   if (!present(meta, "metadata", r) || !present(meta->data, "metadata buffer", r)) return;
@@ -326,7 +316,7 @@ template <size_t N>
         size, (unsigned long long)id);
 }
 
-[[maybe_unused]] void beginQuery(db2acs::QueryInput *query, ControlBlock *cb, Reply &r) {
+void beginQuery(db2acs::QueryInput *query, ControlBlock *cb, Reply &r) {
   if (!inSession(cb, r)) return;
   if (session.phase != Phase::InOperation || session.inQuery) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "BeginQuery %s",
@@ -345,7 +335,7 @@ template <size_t N>
   r.say(DB2ACS_RC_OK, "query open");
 }
 
-[[maybe_unused]] void nextObject(db2acs::QueryOutput *out, ControlBlock *cb, Reply &r) {
+void nextObject(db2acs::QueryOutput *out, ControlBlock *cb, Reply &r) {
   if (!inSession(cb, r)) return;
   if (!session.inQuery) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "GetNextObject without BeginQuery");
@@ -382,7 +372,7 @@ template <size_t N>
   }
 }
 
-[[maybe_unused]] void endQuery(ControlBlock *cb, Reply &r) {
+void endQuery(ControlBlock *cb, Reply &r) {
   if (!inSession(cb, r)) return;
   if (!session.inQuery) {
     r.say(DB2ACS_RC_INV_CALL_SEQUENCE, "EndQuery without BeginQuery");
@@ -392,7 +382,7 @@ template <size_t N>
   r.say(DB2ACS_RC_OK, "query closed");
 }
 
-[[maybe_unused]] void deleteObject(ObjectId id, ControlBlock *cb, Reply &r) {
+void deleteObject(ObjectId id, ControlBlock *cb, Reply &r) {
   if (!inOperation(cb, DB2ACS_OP_DELETE, "Delete", r)) return;
   int32_t result = object_remove(id);
   r.say(result, result == DB2ACS_RC_OK ? "object %llu deleted" : "object %llu not deleted",
@@ -410,7 +400,6 @@ template <size_t N>
     return finish(reply, line);                \
   } while (0)
 
-#ifndef QXACS_OMIT_db2ACSInitializepp
 QXACS_EXPORT int32_t db2ACSInitializepp(ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   if (present(cb, "control block", r)) {
@@ -435,9 +424,7 @@ QXACS_EXPORT int32_t db2ACSInitializepp(ControlBlock *cb, ReturnCode *rc) {
   }
   QXACS_FINISH(rc, r, qxacs_journal_initialize, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSTerminatepp
 QXACS_EXPORT int32_t db2ACSTerminatepp(ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   if (inSession(cb, r)) {
@@ -449,113 +436,85 @@ QXACS_EXPORT int32_t db2ACSTerminatepp(ControlBlock *cb, ReturnCode *rc) {
   }
   QXACS_FINISH(rc, r, qxacs_journal_terminate, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSBeginOperationpp
 QXACS_EXPORT int32_t db2ACSBeginOperationpp(db2acs::Operation op, ControlBlock *cb,
                                             ReturnCode *rc) {
   Reply r;
   beginOperation(op, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_begin_operation, op, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSEndOperationpp
 QXACS_EXPORT int32_t db2ACSEndOperationpp(db2acs::EndAction end, ControlBlock *cb,
                                           ReturnCode *rc) {
   Reply r;
   endOperation(end, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_end_operation, end, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSPreparepp
 QXACS_EXPORT int32_t db2ACSPreparepp(db2acs::GroupList *groups, ControlBlock *cb,
                                      ReturnCode *rc) {
   Reply r;
   prepare(groups, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_prepare, groups, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSPartitionpp
 QXACS_EXPORT int32_t db2ACSPartitionpp(db2acs::PathList *paths, db2acs::CreateObjectInfo *create,
                                        ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   partition(paths, create, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_partition, paths, create, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSBeginQuerypp
 QXACS_EXPORT int32_t db2ACSBeginQuerypp(db2acs::QueryInput *query, ControlBlock *cb,
                                         ReturnCode *rc) {
   Reply r;
   beginQuery(query, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_begin_query, query, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSGetNextObjectpp
 QXACS_EXPORT int32_t db2ACSGetNextObjectpp(db2acs::QueryOutput *out, ControlBlock *cb,
                                            ReturnCode *rc) {
   Reply r;
   nextObject(out, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_get_next_object, out, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSEndQuerypp
 QXACS_EXPORT int32_t db2ACSEndQuerypp(ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   endQuery(cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_end_query, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSSnapshotpp
 QXACS_EXPORT int32_t db2ACSSnapshotpp(db2acs::SnapshotAction action, ObjectId id,
                                       db2acs::ReadList *read, ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   snapshot(action, id, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_snapshot, action, id, read, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSVerifypp
 QXACS_EXPORT int32_t db2ACSVerifypp(db2acs::PostObjectInfo *post, ControlBlock *cb,
                                     ReturnCode *rc) {
-#ifdef QXACS_CALL_UNDEFINED
-  if (rc) return qxacs_defined_nowhere();
-#endif
   Reply r;
   verify(post, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_verify, post, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSDeletepp
 QXACS_EXPORT int32_t db2ACSDeletepp(ObjectId id, ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   deleteObject(id, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_delete, id, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSStoreMetaDatapp
 QXACS_EXPORT int32_t db2ACSStoreMetaDatapp(db2acs::MetaData *meta, ControlBlock *cb,
                                            ReturnCode *rc) {
   Reply r;
   storeMetaData(meta, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_store_metadata, meta, cb);
 }
-#endif
 
-#ifndef QXACS_OMIT_db2ACSRetrieveMetaDatapp
 QXACS_EXPORT int32_t db2ACSRetrieveMetaDatapp(db2acs::MetaData *meta, ObjectId id,
                                               ControlBlock *cb, ReturnCode *rc) {
   Reply r;
   retrieveMetaData(meta, id, cb, r);
   QXACS_FINISH(rc, r, qxacs_journal_retrieve_metadata, meta, id, cb);
 }
-#endif

@@ -171,9 +171,9 @@ TEST(DoctorSubject, WhatTheSubjectLeavesRunningNeitherStallsNorOutlivesTheCheck)
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) GTEST_SKIP() << "no child subreaper here (qemu-user)";
   std::string pidDir = testsupport::makeTempDir("helper"), pidFile = pidDir + "/pid";
   ASSERT_EQ(chmod(pidDir.c_str(), 0777), 0);
-  setenv("STUB_HELPER_PID", pidFile.c_str(), 1);
+  setenv("FAKE_HELPER_PID", pidFile.c_str(), 1);
   DoctorResult r = runDoctorUnprivileged({"--load", "--json"});
-  unsetenv("STUB_HELPER_PID");
+  unsetenv("FAKE_HELPER_PID");
   EXPECT_EQ(r.status, kBinds) << r.out << r.err;
   pid_t helper = static_cast<pid_t>(std::stol("0" + testsupport::readFile(pidFile)));
   ASSERT_GT(helper, 0) << r.out;
