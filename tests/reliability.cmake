@@ -2,21 +2,12 @@
 # many processes tracing at once, many threads initialising at once, a
 # million forwarded calls, and hostile files at the library's fixed paths.
 
-# A back end whose fourteen entry points do nothing but succeed.
-zorvan_fake_backend(zorvan_fake_backend ${CMAKE_CURRENT_BINARY_DIR}/reliability-backend)
-
-add_library(zorvan_reliability_support STATIC reliability/installation.cpp)
-target_link_libraries(zorvan_reliability_support PUBLIC zorvan_test_support)
-target_include_directories(zorvan_reliability_support PUBLIC reliability)
-target_compile_definitions(zorvan_reliability_support PRIVATE
-  ZORVAN_FAKE_BACKEND="$<TARGET_FILE:zorvan_fake_backend>")
-add_dependencies(zorvan_reliability_support zorvan_fake_backend)
 
 # The C library's allocation, environment and loader calls, wrapped at link
 # time in this test binary only.
 zorvan_add_test(test_fault_injection
   SOURCES reliability/fault_injection_test.cpp fault/libc_faults.cpp
-  LIBS zorvan_reliability_support zorvan_internal)
+  LIBS zorvan_internal)
 target_include_directories(test_fault_injection PRIVATE fault)
 target_link_options(test_fault_injection PRIVATE
   -Wl,--wrap=malloc,--wrap=free,--wrap=putenv,--wrap=getenv,--wrap=dlclose)
@@ -24,14 +15,14 @@ target_link_options(test_fault_injection PRIVATE
 zorvan_add_test(test_concurrent_trace SOURCES reliability/concurrent_trace_test.cpp
   LIBS zorvan_internal)
 zorvan_add_test(test_forwarding_load SOURCES reliability/forwarding_load_test.cpp
-  LIBS zorvan_reliability_support ${CMAKE_DL_LIBS})
+  LIBS ${CMAKE_DL_LIBS})
 # Threads of one host racing through db2ACSInitialize, a fresh process per
 # trial; the control blocks with vendor options come from the discovery
 # fixtures.
 find_package(Threads REQUIRED)
 zorvan_add_test(test_concurrent_initialize
   SOURCES reliability/concurrent_initialize_test.cpp discovery/discovery_fixtures.cpp
-  LIBS zorvan_reliability_support Threads::Threads ${CMAKE_DL_LIBS})
+  LIBS Threads::Threads ${CMAKE_DL_LIBS})
 target_include_directories(test_concurrent_initialize PRIVATE discovery)
 zorvan_add_test(test_hostile_paths SOURCES reliability/hostile_paths_test.cpp
   LIBS ${CMAKE_DL_LIBS})

@@ -101,33 +101,6 @@ DoctorResult runProgram(const char *program, const std::vector<std::string> &arg
   return result;
 }
 
-Installation::Installation()
-    : registry_(makeTempDir("registry")), home_(makeTempDir("home")) {
-  makeDirs(registry_ + "/Zorvan");
-  makeDirs(home_ + "/Base");
-  setEnv("QXREG", registry_);
-  unsetEnv("ZORVAN_INST");
-}
-
-std::string Installation::propertiesPath(const std::string &instance) const {
-  return registry_ + "/Zorvan/" + instance + "/Base/.properties";
-}
-
-void Installation::addInstance(const std::string &instance, bool agent,
-                               const std::string &properties) {
-  makeDirs(registry_ + "/Zorvan/" + instance + "/Base");
-  writeFile(propertiesPath(instance), properties);
-  if (agent) writeFile(registry_ + "/Zorvan/" + instance + "/Db2Agent", "");
-}
-
-void Installation::addHealthyInstance() {
-  addInstance("Instance001", true, "# installation\ndZORVANHOME " + home_ + "\n");
-}
-
-void Installation::installBackend(const std::string &from, mode_t mode) {
-  writeFile(backendPath(), readFile(from), mode);
-}
-
 ProcessAs::ProcessAs(uid_t uid, gid_t gid, const std::vector<std::string> &environment,
                      const std::string &cwd) {
   std::vector<char *> envp;

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "installation.h"
+
 #define EXPECT_CONTAINS(haystack, needle) \
   EXPECT_NE((haystack).find(needle), std::string::npos) << "missing: " << (needle) << "\n" << (haystack)
 
@@ -54,36 +56,9 @@ DoctorResult runDoctor(const std::vector<std::string> &args, uid_t uid = 0, gid_
 // user's run runs it as that user.
 DoctorResult runDoctorUnprivileged(const std::vector<std::string> &args);
 
-// A registry with instances under /tmp, a home directory with Base/, and
-// QXREG pointing at the registry (ZORVAN_INST unset).
-class Installation {
- public:
-  Installation();
-  const std::string &registry() const { return registry_; }
-  const std::string &home() const { return home_; }
-  std::string backendPath() const { return home_ + "/Base/libqxacsint.so"; }
-  std::string propertiesPath(const std::string &instance) const;
-
-  // <registry>/Zorvan/<instance>/Base/.properties with the given content,
-  // plus Db2Agent when agent is true.
-  void addInstance(const std::string &instance, bool agent, const std::string &properties);
-  // The healthy one: Instance001 with the agent, naming home().
-  void addHealthyInstance();
-  // Copies a built back end into <home>/Base with the given mode.
-  void installBackend(const std::string &from, mode_t mode = 0755);
-
- private:
-  std::string registry_;
-  std::string home_;
-};
-
-// An installation whose one instance is healthy, with the given back end.
-struct HealthyInstallation : Installation {
-  explicit HealthyInstallation(const std::string &backend) {
-    addHealthyInstance();
-    installBackend(backend);
-  }
-};
+// The suite's one installation layout.
+using testsupport::HealthyInstallation;
+using testsupport::Installation;
 #ifdef GOOD_BACKEND
 // ... with the reference back end.
 struct Healthy : HealthyInstallation {

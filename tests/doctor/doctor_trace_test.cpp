@@ -66,40 +66,40 @@ TEST(DoctorTrace, SuccessfulSessionsListEveryCallAndExitZero) {
 }
 
 // Each way db2ACSInitialize can fail to bind, told from the trace alone
-// with the live check's own cause text.
+// with the live check's own cause, and a fix.
 TEST(DoctorTrace, FailedInitializeNamesTheDiscoveryOrLoaderCause) {
   struct Case {
     const char *name;
     std::function<void(Traced &)> breakIt;
-    std::string cause;
+    std::string id;
   } cases[] = {
       {"no registry", [](Traced &t) { testsupport::setEnv("QXREG", t.registry() + "/gone"); },
-       "/gone (as the trace shows it) does not exist"},
+       "registry-missing"},
       {"mistyped registry", [](Traced &t) { testsupport::setEnv("QXREG", t.registry() + "x"); },
-       "x, which does not exist (as the trace shows it); /tmp/registry"},
+       "registry-mistyped"},
       {"no Zorvan directory", [](Traced &t) { ASSERT_EQ(rmdir((t.registry() + "/Zorvan").c_str()), 0); },
-       "has no Zorvan directory"},
+       "instances-directory-missing"},
       {"no agent", [](Traced &t) { t.addInstance("Instance001", false, "dZORVANHOME /x\n"); },
-       "No registered instance has the DB2 agent installed"},
+       "no-instance-with-agent"},
       {"no properties", [](Traced &t) { t.healthy(); testsupport::setEnv("ZORVAN_INST", "Ghost"); },
-       "Instance 'Ghost' (from ZORVAN_INST) is not registered"},
+       "instance-not-registered"},
       {"near miss",
        [](Traced &t) {
          t.healthy();
          t.addInstance("Instance001", true, "dZorvanHome " + t.home() + "\n");
        },
-       "line 1 reads 'dZorvanHome "},
+       "key-near-miss"},
       {"not executable", [](Traced &t) { t.addHealthyInstance(); t.installBackend(GOOD_BACKEND, 0644); },
-       "/Base/libqxacsint.so is not executable (mode 0644)"},
+       "backend-not-executable"},
       {"no shared object",
        [](Traced &t) {
          t.addHealthyInstance();
          testsupport::writeFile(t.backendPath(), "not a shared object\n", 0755);
        },
-       "was found but failed to load: "},
+       "backend-load-failed"},
       {"entry point missing",
        [](Traced &t) { t.addHealthyInstance(); t.installBackend(NO_VERIFY_BACKEND); },
-       "lacks db2ACSVerifypp"},
+       "backend-lacks-entry-points"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,11 +107,12 @@ TEST(DoctorTrace, FailedInitializeNamesTheDiscoveryOrLoaderCause) {
     Traced t;
     c.breakIt(t);
     EXPECT_NE(t.host("backup").status, 0);
-    DoctorResult r = runDoctor({"--trace", kTracePath});
+    DoctorResult r = runDoctor({"--trace", kTracePath, "--json"});
     EXPECT_EQ(r.status, kFailed) << r.out << r.err;
-    EXPECT_CONTAINS(r.out, "db2ACSInitialize               11  library   FAILED   <- first failure");
-    EXPECT_CONTAINS(r.firstScreen(), c.cause);
-    EXPECT_CONTAINS(r.firstScreen(), "fix: ");
+    const nlohmann::json doc = r.report(), &process = doc.at("processes")[0];
+    EXPECT_EQ(process.at("first_failure"), 2) << r.out;
+    EXPECT_EQ(doctortest::problemIds(process), std::vector<std::string>{c.id}) << r.out;
+    EXPECT_FALSE(process.at("problems")[0].at("fixes").empty()) << r.out;
   }
 }
 

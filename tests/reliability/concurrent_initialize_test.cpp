@@ -184,10 +184,10 @@ class ConcurrentInitialize : public testing::TestWithParam<Scenario> {};
 TEST_P(ConcurrentInitialize, BindsOnceAndWhole) {
   const Scenario &scenario = GetParam();
   ASSERT_LE(scenario.threads, kMaxThreads);
-  reliability::Installation in = reliability::layOutInstallation();
-  std::vector<std::string> backEnds = {in.base + "/libqxacsint.so"};
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
+  std::vector<std::string> backEnds = {in.backendPath()};
   if (scenario.naming == Naming::TwoInstances)
-    backEnds.push_back(reliability::addInstance(in, "Instance002") + "/libqxacsint.so");
+    backEnds.push_back(in.addInstanceWithHome("Instance002", ZORVAN_FAKE_BACKEND) + "/libqxacsint.so");
   if (scenario.naming == Naming::Variable) testsupport::setEnv("ZORVAN_INST", "Instance001");
   const int expectedPublications = scenario.naming == Naming::Scan ? 1 : 0;
 

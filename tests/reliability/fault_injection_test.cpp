@@ -65,18 +65,18 @@ Lines concat(Lines head, const Lines &tail) {
 
 TEST(PublishInstanceName, UnfaultedScanPublishesTheNameAndFindsTheBase) {
   // The baseline the faulted cases below depart from.
-  reliability::Installation in = reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::enableTrace();
   BaseDirCall call = callBaseDir();
   EXPECT_EQ(call.result, 0);
-  EXPECT_EQ(call.gpath, in.base);
+  EXPECT_EQ(call.gpath, in.base());
   ASSERT_NE(faults::realGetenv("ZORVAN_INST"), nullptr);
   EXPECT_EQ(std::string(faults::realGetenv("ZORVAN_INST")), kScanned);
   EXPECT_EQ(faults::refusedMallocs(), 0);
 }
 
 TEST(PublishInstanceName, AllocationFailureIsTracedAndLeavesEverythingAsItWas) {
-  reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::enableTrace();
   faults::failNextMallocOf(kAssignment.size() + 1);
   BaseDirCall call = callBaseDir();
@@ -92,7 +92,7 @@ TEST(PublishInstanceName, AllocationFailureIsTracedAndLeavesEverythingAsItWas) {
 }
 
 TEST(PublishInstanceName, RefusedPutenvIsTracedWithErrnoAndTheStringReleased) {
-  reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::enableTrace();
   faults::refusePutenvOf("ZORVAN_INST=", ENOMEM);
   BaseDirCall call = callBaseDir();
@@ -110,7 +110,7 @@ TEST(PublishInstanceName, RefusedPutenvIsTracedWithErrnoAndTheStringReleased) {
 }
 
 TEST(PublishInstanceName, VariableUnreadableAfterPutenvFailsTheCall) {
-  reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::enableTrace();
   faults::hideAfterPutenv("ZORVAN_INST");
   BaseDirCall call = callBaseDir();
@@ -149,7 +149,7 @@ std::string pointerText(const void *p) {
 }
 
 TEST(Unbinding, FailedDlcloseIsTracedWithTheLoaderReasonAndKeepsTheTable) {
-  reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::setEnv("ZORVAN_INST", kScanned);
   fixRegistryDir();
   ASSERT_EQ(initializeFptrs(nullptr), 1);
@@ -176,7 +176,7 @@ TEST(Unbinding, FailedDlcloseIsTracedWithTheLoaderReasonAndKeepsTheTable) {
 }
 
 TEST(Unbinding, SuccessfulDlcloseClearsEveryEntry) {
-  reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::setEnv("ZORVAN_INST", kScanned);
   fixRegistryDir();
   ASSERT_EQ(initializeFptrs(nullptr), 1);
@@ -190,8 +190,8 @@ TEST(Unbinding, SuccessfulDlcloseClearsEveryEntry) {
 // Unusable discovery paths
 
 TEST(DiscoveryPaths, UnreadableInstancesDirectoryFailsTheScanWithErrno13) {
-  reliability::Installation in = reliability::layOutInstallation();
-  const std::string instances = in.registry + "/Zorvan";
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
+  const std::string instances = in.registry() + "/Zorvan";
   ASSERT_EQ(chmod(instances.c_str(), 0), 0);
   testsupport::enableTrace();
 
@@ -222,8 +222,8 @@ TEST(DiscoveryPaths, UnreadableInstancesDirectoryFailsTheScanWithErrno13) {
 }
 
 TEST(DiscoveryPaths, PropertiesPathThatIsADirectoryYieldsNoHome) {
-  reliability::Installation in = reliability::layOutInstallation();
-  const std::string properties = reliability::instanceDir(in, kScanned) + "/Base/.properties";
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
+  const std::string properties = in.instanceDir(kScanned) + "/Base/.properties";
   ASSERT_EQ(unlink(properties.c_str()), 0);
   ASSERT_EQ(mkdir(properties.c_str(), 0755), 0);
   testsupport::setEnv("ZORVAN_INST", kScanned);

@@ -81,7 +81,7 @@ HostReport runHost() {
 }
 
 TEST(ForwardingLoad, MillionCallsSucceedWithFlatMemory) {
-  reliability::layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::setEnv("ZORVAN_INST", "Instance001");
   ASSERT_FALSE(testsupport::exists(testsupport::kTracePath));
 
