@@ -1,6 +1,6 @@
 # Reliability: faults injected into the C library calls the library makes,
 # many processes tracing at once, many threads initialising at once, a
-# million forwarded calls, and hostile files at the library's fixed paths.
+# million forwarded calls.
 
 
 # The C library's allocation, environment and loader calls, wrapped at link
@@ -24,5 +24,3 @@ zorvan_add_test(test_concurrent_initialize
   SOURCES reliability/concurrent_initialize_test.cpp discovery/discovery_fixtures.cpp
   LIBS Threads::Threads ${CMAKE_DL_LIBS})
 target_include_directories(test_concurrent_initialize PRIVATE discovery)
-zorvan_add_test(test_hostile_paths SOURCES reliability/hostile_paths_test.cpp
-  LIBS ${CMAKE_DL_LIBS})

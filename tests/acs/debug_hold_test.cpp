@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,7 @@ int finishCall(pid_t pid) {
 
 // The whole held sequence: the call waits, survives an interrupted sleep
 // while the marker is there, and finishes once it is gone.
-void expectHeldUntilRemoved(uid_t caller, void (*removeMarker)(), bool effectiveRoot = false) {
+void expectHeldUntilRemoved(uid_t caller, void (*release)(), bool effectiveRoot) {
   LoadedLibrary lib;
   pid_t pid = startCall(lib.fn<db2ACSTerminate_fn>("db2ACSTerminate"), caller, effectiveRoot);
   ASSERT_GT(pid, 0);
@@ -111,7 +112,7 @@ void expectHeldUntilRemoved(uid_t caller, void (*removeMarker)(), bool effective
   EXPECT_EQ(waitAsleepOrGone(pid), 'S');
   EXPECT_FALSE(traced(kLeavingLine));
 
-  removeMarker();
+  release();
   EXPECT_EQ(finishCall(pid), 0);
   EXPECT_EQ(traceMessagesOf(kTag),
             (std::vector<std::string>{"-----------Entered--------", kHoldLine,
@@ -133,75 +134,106 @@ void expectNoHold() {
   EXPECT_TRUE(traced(kLeavingLine));
 }
 
-TEST(DebugHold, RegularFileMarkerHoldsUntilRemoved) {
-  testsupport::enableTrace();
-  testsupport::writeFile(kMarker, "");
-  expectHeldUntilRemoved(0, [] { unlink(kMarker); });
-}
+// One marker as planted, and what ends the hold it causes (none for a
+// marker that must not hold). The call runs as caller: its real user, with
+// root as its effective user too when effectiveRoot.
+struct MarkerCase {
+  const char *name;
+  void (*plant)();
+  void (*release)();
+  uid_t caller;
+  bool effectiveRoot;
+  // Why the case needs another real user than the test's, if it does.
+  const char *otherUser;
+};
 
-TEST(DebugHold, DirectoryMarkerHolds) {
-  testsupport::enableTrace();
-  ASSERT_EQ(mkdir(kMarker, 0755), 0);
-  expectHeldUntilRemoved(0, [] { rmdir(kMarker); });
-}
+void removeMarker() { unlink(kMarker); }
+// An unprivileged caller wherever the test runs: nobody when the test may
+// switch users, else the test's own user.
+constexpr uid_t kUnprivileged = static_cast<uid_t>(-2);
+uid_t unprivileged() { return testsupport::canActAsOtherUsers() ? testsupport::kNobody : 0; }
+void giveMarkerTo(uid_t uid) { ASSERT_EQ(lchown(kMarker, uid, uid), 0); }
 
-TEST(DebugHold, MarkerOfTheRealUserHoldsAnUnprivilegedCaller) {
-  ZORVAN_SKIP_UNLESS_OTHER_USERS("the call runs as nobody");
-  testsupport::enableTrace();  // 0666: the unprivileged child can trace
-  testsupport::writeFile(kMarker, "");
-  ASSERT_EQ(chown(kMarker, testsupport::kNobody, testsupport::kNobody), 0);
-  expectHeldUntilRemoved(testsupport::kNobody, [] { unlink(kMarker); });
-}
+const MarkerCase kMarkerCases[] = {
+    {"RegularFileHoldsUntilRemoved", [] { testsupport::writeFile(kMarker, ""); }, removeMarker, 0,
+     false, nullptr},
+    {"DirectoryHolds", [] { ASSERT_EQ(mkdir(kMarker, 0755), 0); }, [] { rmdir(kMarker); }, 0, false,
+     nullptr},
+    {"FifoHoldsWithoutBeingOpened", [] { ASSERT_EQ(mkfifo(kMarker, 0644), 0); }, removeMarker, 0,
+     false, nullptr},
+    {"MarkerOfTheRealUserHoldsAnUnprivilegedCaller",
+     [] {
+       testsupport::writeFile(kMarker, "");
+       giveMarkerTo(testsupport::kNobody);
+     },
+     removeMarker, testsupport::kNobody, false, "the call runs as nobody"},
+    // The hold tests existence, not permission: a marker its owner cannot
+    // read still holds that owner's calls.
+    {"UnreadableMarkerOfTheCallerHolds",
+     [] {
+       testsupport::writeFile(kMarker, "", 0);
+       if (unprivileged() != 0) giveMarkerTo(unprivileged());
+     },
+     removeMarker, kUnprivileged, false, nullptr},
+    {"SetUidCallerIsHeldByItsRealUsersMarker",
+     [] {
+       testsupport::writeFile(kMarker, "");
+       giveMarkerTo(testsupport::kNobody);
+     },
+     removeMarker, testsupport::kNobody, true, "the real user is nobody, the effective root"},
+    {"LinkOwnedByRootHoldsWhateverItPointsAt",
+     [] {
+       testsupport::writeFile("/tmp/strangers", "", 0666);
+       ASSERT_EQ(chown("/tmp/strangers", kStranger, kStranger), 0);
+       ASSERT_EQ(symlink("/tmp/strangers", kMarker), 0);
+     },
+     removeMarker, 0, false, "the link's target belongs to another user"},
+    {"LinkHoldsWhileItsTargetExists",
+     [] {
+       testsupport::writeFile("/tmp/marker-target", "");
+       ASSERT_EQ(symlink("/tmp/marker-target", kMarker), 0);
+     },
+     [] { unlink("/tmp/marker-target"); }, 0, false, nullptr},
+    {"DanglingLinkDoesNotHold", [] { ASSERT_EQ(symlink("/tmp/no-such-target", kMarker), 0); },
+     nullptr, 0, false, nullptr},
+    {"MarkerOfAnotherUserDoesNotHold",
+     [] {
+       testsupport::writeFile(kMarker, "", 0666);
+       giveMarkerTo(kStranger);
+     },
+     nullptr, 0, false, "the marker is given to another user"},
+    {"LinkOfAnotherUserDoesNotHoldEvenToRootsFile",
+     [] {
+       testsupport::writeFile("/tmp/roots", "");
+       ASSERT_EQ(symlink("/tmp/roots", kMarker), 0);
+       giveMarkerTo(kStranger);
+     },
+     nullptr, 0, false, "the link is given to another user"},
+};
 
-// The hold tests existence, not permission: a marker its owner cannot
-// read still holds that owner's calls.
-TEST(DebugHold, UnreadableMarkerOfTheCallerHolds) {
-  testsupport::enableTrace();
-  testsupport::writeFile(kMarker, "", 0);
-  uid_t caller = 0;  // an ordinary user's run is unprivileged already
-  if (testsupport::canActAsOtherUsers()) {
-    caller = testsupport::kNobody;
-    ASSERT_EQ(chown(kMarker, caller, caller), 0);
+void PrintTo(const MarkerCase &c, std::ostream *out) { *out << c.name; }
+
+class DebugHold : public testing::TestWithParam<MarkerCase> {};
+
+TEST_P(DebugHold, HoldsExactlyWhileItShould) {
+  const MarkerCase &c = GetParam();
+  if (c.otherUser) ZORVAN_SKIP_UNLESS_OTHER_USERS(c.otherUser);
+  testsupport::enableTrace();  // 0666: an unprivileged caller can trace
+  c.plant();
+  if (c.release) {
+    expectHeldUntilRemoved(c.caller == kUnprivileged ? unprivileged() : c.caller, c.release,
+                           c.effectiveRoot);
+  } else {
+    expectNoHold();
   }
-  expectHeldUntilRemoved(caller, [] { unlink(kMarker); });
 }
 
-// A set-user-ID caller is held by the marker of its real user.
-TEST(DebugHold, SetUidCallerIsHeldByItsRealUsersMarker) {
-  ZORVAN_SKIP_UNLESS_OTHER_USERS("the real user is nobody, the effective root");
-  testsupport::enableTrace();
-  testsupport::writeFile(kMarker, "");
-  ASSERT_EQ(chown(kMarker, testsupport::kNobody, testsupport::kNobody), 0);
-  expectHeldUntilRemoved(testsupport::kNobody, [] { unlink(kMarker); }, true);
-}
+INSTANTIATE_TEST_SUITE_P(Markers, DebugHold, testing::ValuesIn(kMarkerCases),
+                         [](const testing::TestParamInfo<MarkerCase> &tested) {
+                           return std::string(tested.param.name);
+                         });
 
-TEST(DebugHold, LinkOwnedByRootHoldsWhateverItPointsAt) {
-  ZORVAN_SKIP_UNLESS_OTHER_USERS("the link's target belongs to another user");
-  testsupport::enableTrace();
-  testsupport::writeFile("/tmp/strangers", "", 0666);
-  ASSERT_EQ(chown("/tmp/strangers", kStranger, kStranger), 0);
-  ASSERT_EQ(symlink("/tmp/strangers", kMarker), 0);
-  expectHeldUntilRemoved(0, [] { unlink(kMarker); });
-}
-
-TEST(DebugHold, MarkerOfAnotherUserDoesNotHold) {
-  ZORVAN_SKIP_UNLESS_OTHER_USERS("the marker is given to another user");
-  testsupport::enableTrace();
-  testsupport::writeFile(kMarker, "", 0666);
-  ASSERT_EQ(chown(kMarker, kStranger, kStranger), 0);
-  expectNoHold();
-}
-
-TEST(DebugHold, LinkOfAnotherUserDoesNotHoldEvenToRootsFile) {
-  ZORVAN_SKIP_UNLESS_OTHER_USERS("the link is given to another user");
-  testsupport::enableTrace();
-  testsupport::writeFile("/tmp/roots", "");
-  ASSERT_EQ(symlink("/tmp/roots", kMarker), 0);
-  ASSERT_EQ(lchown(kMarker, kStranger, kStranger), 0);
-  expectNoHold();
-}
-
-TEST(DebugHold, NoMarkerNoHoldButTheHoldLineIsWritten) {
+TEST(DebugHoldLine, NoMarkerNoHoldButTheHoldLineIsWritten) {
   testsupport::enableTrace();
   expectNoHold();
   EXPECT_TRUE(traced(kHoldLine));

@@ -16,6 +16,7 @@
 #include "loaded_library.h"
 #include "qxacs_example.h"
 #include "qxacs_journal.h"
+#include "installation.h"
 #include "test_support.h"
 
 using binding::pointerText;
@@ -49,37 +50,14 @@ void expectRestUntouched(const Record &r) {
   for (size_t i = 0; i < sizeof r.rest; ++i) ASSERT_EQ(r.rest[i], 0xA5) << "byte " << i;
 }
 
-struct Installation {
-  std::string root;
-  std::string registry;
-  std::string base;     // <home>/Base as the properties name it
-  std::string library;  // <base>/libqxacsint.so
-  std::string journal;
+// The suite's installation, its back end a copy of the variant (none when
+// null).
+struct Installation : testsupport::Installation {
+  explicit Installation(const char *variant) {
+    addHealthyInstance();
+    if (variant != nullptr) installBackend(variant);
+  }
 };
-
-// <root>/registry/Zorvan/Instance001/{Db2Agent,Base/.properties} naming
-// <root>/home, whose Base holds a copy of the variant (unless null). The
-// process's QXREG and catalogue point there; ZORVAN_INST is unset, so the
-// first-instance scan names Instance001.
-Installation install(const char *variant) {
-  Installation in;
-  in.root = testsupport::makeTempDir("inst");
-  in.registry = in.root + "/registry";
-  std::string instance = in.registry + "/Zorvan/Instance001";
-  testsupport::makeDirs(instance + "/Db2Agent");
-  testsupport::makeDirs(instance + "/Base");
-  std::string home = in.root + "/home";
-  testsupport::writeFile(instance + "/Base/.properties", "dZORVANHOME " + home + "\n");
-  in.base = home + "/Base";
-  testsupport::makeDirs(in.base);
-  in.library = in.base + "/libqxacsint.so";
-  if (variant != nullptr) binding::copyFile(variant, in.library);
-  in.journal = in.root + "/catalogue/" QXACS_JOURNAL_FILE;
-  testsupport::setEnv("QXREG", in.registry);
-  testsupport::setEnv(QXACS_EXAMPLE_DIR_ENV, in.root + "/catalogue");
-  testsupport::unsetEnv("ZORVAN_INST");
-  return in;
-}
 
 // An empty registry: discovery fails.
 std::string emptyRegistry() {
@@ -187,13 +165,13 @@ db2ACS_RC fakeInitialize(db2ACS_CB *cb, db2ACS_ReturnCode *rc) {
 TEST(Initialize, BackEndBindsLazily) {
   void *eager = dlopen(BACKEND_UNDEFINED_CALL, RTLD_NOW | RTLD_LOCAL);
   ASSERT_EQ(eager, nullptr) << "the variant loads eagerly too; nothing proven";
-  Installation in = install(BACKEND_UNDEFINED_CALL);
+  Installation in(BACKEND_UNDEFINED_CALL);
   LoadedLibrary lib;
   ControlBlock cb{};
   Record r = freshRecord();
 
   EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), 0);
-  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), binding::loadedHandle(in.library));
+  EXPECT_EQ(variableValue(lib, "db2ACS_handle"), binding::loadedHandle(in.backendPath()));
   EXPECT_NE(variableValue(lib, "f_db2ACSVerify"), nullptr);
 
   // Its other entry points work: the back end, not the front end, fills
@@ -205,7 +183,7 @@ TEST(Initialize, BackEndBindsLazily) {
 }
 
 TEST(Initialize, FirstCallBindsTheBackEndAndForwardsToIt) {
-  Installation in = install(BACKEND_FULL);
+  Installation in(BACKEND_FULL);
   testsupport::enableTrace();
   LoadedLibrary lib;
   auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
@@ -217,21 +195,21 @@ TEST(Initialize, FirstCallBindsTheBackEndAndForwardsToIt) {
   EXPECT_EQ(r.returnCode, 0);
   void *handle = variableValue(lib, "db2ACS_handle");
   ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(handle, binding::loadedHandle(in.library));
-  EXPECT_EQ(binding::currentDir(), in.base);
-  void *backEndInitialize = binding::symbolOf(in.library, "db2ACSInitializepp");
+  EXPECT_EQ(handle, binding::loadedHandle(in.backendPath()));
+  EXPECT_EQ(binding::currentDir(), in.base());
+  void *backEndInitialize = binding::symbolOf(in.backendPath(), "db2ACSInitializepp");
   EXPECT_EQ(variableValue(lib, "f_db2ACSInitialize"), backEndInitialize);
-  EXPECT_EQ(binding::fileLines(in.journal),
+  EXPECT_EQ(binding::fileLines(in.journal()),
             std::vector<std::string>{journalOfInitialize(cb, r, 0)});
   EXPECT_EQ(messagesOf({kInit, kLoad}),
-            tagged(kInit, entered(in.registry)) +
-                tagged(kLoad, openedLines(in.base, in.base, in.library, handle)) +
+            tagged(kInit, entered(in.registry())) +
+                tagged(kLoad, openedLines(in.base(), in.base(), in.backendPath(), handle)) +
                 tagged(kLoad, {leaving(1)}) +
                 tagged(kInit, forwardedLines(handle, backEndInitialize, 0)));
 }
 
 TEST(Initialize, SecondCallGoesStraightToTheBackEnd) {
-  Installation in = install(BACKEND_FULL);
+  Installation in(BACKEND_FULL);
   LoadedLibrary lib;
   auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
   ControlBlock cb{};
@@ -245,11 +223,11 @@ TEST(Initialize, SecondCallGoesStraightToTheBackEnd) {
 
   EXPECT_EQ(r.returnCode, 0);
   EXPECT_EQ(binding::currentDir(), "/");
-  EXPECT_EQ(binding::fileLines(in.journal).size(), 2u);
+  EXPECT_EQ(binding::fileLines(in.journal()).size(), 2u);
   void *handle = variableValue(lib, "db2ACS_handle");
   // Nothing but Initialize's own lines: no loader, no discovery.
   EXPECT_EQ(traceMessages(),
-            tagged(kInit, entered(in.registry) +
+            tagged(kInit, entered(in.registry()) +
                               forwardedLines(handle, variableValue(lib, "f_db2ACSInitialize"), 0)));
 }
 
@@ -327,13 +305,13 @@ TEST(InitializeRegistry, FirstCallFixesTheRegistryForTheProcess) {
   Record r = freshRecord();
   ASSERT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
   // A complete installation under a registry named only now.
-  Installation in = install(BACKEND_FULL);
+  Installation in(BACKEND_FULL);
   testsupport::enableTrace();
   r = freshRecord();
 
   EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 11);
 
-  EXPECT_EQ(binding::loadedHandle(in.library), nullptr);
+  EXPECT_EQ(binding::loadedHandle(in.backendPath()), nullptr);
   std::vector<std::string> lines = traceMessagesOf(kInit);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[2], "-----------QXREG= [" + first + "]");
@@ -342,7 +320,7 @@ TEST(InitializeRegistry, FirstCallFixesTheRegistryForTheProcess) {
 // ---------------------------------------------------------------- partial back ends
 
 TEST(InitializePartlyBound, BackEndWithoutVerifyStaysBoundAndOnlyVerifyFails) {
-  Installation in = install(BACKEND_NO_VERIFY);
+  Installation in(BACKEND_NO_VERIFY);
   testsupport::enableTrace();
   LoadedLibrary lib;
   auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
@@ -355,20 +333,20 @@ TEST(InitializePartlyBound, BackEndWithoutVerifyStaysBoundAndOnlyVerifyFails) {
   expectRestUntouched(r);
   void *handle = variableValue(lib, "db2ACS_handle");
   ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(handle, binding::loadedHandle(in.library));
+  EXPECT_EQ(handle, binding::loadedHandle(in.backendPath()));
   EXPECT_EQ(variableValue(lib, "f_db2ACSVerify"), nullptr);
-  std::vector<std::string> diagnostics = binding::diagnosticLines(in.library);
+  std::vector<std::string> diagnostics = binding::diagnosticLines(in.backendPath());
   EXPECT_EQ(diagnostics[10], "f_db2ACSVeri = (nil)");
   for (size_t i = 0; i < diagnostics.size(); ++i) {
     if (i == 10) continue;
     EXPECT_EQ(diagnostics[i].find("(nil)"), std::string::npos) << diagnostics[i];
   }
   EXPECT_EQ(messagesOf({kInit, kLoad}),
-            tagged(kInit, entered(in.registry)) +
-                tagged(kLoad, openedLines(in.base, in.base, in.library, handle) + diagnostics +
+            tagged(kInit, entered(in.registry())) +
+                tagged(kLoad, openedLines(in.base(), in.base(), in.backendPath(), handle) + diagnostics +
                                   std::vector<std::string>{leaving(0)}) +
                 tagged(kInit, {"initializeFptrs() failed, returning error.", leaving(11)}));
-  EXPECT_EQ(binding::fileLines(in.journal), std::vector<std::string>{});
+  EXPECT_EQ(binding::fileLines(in.journal()), std::vector<std::string>{});
 
   // The next Initialize reaches the back end without binding again.
   testsupport::enableTrace();
@@ -403,11 +381,11 @@ TEST(InitializePartlyBound, BackEndWithoutVerifyStaysBoundAndOnlyVerifyFails) {
   qxacs_journal_terminate(line, sizeof line, protocolBlock(cb), &r, 0);
   journal.push_back(line);
 
-  EXPECT_EQ(binding::fileLines(in.journal), journal);
+  EXPECT_EQ(binding::fileLines(in.journal()), journal);
 }
 
 TEST(InitializePartlyBound, BackEndWithoutInitializeIsNeverCalledThroughANullPointer) {
-  Installation in = install(BACKEND_NO_INITIALIZE);
+  Installation in(BACKEND_NO_INITIALIZE);
   LoadedLibrary lib;
   auto initialize = lib.fn<db2ACSInitialize_fn>("db2ACSInitialize");
   ControlBlock cb{};
@@ -428,7 +406,7 @@ TEST(InitializePartlyBound, BackEndWithoutInitializeIsNeverCalledThroughANullPoi
   expectRestUntouched(r);
   EXPECT_EQ(variableValue(lib, "db2ACS_handle"), handle);
   EXPECT_EQ(traceMessages(),
-            tagged(kInit, entered(in.registry)) + tagged(kLoad, {leaving(1)}) +
+            tagged(kInit, entered(in.registry())) + tagged(kLoad, {leaving(1)}) +
                 tagged(kInit, {"db2ACS_handle or function pointer is NULL. Returning error",
                                leaving(11)}));
 }
@@ -440,8 +418,8 @@ TEST(InitializeInstallation, UnloadableLibraryBindsNothingFromTheGlobalScope) {
   // opened RTLD_GLOBAL, and this executable's own db2ACSInitializepp).
   void *global = dlopen(BACKEND_FULL, RTLD_NOW | RTLD_GLOBAL);
   ASSERT_NE(global, nullptr) << dlerror();
-  Installation in = install(nullptr);
-  testsupport::writeFile(in.library, binding::kNotALibrary, 0755);
+  Installation in(nullptr);
+  testsupport::writeFile(in.backendPath(), binding::kNotALibrary, 0755);
   testsupport::enableTrace();
   LoadedLibrary lib;
   ControlBlock cb{};
@@ -453,19 +431,19 @@ TEST(InitializeInstallation, UnloadableLibraryBindsNothingFromTheGlobalScope) {
   expectRestUntouched(r);
   EXPECT_EQ(variableValue(lib, "db2ACS_handle"), nullptr);
   EXPECT_EQ(variableValue(lib, "f_db2ACSInitialize"), nullptr);
-  EXPECT_EQ(binding::currentDir(), in.base);
-  void *probe = dlopen(in.library.c_str(), RTLD_LAZY);
+  EXPECT_EQ(binding::currentDir(), in.base());
+  void *probe = dlopen(in.backendPath().c_str(), RTLD_LAZY);
   ASSERT_EQ(probe, nullptr);
   std::string error = dlerror();
   EXPECT_EQ(messagesOf({kInit, kLoad}),
-            tagged(kInit, entered(in.registry)) +
+            tagged(kInit, entered(in.registry())) +
                 tagged(kLoad,
                        std::vector<std::string>{
                            "GetZorvanBaseDir succeeded.",
-                           "Changing to base dir: \"" + in.base + "\".",
-                           "Library to be loaded: \"" + in.library + "\".",
-                           "dlopen failed when loading \"" + in.library + "\", error = \"" +
-                               error + "\", pwd=\"" + in.base + "\"",
+                           "Changing to base dir: \"" + in.base() + "\".",
+                           "Library to be loaded: \"" + in.backendPath() + "\".",
+                           "dlopen failed when loading \"" + in.backendPath() + "\", error = \"" +
+                               error + "\", pwd=\"" + in.base() + "\"",
                            "After dlopen: db2ACS_handle is:(nil)"} +
                            binding::diagnosticLines("") + std::vector<std::string>{leaving(0)}) +
                 tagged(kInit, {"initializeFptrs() failed, returning error.", leaving(11)}));
@@ -475,15 +453,15 @@ TEST(InitializeInstallation, UnloadableLibraryBindsNothingFromTheGlobalScope) {
 // whatever directory the process is in, which after a binding attempt is
 // the base directory the loader changed to.
 TEST(InitializeInstallation, RelativeRegistryIsLookedUpInTheBaseDirectoryAfterBinding) {
-  Installation in = install(nullptr);
-  testsupport::writeFile(in.library, binding::kNotALibrary, 0755);
-  const std::string inBase = in.base + "/registry/Zorvan/Instance001/Base";
+  Installation in(nullptr);
+  testsupport::writeFile(in.backendPath(), binding::kNotALibrary, 0755);
+  const std::string inBase = in.base() + "/registry/Zorvan/Instance001/Base";
   testsupport::makeDirs(inBase);
-  const std::string home2 = in.root + "/home2";
+  const std::string home2 = in.root() + "/home2";
   testsupport::writeFile(inBase + "/.properties", "dZORVANHOME " + home2 + "\n");
   testsupport::makeDirs(home2 + "/Base");
   binding::copyFile(BACKEND_FULL, home2 + "/Base/libqxacsint.so");
-  ASSERT_EQ(chdir(in.root.c_str()), 0);
+  ASSERT_EQ(chdir(in.root().c_str()), 0);
   testsupport::setEnv("QXREG", "registry");
   testsupport::enableTrace();
   LoadedLibrary lib;
@@ -492,7 +470,7 @@ TEST(InitializeInstallation, RelativeRegistryIsLookedUpInTheBaseDirectoryAfterBi
   Record r = freshRecord();
 
   EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 11);  // <root>/registry: no loadable back end
-  EXPECT_EQ(binding::currentDir(), in.base);
+  EXPECT_EQ(binding::currentDir(), in.base());
   r = freshRecord();
   EXPECT_EQ(initialize(asBlock(cb), asRecord(r)), 0);  // <base>/registry: home2's back end
 
@@ -509,15 +487,15 @@ TEST(InitializeInstallation, RelativeRegistryIsLookedUpInTheBaseDirectoryAfterBi
 }
 
 TEST(InitializeInstallation, RelativeHomeGoesUnchangedIntoChdirAndPath) {
-  Installation in = install(BACKEND_FULL);
-  testsupport::writeFile(in.registry + "/Zorvan/Instance001/Base/.properties",
+  Installation in(BACKEND_FULL);
+  testsupport::writeFile(in.registry() + "/Zorvan/Instance001/Base/.properties",
                          "dZORVANHOME home\n");
   // Opened relative to the base directory it moved into: only this copy
   // can be what the loader opens.
-  std::string nested = in.base + "/home/Base";
+  std::string nested = in.base() + "/home/Base";
   testsupport::makeDirs(nested);
   binding::copyFile(BACKEND_FULL, nested + "/libqxacsint.so");
-  ASSERT_EQ(chdir(in.root.c_str()), 0);
+  ASSERT_EQ(chdir(in.root().c_str()), 0);
   testsupport::enableTrace();
   LoadedLibrary lib;
   ControlBlock cb{};
@@ -525,13 +503,13 @@ TEST(InitializeInstallation, RelativeHomeGoesUnchangedIntoChdirAndPath) {
 
   EXPECT_EQ(lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r)), 0);
 
-  EXPECT_EQ(binding::currentDir(), in.base);
+  EXPECT_EQ(binding::currentDir(), in.base());
   void *handle = variableValue(lib, "db2ACS_handle");
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(handle, binding::loadedHandle(nested + "/libqxacsint.so"));
-  EXPECT_EQ(binding::loadedHandle(in.library), nullptr);
+  EXPECT_EQ(binding::loadedHandle(in.backendPath()), nullptr);
   EXPECT_EQ(traceMessagesOf(kLoad),
-            openedLines("home/Base", in.base, "home/Base/libqxacsint.so", handle) +
+            openedLines("home/Base", in.base(), "home/Base/libqxacsint.so", handle) +
                 std::vector<std::string>{leaving(1)});
 }
 

@@ -16,6 +16,7 @@
 #include "acs_return_codes.h"
 #include "host_run.h"
 #include "qxacs_example.h"
+#include "installation.h"
 #include "test_support.h"
 
 using e2e::callsOf;
@@ -31,17 +32,6 @@ namespace {
 HostRun runLibrary(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), {"--lib", ZORVAN_LIBRARY_PATH});
   return e2e::runHost(arguments);
-}
-
-// The registry and the catalogue of one test; returns the journal path.
-std::string prepare(std::string &registry, std::string &root) {
-  root = testsupport::makeTempDir("e2e");
-  registry = root + "/registry";
-  testsupport::makeDirs(registry + "/Zorvan");
-  testsupport::setEnv("QXREG", registry);
-  testsupport::setEnv(QXACS_EXAMPLE_DIR_ENV, root + "/catalogue");
-  testsupport::unsetEnv("ZORVAN_INST");
-  return root + "/catalogue/" QXACS_JOURNAL_FILE;
 }
 
 // Runs one sequence; returns the journal lines it added, after checking
@@ -66,9 +56,8 @@ std::vector<std::string> runSequence(const std::string &journal, const char *seq
 }
 
 TEST(AcsHost, BackupQueryDeleteQueryRoundTripInDb2sProtocol) {
-  std::string registry, root;
-  std::string journal = prepare(registry, root);
-  e2e::addInstance(registry, root, "Instance001", true, BACKEND_EXAMPLE);
+  testsupport::HealthyInstallation in(BACKEND_EXAMPLE);
+  const std::string journal = in.journal(), root = in.root();
   HostRun run;
 
   std::vector<std::string> backup = runSequence(journal, "backup", {"--path", root}, run);
@@ -137,9 +126,8 @@ std::string fieldOfCall(const std::vector<std::string> &lines, const std::string
 }
 
 TEST(AcsHost, RestoreGivesBackWhatTheBackupWasGiven) {
-  std::string registry, root;
-  std::string journal = prepare(registry, root);
-  e2e::addInstance(registry, root, "Instance001", true, BACKEND_EXAMPLE);
+  testsupport::HealthyInstallation in(BACKEND_EXAMPLE);
+  const std::string journal = in.journal(), root = in.root();
   HostRun run;
   runSequence(journal, "backup", {}, run);
 
@@ -185,9 +173,8 @@ TEST(AcsHost, RestoreGivesBackWhatTheBackupWasGiven) {
 }
 
 TEST(AcsHost, MissingObjectIsObjNotFoundFromTheBackEnd) {
-  std::string registry, root;
-  std::string journal = prepare(registry, root);
-  e2e::addInstance(registry, root, "Instance001", true, BACKEND_EXAMPLE);
+  testsupport::HealthyInstallation in(BACKEND_EXAMPLE);
+  const std::string journal = in.journal(), root = in.root();
   HostRun run = runLibrary({"--sequence", "delete", "--object", "42"});
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_EQ(symbolsOf(run.argsLog),
@@ -204,12 +191,12 @@ TEST(AcsHost, MissingObjectIsObjNotFoundFromTheBackEnd) {
 }
 
 TEST(AcsHost, VmNameChoosesTheInstanceThatHoldsTheInstallation) {
-  std::string registry, root;
-  std::string journal = prepare(registry, root);
   // Instance001 qualifies for the first-instance scan but its back end
   // cannot be loaded: only the instance named in the vendor options works.
-  e2e::addInstance(registry, root, "Instance001", true, "");
-  e2e::addInstance(registry, root, "SecondInst", false, BACKEND_EXAMPLE);
+  testsupport::Installation in;
+  const std::string journal = in.journal();
+  in.addInstanceWithHome("Instance001", "", true);
+  in.addInstanceWithHome("SecondInst", BACKEND_EXAMPLE);
   testsupport::enableTrace();
   HostRun run;
 
@@ -236,8 +223,8 @@ TEST(AcsHost, VmNameChoosesTheInstanceThatHoldsTheInstallation) {
 // end: 4, which acs-host cannot tell from a back end's INV_ACTION by the
 // code alone, and says so.
 TEST(AcsHost, TheLibrarysOwnFailuresAreToldHonestly) {
-  std::string registry, root;
-  std::string journal = prepare(registry, root);
+  testsupport::Installation in;
+  const std::string journal = in.journal();
 
   HostRun run = runLibrary({"--sequence", "backup", "--keep-going"});
 
@@ -265,9 +252,8 @@ TEST(AcsHost, TheLibrarysOwnFailuresAreToldHonestly) {
 // A debug marker that would hold a call is announced before the call, by
 // the library's own rule; the call goes on once the marker is gone.
 TEST(AcsHost, DebugHoldIsAnnouncedUntilTheMarkerGoes) {
-  std::string registry, root;
-  prepare(registry, root);
-  e2e::addInstance(registry, root, "Instance001", true, BACKEND_EXAMPLE);
+  testsupport::HealthyInstallation in(BACKEND_EXAMPLE);
+  const std::string root = in.root();
   const std::string marker = "/tmp/db2ACSQueryApiVersion1";
   testsupport::writeFile(marker, "");
   const std::string line = "waiting: " + marker + " exists (debug hold); remove it to go on";
@@ -301,20 +287,6 @@ TEST(AcsHost, DebugHoldIsAnnouncedUntilTheMarkerGoes) {
   EXPECT_EQ(output.find(line), output.rfind(line));
   EXPECT_LT(output.find(line), output.find("db2ACSQueryApiVersion")) << output;
   EXPECT_NE(output.find("summary: 8 calls, 8 ok, 0 failed"), std::string::npos) << output;
-}
-
-// A marker owned by someone else holds nothing in the library, so acs-host
-// announces nothing either.
-TEST(AcsHost, ForeignMarkerIsNotAnnounced) {
-  ZORVAN_SKIP_UNLESS_OTHER_USERS("gives the marker away");
-  std::string registry, root;
-  prepare(registry, root);
-  e2e::addInstance(registry, root, "Instance001", true, BACKEND_EXAMPLE);
-  testsupport::writeFile("/tmp/db2ACSTerminateDebug", "");
-  ASSERT_EQ(chown("/tmp/db2ACSTerminateDebug", testsupport::kNobody, testsupport::kNobody), 0);
-  HostRun run = runLibrary({"--sequence", "query"});
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(run.output.find("waiting: "), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -91,19 +91,4 @@ std::vector<std::string> callsOf(const std::vector<std::string> &lines, const st
   return out;
 }
 
-void addInstance(const std::string &registry, const std::string &root, const std::string &name,
-                 bool agent, const std::string &backend) {
-  std::string instance = registry + "/Zorvan/" + name;
-  testsupport::makeDirs(instance + "/Base");
-  if (agent) testsupport::makeDirs(instance + "/Db2Agent");
-  std::string home = root + "/" + name + "-home";
-  testsupport::writeFile(instance + "/Base/.properties", "dZORVANHOME " + home + "\n");
-  testsupport::makeDirs(home + "/Base");
-  std::string library = home + "/Base/libqxacsint.so";
-  if (!backend.empty())
-    testsupport::writeFile(library, testsupport::readFile(backend), 0755);
-  else
-    testsupport::writeFile(library, "not a shared object\n", 0755);
-}
-
 }  // namespace e2e

@@ -36,11 +36,6 @@ std::vector<std::string> symbolsOf(const std::vector<std::string> &lines);
 // The journal lines of one symbol.
 std::vector<std::string> callsOf(const std::vector<std::string> &lines, const std::string &symbol);
 
-// Registry instance <name> naming <root>/<name>-home, whose Base holds a
-// copy of backend, or a file that is no library when backend is empty.
-void addInstance(const std::string &registry, const std::string &root, const std::string &name,
-                 bool agent, const std::string &backend);
-
 }  // namespace e2e
 
 #endif

@@ -11,6 +11,7 @@
 
 #include "db2acs_protocol.h"
 #include "host_run.h"
+#include "installation.h"
 #include "test_support.h"
 
 namespace {
@@ -38,33 +39,25 @@ void expectEverySequencePasses(const std::vector<std::string> &front) {
   }
 }
 
-std::string installStrict() {
-  std::string root = testsupport::makeTempDir("strict");
-  e2e::addInstance(root + "/registry", root, "Instance001", true, STRICT_BACKEND);
-  testsupport::setEnv("QXREG", root + "/registry");
-  testsupport::setEnv("QXACS_EXAMPLE_DIR", root + "/catalogue");
-  testsupport::unsetEnv("ZORVAN_INST");
-  return root;
-}
 
 TEST(StrictBackEnd, EverySequencePassesThroughTheLibrary) {
-  installStrict();
+  testsupport::HealthyInstallation in(STRICT_BACKEND);
   expectEverySequencePasses({"--lib", ZORVAN_LIBRARY_PATH});
 }
 
 TEST(StrictBackEnd, EverySequencePassesCalledDirectly) {
-  installStrict();
+  testsupport::HealthyInstallation in(STRICT_BACKEND);
   expectEverySequencePasses({"--backend-direct", STRICT_BACKEND});
 }
 
 TEST(StrictBackEnd, TheReferenceBackEndPassesTheSameSequencesDirectly) {
-  std::string root = installStrict();
+  testsupport::HealthyInstallation in(STRICT_BACKEND);
   expectEverySequencePasses({"--backend-direct", BACKEND_EXAMPLE});
 }
 
 // A control block other than Initialize's is caught and named.
 TEST(StrictBackEnd, ADeviationFailsLoudly) {
-  installStrict();
+  testsupport::HealthyInstallation in(STRICT_BACKEND);
   void *so = dlopen(STRICT_BACKEND, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(so, nullptr) << dlerror();
   using Init = db2acs::RC (*)(db2acs::ControlBlock *, db2acs::ReturnCode *);

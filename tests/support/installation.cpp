@@ -10,6 +10,7 @@ Installation::Installation()
   makeDirs(home_ + "/Base");
   setEnv("QXREG", registry_);
   unsetEnv("ZORVAN_INST");
+  setEnv(QXACS_EXAMPLE_DIR_ENV, root_ + "/catalogue");
 }
 
 void Installation::addInstance(const std::string &instance, bool agent, const std::string &properties) {

@@ -1,14 +1,17 @@
 // The one installation layout of the suite and the benchmarks, laid out
 // under the private /tmp: <root>/registry/Zorvan/<instance>/{Db2Agent,
 // Base/.properties} naming <root>/home, whose Base holds the back end.
-// QXREG points at the registry and ZORVAN_INST is unset; a test states
-// only what differs (the properties text, a mode, an owner, the back end).
+// QXREG points at the registry and ZORVAN_INST is unset; the example back
+// end keeps its catalogue in <root>/catalogue. A test states only what
+// differs (the properties text, a mode, an owner, the back end).
 #ifndef ZORVAN_TEST_INSTALLATION_H
 #define ZORVAN_TEST_INSTALLATION_H
 
 #include <sys/types.h>
 
 #include <string>
+
+#include "qxacs_example.h"
 
 namespace testsupport {
 
@@ -23,6 +26,8 @@ class Installation {
   std::string base() const { return home_ + "/Base"; }
   std::string backendPath() const { return base() + "/libqxacsint.so"; }
   std::string instanceDir(const std::string &instance) const { return registry_ + "/Zorvan/" + instance; }
+  // The example back end's record of its calls.
+  std::string journal() const { return root_ + "/catalogue/" QXACS_JOURNAL_FILE; }
   std::string propertiesPath(const std::string &instance = "Instance001") const {
     return instanceDir(instance) + "/Base/.properties";
   }
