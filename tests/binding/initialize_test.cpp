@@ -276,27 +276,8 @@ TEST(Initialize, NoInstallationFailsWithElevenInTheRecordOnly) {
 
 // ---------------------------------------------------------------- registry
 
-// The registry line of a first db2ACSInitialize in this process.
-std::string registryLineOfFirstCall() {
-  testsupport::enableTrace();
-  LoadedLibrary lib;
-  ControlBlock cb{};
-  Record r = freshRecord();
-  lib.fn<db2ACSInitialize_fn>("db2ACSInitialize")(asBlock(cb), asRecord(r));
-  std::vector<std::string> lines = traceMessagesOf(kInit);
-  return lines.size() >= 3 ? lines[2] : "(no registry line)";
-}
-
-TEST(InitializeRegistry, UnsetQxregMeansTheDefaultDirectory) {
-  testsupport::unsetEnv("QXREG");
-  EXPECT_EQ(registryLineOfFirstCall(), "-----------QXREG= [/etc/OstravaneRegistry]");
-}
-
-TEST(InitializeRegistry, EmptyQxregMeansTheDefaultDirectory) {
-  testsupport::setEnv("QXREG", "");
-  EXPECT_EQ(registryLineOfFirstCall(), "-----------QXREG= [/etc/OstravaneRegistry]");
-}
-
+// QXREG unset or empty and its default are the registry tests'; here, that
+// the library fixes it at its first Initialize.
 TEST(InitializeRegistry, FirstCallFixesTheRegistryForTheProcess) {
   std::string first = emptyRegistry();
   LoadedLibrary lib;

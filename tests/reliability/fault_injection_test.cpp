@@ -63,18 +63,6 @@ Lines concat(Lines head, const Lines &tail) {
 // ---------------------------------------------------------------------------
 // Publishing the scanned instance name
 
-TEST(PublishInstanceName, UnfaultedScanPublishesTheNameAndFindsTheBase) {
-  // The baseline the faulted cases below depart from.
-  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
-  testsupport::enableTrace();
-  BaseDirCall call = callBaseDir();
-  EXPECT_EQ(call.result, 0);
-  EXPECT_EQ(call.gpath, in.base());
-  ASSERT_NE(faults::realGetenv("ZORVAN_INST"), nullptr);
-  EXPECT_EQ(std::string(faults::realGetenv("ZORVAN_INST")), kScanned);
-  EXPECT_EQ(faults::refusedMallocs(), 0);
-}
-
 TEST(PublishInstanceName, AllocationFailureIsTracedAndLeavesEverythingAsItWas) {
   testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::enableTrace();
@@ -173,17 +161,6 @@ TEST(Unbinding, FailedDlcloseIsTracedWithTheLoaderReasonAndKeepsTheTable) {
   db2ACS_ReturnCode rc{-1};
   EXPECT_EQ(f_db2ACSTerminate(nullptr, &rc), 0);
   EXPECT_EQ(rc.returnCode, 0);
-}
-
-TEST(Unbinding, SuccessfulDlcloseClearsEveryEntry) {
-  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
-  testsupport::setEnv("ZORVAN_INST", kScanned);
-  fixRegistryDir();
-  ASSERT_EQ(initializeFptrs(nullptr), 1);
-  void *handle = db2ACS_handle;
-  EXPECT_EQ(unInitializeFptrs(), 1);
-  EXPECT_EQ(faults::lastDlcloseHandle(), handle);
-  EXPECT_EQ(entryTable(), std::vector<void *>(16, nullptr));
 }
 
 // ---------------------------------------------------------------------------
