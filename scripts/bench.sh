@@ -33,7 +33,7 @@ fi
 
 "$root/scripts/deps.sh" cmake make g++ libc6-dev libbenchmark-dev
 cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DZORVAN_BUILD_BENCHMARKS=ON \
-  -DZORVAN_BUILD_TESTS=OFF -DZORVAN_BUILD_TOOLS=OFF >/dev/null
+  -DZORVAN_BUILD_TESTS=OFF -DZORVAN_BUILD_TOOLS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target zorvan_bench
 
 if [ "$smoke" -eq 1 ]; then

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "counting_allocator.h"
+#include "installation.h"
 #include "loaded_library.h"
 #include "test_support.h"
 
@@ -87,17 +88,6 @@ void expectNoAllocationTracedOrNot(const std::vector<Forwarder> &all, db2ACS_Ret
   EXPECT_EQ(traced, 0u);
 }
 
-// An installation whose Instance001 names the null back end's home.
-void layOutInstallation() {
-  std::string registry = testsupport::makeTempDir("registry");
-  std::string instance = registry + "/Zorvan/Instance001";
-  testsupport::makeDirs(instance + "/Base");
-  testsupport::writeFile(instance + "/Db2Agent", "");
-  testsupport::writeFile(instance + "/Base/.properties",
-                         std::string("dZORVANHOME ") + ZORVAN_ALLOC_BACKEND_HOME + "\n");
-  testsupport::setEnv("QXREG", registry);
-}
-
 alignas(16) unsigned char gControlBlock[ACS_CB_MIN_SIZE];
 
 void bind(const LoadedLibrary &lib) {
@@ -110,7 +100,7 @@ void bind(const LoadedLibrary &lib) {
 size_t traceLineCount() { return testsupport::traceLines().size(); }
 
 TEST(NoAllocation, BoundForwardersTracedAndNot) {
-  layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::setEnv("ZORVAN_INST", "Instance001");
   // Binding traces, and the first line a process writes makes glibc load
   // the time zone (once per process): that happens here, not below.
@@ -141,7 +131,7 @@ TEST(NoAllocation, UnboundForwardersTracedAndNot) {
 // The count is not blind to the shared object: binding through the scan
 // opens the properties file and hands putenv a string of its own.
 TEST(NoAllocation, CountSeesAllocationsInsideTheLibrary) {
-  layOutInstallation();
+  testsupport::HealthyInstallation in(ZORVAN_FAKE_BACKEND);
   testsupport::unsetEnv("ZORVAN_INST");
   LoadedLibrary lib;
   unsigned long binding = allocationsDuring([&] { bind(lib); });

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "qxacs_example.h"
+#include "installation.h"
 #include "test_support.h"
 #include "zorvan/discovery.h"
 
@@ -53,21 +54,17 @@ struct HostRun {
   uid_t journalOwner = 0;
 };
 
-// An installation: registry/Zorvan/Instance001 naming <root>/home, whose
-// Base holds the example back end. Everything below root belongs to owner.
-void install(const std::string &root, uid_t owner) {
-  std::string instance = root + "/registry/Zorvan/Instance001";
-  makeDirs(instance + "/Base");
-  makeDirs(instance + "/Db2Agent");
-  writeFile(instance + "/Base/.properties", "dZORVANHOME " + root + "/home\n");
-  makeDirs(root + "/home/Base");
-  writeFile(root + "/home/Base/libqxacsint.so", readFile(BACKEND_EXAMPLE), 0755);
-  for (const char *path : {"", "/registry", "/registry/Zorvan", "/registry/Zorvan/Instance001",
-                           "/registry/Zorvan/Instance001/Base",
-                           "/registry/Zorvan/Instance001/Db2Agent",
-                           "/registry/Zorvan/Instance001/Base/.properties", "/home", "/home/Base",
-                           "/home/Base/libqxacsint.so"})
-    ASSERT_EQ(chown((root + path).c_str(), owner, owner), 0) << root + path;
+// The suite's installation around the example back end, everything in it
+// given to owner; its root.
+std::string install(uid_t owner) {
+  testsupport::HealthyInstallation in(BACKEND_EXAMPLE);
+  const std::string &root = in.root();
+  for (const std::string &path :
+       {root, in.registry(), in.registry() + "/Zorvan", in.instanceDir("Instance001"),
+        in.instanceDir("Instance001") + "/Base", in.instanceDir("Instance001") + "/Db2Agent",
+        in.propertiesPath(), in.home(), in.base(), in.backendPath()})
+    EXPECT_EQ(chown(path.c_str(), owner, owner), 0) << path;
+  return root;
 }
 
 std::string loadedLine(const std::string &root) {
@@ -121,10 +118,8 @@ class SetUidHost : public testing::Test {
     // else can change; the test's own /tmp, restored afterwards.
     ASSERT_EQ(chmod("/tmp", 0755), 0);
 
-    site_ = testsupport::makeTempDir("site");
-    install(site_, 0);
-    caller_ = testsupport::makeTempDir("caller");
-    install(caller_, kNobody);
+    site_ = install(0);
+    caller_ = install(kNobody);
 
     plainHost_ = testsupport::reachableCopy(ACS_HOST_PATH);
     library_ = testsupport::reachableCopy(ZORVAN_LIBRARY_PATH);
