@@ -63,7 +63,9 @@ TEST(DoctorIdentity, AsUserTakesQxregFromTheUsersLoginProfile) {
   EXPECT_EQ(asRoot.status, kDoesNotBind);
   EXPECT_CONTAINS(asRoot.firstScreen(), "with this process's own identity and environment");
   EXPECT_CONTAINS(asRoot.firstScreen(), "No DB2 engine process (db2sysc) is running here");
-  EXPECT_EQ(asRoot.out.find("/root/"), std::string::npos) << "root's own files are no fix for DB2";
+  EXPECT_FALSE(asRoot.fixes().empty()) << asRoot.out;
+  for (const std::string &fix : asRoot.fixes())
+    EXPECT_EQ(fix.find("/root/"), std::string::npos) << "root's own files are no fix for DB2: " << fix;
 }
 
 // A login that fails leaves the check with an empty environment, which

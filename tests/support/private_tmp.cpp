@@ -66,7 +66,7 @@ bool dropCapabilities(std::string &why) {
 // reachable below the private /tmp. No case then sees the host's
 // installation unless it lays one out itself; nothing of the host's /etc
 // is written either.
-bool hideDefaultRegistry(std::string &why) {
+bool hideDefaultRegistry(bool root, std::string &why) {
   const std::string registry = ZORVAN_DEFAULT_REGISTRY;
   const std::string etc = registry.substr(0, registry.rfind('/')), hidden = registry.substr(registry.rfind('/') + 1);
   const std::string host = "/tmp/.host" + etc;
@@ -76,8 +76,10 @@ bool hideDefaultRegistry(std::string &why) {
       mount(etc.c_str(), host.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
       mount("tmpfs", etc.c_str(), "tmpfs", 0, "mode=0755") != 0)
     return fail(why, "hiding " + registry);
-  // Files are copied (the account tools refuse a link to passwd), the
-  // rest linked.
+  // Files are copied as root (the account tools refuse a link to passwd
+  // and replace the file, which a mount point forbids); in a user namespace,
+  // where no copy can be given to root, each is mounted over an empty one.
+  // The rest is linked.
   DIR *dir = opendir(host.c_str());
   bool done = dir != nullptr;
   while (const struct dirent *e = done ? readdir(dir) : nullptr) {
@@ -85,6 +87,9 @@ bool hideDefaultRegistry(std::string &why) {
     if (name == "." || name == ".." || name == hidden || lstat(from.c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) {
       done = symlink(from.c_str(), to.c_str()) == 0;
+    } else if (!root) {
+      int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      done = fd >= 0 && close(fd) == 0 && mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
     } else {
       std::ifstream in(from, std::ios::binary);
       std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -109,7 +114,7 @@ bool isolateTmp(std::string &why) {
   if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return fail(why, "making / private");
   if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) return fail(why, "tmpfs on /tmp");
-  if (!hideDefaultRegistry(why)) return false;
+  if (!hideDefaultRegistry(root, why)) return false;
   return root || dropCapabilities(why);
 }
 

@@ -350,6 +350,12 @@ void execImage(int image, const char *path, char *const argv[], char *const envp
 // entering that tree), with the subject's environment, asking it (request)
 // to check; the checking process enters the subject's working directory
 // itself. Returns why no report came, "" when one did.
+// The checking process's limit: the load within it has seconds of its own,
+// discovery's probes as many again, and starting, checking and reporting a
+// few more, so that a busy host does not turn a short --timeout into a
+// checking process that "did not finish".
+int checkerLimit(int seconds) { return 2 * seconds + 5; }
+
 std::string runCheckingProcess(const Subject &subject, json request, int seconds, Report &report) {
   json loader = json::object();
   for (const std::string &e : subject.environment)
@@ -368,10 +374,9 @@ std::string runCheckingProcess(const Subject &subject, json request, int seconds
   if (exe < 0) return std::string("/proc/self/exe: ") + strerror(errno);
   ChildRun run;
   std::string error;
-  // The load within it has seconds of its own; discovery's probes get as
-  // many again.
   request["program_fd"] = exe;
-  bool ran = runChild([&]() { startChecker(exe, path, subject, request.dump()); }, 2 * seconds, run, error, exe);
+  bool ran = runChild([&]() { startChecker(exe, path, subject, request.dump()); }, checkerLimit(seconds), run,
+                      error, exe);
   close(exe);
   if (!ran) return error;
   json doc;
@@ -393,7 +398,7 @@ std::string runCheckingProcess(const Subject &subject, json request, int seconds
   }
   int signal = WIFSIGNALED(run.status) && !run.timedOut ? WTERMSIG(run.status) : 0;
   return "the checking process as " + subject.user + " " +
-         (run.timedOut ? "did not finish within " + std::to_string(2 * seconds) + " s"
+         (run.timedOut ? "did not finish within " + std::to_string(checkerLimit(seconds)) + " s"
           : signal != 0 ? "was killed by signal " + std::to_string(signal)
                         : "ended with status " + std::to_string(WEXITSTATUS(run.status))) +
          (run.cut ? " and wrote more than its report" : "") + " and wrote no report";
