@@ -114,7 +114,9 @@ TEST(DoctorUnits, ReportReadBackIsTheReportWritten) {
   doctor::Report r;
   r.checkedAs = {"pid", "db2inst1", 1001, 1001, {1001, 4}, "/home/db2inst1", 42, {{"QXREG", true, "/r", "from x"}}, ""};
   r.identity = {"db2inst1", 1001, 1001, 1001, 1001, false, {1001}, "/", std::string("/libs")};
-  r.discovery = doctor::interpret({said(ZORVAN_TAG_BASE_DIR, ZORVAN_TEXT_HOME, "/opt/p")});
+  std::string unopened = said(ZORVAN_TAG_SCAN, ZORVAN_TEXT_SCAN_OPEN_FAILED, "/r/Zorvan");
+  unopened.replace(unopened.find("%d"), 2, "2");
+  r.discovery = doctor::interpret({unopened, said(ZORVAN_TAG_BASE_DIR, ZORVAN_TEXT_HOME, "/opt/p")});
   r.discovery.registry = "/r";
   r.paths = {{"registry", "/r"}, {"library", "/opt/p/Base/libqxacsint.so"}};
   r.load = doctor::Load{"/opt/p/Base/libqxacsint.so", true, true, false, false, false, {{"db2ACSInitializepp", false}},

@@ -30,7 +30,10 @@ json discoveryJson(const Report &r) {
   if (f.scanRan) {
     scan = {{"directory", f.instancesDir}, {"opened", f.scanOpened},
             {"instance001_has_agent", f.defaultProbeHit}, {"entries", json::array()}};
-    if (!f.scanOpened) scan["error"] = strerror(f.scanOpenErrno);
+    if (!f.scanOpened) {
+      scan["error"] = strerror(f.scanOpenErrno);
+      scan["errno"] = f.scanOpenErrno;
+    }
     for (const ScanEntry &e : f.scan)
       scan["entries"].push_back(e.chosen ? json{{"name", e.name}, {"chosen", true}}
                                          : json{{"name", e.name}, {"chosen", false}, {"reason", e.reason}});
@@ -64,6 +67,7 @@ void readDiscovery(const json &d, Report &r) {
     f.instancesDir = scan.at("directory").get<std::string>();
     f.scanOpened = scan.at("opened").get<bool>();
     f.defaultProbeHit = scan.at("instance001_has_agent").get<bool>();
+    f.scanOpenErrno = scan.value("errno", 0);
     for (const json &e : scan.at("entries"))
       f.scan.push_back({e.at("name").get<std::string>(), e.at("chosen").get<bool>(), textOf(e.value("reason", json()))});
   }
