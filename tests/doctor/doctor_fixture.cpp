@@ -29,11 +29,8 @@ std::string DoctorResult::firstScreen() const {
 }
 
 std::string DoctorResult::firstFix() const {
-  const std::string head = "fix: ";
-  std::size_t at = out.find(head);
-  if (at == std::string::npos) return "";
-  at += head.size();
-  return out.substr(at, out.find('\n', at) - at);
+  std::vector<std::string> all = fixes();
+  return all.empty() ? "" : all.front();
 }
 
 nlohmann::json DoctorResult::report() const {
@@ -48,8 +45,16 @@ std::vector<std::string> problemIds(const nlohmann::json &report) {
   return ids;
 }
 
+std::vector<std::string> DoctorResult::ids() const { return problemIds(report()); }
+
 std::vector<std::string> DoctorResult::fixes() const {
   std::vector<std::string> lines;
+  nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
+  if (doc.is_object()) {
+    for (const nlohmann::json &p : doc.value("problems", nlohmann::json::array()))
+      for (const nlohmann::json &fix : p.value("fixes", nlohmann::json::array())) lines.push_back(fix.get<std::string>());
+    return lines;
+  }
   std::istringstream in(out);
   const std::string head = "         fix: ";
   for (std::string line; std::getline(in, line);)

@@ -32,10 +32,13 @@ struct DoctorResult {
   long maxResidentKiB = 0;  // the most memory it held at once
   // The first screen: the first 24 lines of stdout.
   std::string firstScreen() const;
-  // The fix line of the first problem on the screen ("" when none).
+  // The first problem's first fix ("" when none).
   std::string firstFix() const;
-  // Every fix line on the screen, in order, without "fix: ".
+  // Every problem's fixes, in order, without "fix: ", from the screen or
+  // from a --json run's report.
   std::vector<std::string> fixes() const;
+  // The ids of a --json run's problems, in order.
+  std::vector<std::string> ids() const;
   // What a --json run printed; an empty object, and a failure, when it
   // printed no JSON.
   nlohmann::json report() const;

@@ -2,6 +2,8 @@
 // on the first screen and exits 1; a healthy one exits 0. The doctor runs
 // as a child process, as an operator would run it.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -67,12 +69,15 @@ TEST(DoctorHealthy, JsonHoldsTheVerdictAndTheDiscovery) {
 TEST(DoctorBroken, MissingRegistryNamesQxreg) {
   Installation inst;
   testsupport::setEnv("QXREG", inst.registry() + "/nowhere");
-  DoctorResult r = runDoctor({});
+  DoctorResult r = runDoctor({"--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "registry directory " + inst.registry() + "/nowhere (QXREG from this shell's environment) does not exist");
+  ASSERT_FALSE(r.ids().empty());
+  EXPECT_EQ(r.ids()[0], "registry-missing");
+  EXPECT_CONTAINS(r.report().at("problems")[0].at("cause").get<std::string>(),
+                  inst.registry() + "/nowhere (QXREG from this shell's environment)");
   // Root's own login files are no fix for DB2; a user's own are.
-  EXPECT_CONTAINS(r.firstScreen(), geteuid() == 0 ? "fix: Set QXREG=<registry directory> in the environment"
-                                                  : "QXREG=<registry directory>' >> ");
+  EXPECT_CONTAINS(r.firstFix(), geteuid() == 0 ? "Set QXREG=<registry directory> in the environment"
+                                               : "QXREG=<registry directory>' >> ");
 }
 
 TEST(DoctorBroken, NoInstanceWithTheAgentListsWhatWasPassedOver) {
@@ -82,9 +87,8 @@ TEST(DoctorBroken, NoInstanceWithTheAgentListsWhatWasPassedOver) {
   testsupport::writeFile(inst.registry() + "/Zorvan/notes.txt", "");
   DoctorResult r = runDoctor({});
   EXPECT_EQ(r.status, kDoesNotBind);
-  std::string screen = r.firstScreen();
-  EXPECT_CONTAINS(screen, "No registered instance has the DB2 agent installed");
-  EXPECT_CONTAINS(screen, "fix: As root: touch " + inst.registry() + "/Zorvan/");
+  EXPECT_EQ(runDoctor({"--json"}).ids()[0], "no-instance-with-agent");
+  EXPECT_CONTAINS(r.firstFix(), "As root: touch " + inst.registry() + "/Zorvan/");
   EXPECT_CONTAINS(r.out, "notes.txt");
   EXPECT_CONTAINS(r.out, "passed over: not a directory");
   EXPECT_CONTAINS(r.out, "passed over: no Db2Agent file in it");
@@ -93,40 +97,34 @@ TEST(DoctorBroken, NoInstanceWithTheAgentListsWhatWasPassedOver) {
 TEST(DoctorBroken, PropertiesWithoutAUsableKeyLine) {
   Healthy inst;
   struct Case {
-    std::string content, cause, fix;
+    std::string content, id, fix;
   } cases[] = {
-      {"HOME /opt\n", "has no line starting with dZORVANHOME",
-       "fix: As root, with <home directory> filled in: printf '%s\\n' 'dZORVANHOME <home directory>' >> " +
+      {"HOME /opt\n", "key-missing",
+       "As root, with <home directory> filled in: printf '%s\\n' 'dZORVANHOME <home directory>' >> " +
            inst.propertiesPath("Instance001")},
-      {"dZORVANHOME\ndZORVANHOME " + inst.home() + "\n", "(line 1) has no value",
-       "fix: As root, with <home directory> filled in: sed -i '1s|.*|dZORVANHOME <home directory>|' "},
+      {"dZORVANHOME\ndZORVANHOME " + inst.home() + "\n", "key-without-value",
+       "As root, with <home directory> filled in: sed -i '1s|.*|dZORVANHOME <home directory>|' "},
+      {"# x\r\ndZORVANHOME " + inst.home() + "\r\n", "crlf-line-ends",
+       "As root: sed -i 's/\\r$//' " + inst.propertiesPath("Instance001")},
   };
   for (const Case &c : cases) {
     inst.addInstance("Instance001", true, c.content);
-    DoctorResult r = runDoctor({});
+    DoctorResult r = runDoctor({"--json"});
     EXPECT_EQ(r.status, kDoesNotBind) << c.content;
-    EXPECT_CONTAINS(r.firstScreen(), c.cause);
-    EXPECT_CONTAINS(r.firstScreen(), c.fix);
+    ASSERT_FALSE(r.ids().empty()) << c.content;
+    EXPECT_EQ(r.ids()[0], c.id);
+    EXPECT_CONTAINS(r.firstFix(), c.fix);
   }
-}
-
-TEST(DoctorBroken, CrLfPropertiesAreNamed) {
-  Healthy inst;
-  inst.addInstance("Instance001", true, "# x\r\ndZORVANHOME " + inst.home() + "\r\n");
-  DoctorResult r = runDoctor({});
-  EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "(CR LF) line endings");
-  EXPECT_CONTAINS(r.firstScreen(), "fix: As root: sed -i 's/\\r$//' " + inst.propertiesPath("Instance001"));
 }
 
 TEST(DoctorBroken, NonExecutableBackEnd) {
   Installation inst;
   inst.addHealthyInstance();
   inst.installBackend(GOOD_BACKEND, 0644);
-  DoctorResult r = runDoctor({});
+  DoctorResult r = runDoctor({"--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "is not executable (mode 0644)");
-  EXPECT_CONTAINS(r.firstScreen(), "fix: As root: chmod 755 " + inst.backendPath());
+  EXPECT_EQ(r.ids()[0], "backend-not-executable");
+  EXPECT_EQ(r.firstFix(), "As root: chmod 755 " + inst.backendPath());
 }
 
 // A mode that lets the user execute the back end, and an execute test
@@ -137,9 +135,9 @@ TEST(DoctorBroken, ExecuteTestRefusedWhateverTheMode) {
   // A home on a file system mounted noexec: every execute test fails, root's too.
   ASSERT_EQ(mount("tmpfs", (inst.home() + "/Base").c_str(), "tmpfs", MS_NOEXEC, nullptr), 0) << strerror(errno);
   inst.installBackend(GOOD_BACKEND);
-  DoctorResult r = runDoctor({});
+  DoctorResult r = runDoctor({"--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "The back end " + inst.backendPath() + " is on a file system mounted noexec");
+  EXPECT_EQ(r.ids()[0], "backend-on-noexec-mount");
   EXPECT_EQ(r.firstFix(), "As root: mount -o remount,exec " + inst.home() + "/Base");
   ASSERT_EQ(std::system(r.firstFix().substr(9).c_str()), 0);
   EXPECT_EQ(runDoctor({}).status, kBinds);
@@ -182,35 +180,35 @@ TEST(DoctorBroken, BackEndMissingAnEntryPointFailsOnlyWithLoad) {
   HealthyInstallation inst(NO_VERIFY_BACKEND);
   EXPECT_EQ(runDoctor({}).status, kBinds);
 
-  DoctorResult r = runDoctorUnprivileged({"--load"});
+  DoctorResult r = runDoctorUnprivileged({"--load", "--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "lacks db2ACSVerifypp: db2ACSInitialize would return 11");
-  EXPECT_CONTAINS(r.firstScreen(), "fix: Install a back end that exports all fourteen");
-  EXPECT_CONTAINS(r.out, "13 of 14 entry points resolve");
+  EXPECT_EQ(r.ids()[0], "backend-lacks-entry-points");
+  const nlohmann::json load = r.report().at("load");
+  nlohmann::json missing = nlohmann::json::array();
+  for (const nlohmann::json &e : load.at("entry_points"))
+    if (!e.at("resolved").get<bool>()) missing.push_back(e.at("symbol"));
+  EXPECT_EQ(missing, nlohmann::json::array({"db2ACSVerifypp"})) << load;
 }
 
 TEST(DoctorBroken, BackEndThatIsFoundButDoesNotLoad) {
   Installation inst;
   inst.addHealthyInstance();
   testsupport::writeFile(inst.backendPath(), "not a shared object\n", 0755);
-  DoctorResult r = runDoctorUnprivileged({"--load"});
+  DoctorResult r = runDoctorUnprivileged({"--load", "--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "was found but failed to load: ");
-  EXPECT_CONTAINS(r.firstScreen(), "fix: Install the back end's missing libraries");
+  EXPECT_EQ(r.ids()[0], "backend-load-failed");
 }
 
 TEST(DoctorBroken, HoldingMarkerMeansTheOperationHangs) {
   Healthy inst;
   testsupport::writeFile("/tmp/db2ACSVerifyDebug", "");
-  DoctorResult r = runDoctor({});
+  DoctorResult r = runDoctor({"--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
-  EXPECT_CONTAINS(r.firstScreen(), "every db2ACSVerify call of " + testsupport::ownUserName() +
-                                       " waits until it is removed");
+  EXPECT_EQ(r.ids()[0], "marker-holds");
   // In the sticky /tmp only the marker's owner, or root, may remove it.
-  EXPECT_CONTAINS(r.firstScreen(), (geteuid() == 0 ? std::string("fix: As root: ")
-                                                   : "fix: As " + testsupport::ownUserName() +
-                                                         " (or root): ") +
-                                       "rm /tmp/db2ACSVerifyDebug");
+  EXPECT_EQ(r.firstFix(),
+            (geteuid() == 0 ? std::string("As root: ") : "As " + testsupport::ownUserName() + " (or root): ") +
+                "rm /tmp/db2ACSVerifyDebug");
 }
 
 TEST(DoctorBroken, MarkerOfAnotherUserHoldsOnlyThatUser) {
@@ -218,13 +216,14 @@ TEST(DoctorBroken, MarkerOfAnotherUserHoldsOnlyThatUser) {
   Healthy inst;
   testsupport::writeFile("/tmp/db2ACSInitializeDebug", "");
   ASSERT_EQ(chown("/tmp/db2ACSInitializeDebug", kNobody, kNobody), 0);
-  DoctorResult asRoot = runDoctor({});
+  DoctorResult asRoot = runDoctor({"--json"});
   EXPECT_EQ(asRoot.status, kBinds);
-  EXPECT_CONTAINS(asRoot.out, "belongs to nobody, so it does not hold root's calls");
+  EXPECT_EQ(asRoot.ids()[0], "marker-of-another-user");
 
-  DoctorResult asNobody = runDoctor({"--as-user", "nobody"});
+  DoctorResult asNobody = runDoctor({"--as-user", "nobody", "--json"});
   EXPECT_EQ(asNobody.status, kDoesNotBind);
-  EXPECT_CONTAINS(asNobody.firstScreen(), "every db2ACSInitialize call of nobody waits");
+  const std::vector<std::string> ids = asNobody.ids();
+  EXPECT_NE(std::find(ids.begin(), ids.end(), "marker-holds"), ids.end());
 }
 
 TEST(DoctorInstance, VendorOptionsNameTheInstance) {
@@ -238,27 +237,28 @@ TEST(DoctorInstance, VendorOptionsNameTheInstance) {
   EXPECT_CONTAINS(r.out, "Payroll  (from vendor options, simulated vmName 'Payroll')");
   EXPECT_CONTAINS(r.out, other + "/Base");
 
-  DoctorResult unknown = runDoctor({"--vm-name", "Ledger"});
+  DoctorResult unknown = runDoctor({"--vm-name", "Ledger", "--json"});
   EXPECT_EQ(unknown.status, kDoesNotBind);
-  EXPECT_CONTAINS(unknown.firstScreen(), "Instance 'Ledger' (from vendor options) is not registered");
-  EXPECT_CONTAINS(unknown.firstScreen(), "fix: Correct the vmName");
+  EXPECT_EQ(unknown.ids()[0], "instance-not-registered");
+  EXPECT_CONTAINS(unknown.firstFix(), "Correct the vmName");
 }
 
 TEST(DoctorInstance, ZorvanInstOverridesTheScanEvenWhenEmpty) {
   Healthy inst;
   testsupport::setEnv("ZORVAN_INST", "Missing");
-  DoctorResult wrong = runDoctor({});
+  DoctorResult wrong = runDoctor({"--json"});
   EXPECT_EQ(wrong.status, kDoesNotBind);
-  EXPECT_CONTAINS(wrong.firstScreen(), "Instance 'Missing' (from ZORVAN_INST) is not registered");
+  EXPECT_EQ(wrong.ids()[0], "instance-not-registered");
   // The registered instance is named, and the fix sets it.
-  EXPECT_CONTAINS(wrong.firstScreen(), "registered under " + inst.registry() + "/Zorvan: Instance001.");
-  EXPECT_CONTAINS(wrong.firstScreen(), "ZORVAN_INST=Instance001");
+  EXPECT_CONTAINS(wrong.report().at("problems")[0].at("cause").get<std::string>(),
+                  "registered under " + inst.registry() + "/Zorvan: Instance001.");
+  EXPECT_CONTAINS(wrong.firstFix(), "ZORVAN_INST=Instance001");
 
   testsupport::setEnv("ZORVAN_INST", "");
-  DoctorResult empty = runDoctor({});
+  DoctorResult empty = runDoctor({"--json"});
   EXPECT_EQ(empty.status, kDoesNotBind);
-  EXPECT_CONTAINS(empty.firstScreen(), "ZORVAN_INST is set but empty");
-  EXPECT_CONTAINS(empty.firstScreen(), "fix: Unset ZORVAN_INST");
+  EXPECT_EQ(empty.ids()[0], "instance-variable-empty");
+  EXPECT_CONTAINS(empty.firstFix(), "Unset ZORVAN_INST");
 }
 
 // The doctor reports on the trace file and markers but never creates,
@@ -276,16 +276,16 @@ TEST(DoctorLeavesTmpAlone, ReportsTracingWithoutWritingTheTraceFile) {
 
   ASSERT_EQ(unlink(testsupport::kTracePath), 0);
   ASSERT_EQ(symlink("/tmp/elsewhere", testsupport::kTracePath), 0);
-  DoctorResult link = runDoctor({});
+  DoctorResult link = runDoctor({"--json"});
   EXPECT_EQ(link.status, kBinds);
-  EXPECT_CONTAINS(link.firstScreen(), "exists but tracing is silently off: it is a symbolic link");
+  EXPECT_EQ(link.ids()[0], "tracing-silently-off");
   EXPECT_FALSE(testsupport::exists("/tmp/elsewhere"));
 
   ASSERT_EQ(unlink(testsupport::kTracePath), 0);
   ASSERT_EQ(mkfifo(testsupport::kTracePath, 0666), 0);
-  DoctorResult fifo = runDoctor({});
+  DoctorResult fifo = runDoctor({"--json"});
   EXPECT_EQ(fifo.status, kBinds);
-  EXPECT_CONTAINS(fifo.firstScreen(), "it is a FIFO");
+  EXPECT_EQ(fifo.ids()[0], "tracing-silently-off");
 }
 
 TEST(DoctorUsage, RejectsBadArgumentsWithStatusTwo) {
