@@ -20,6 +20,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+installed() { dpkg-query -W -f='${Status}\n' | grep -c 'install ok installed'; }
+before=$(installed)
 apt-get update -qq >&2
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-echo "installed ${#missing[@]} packages and what they need (${SECONDS}s)" >&2
+echo "installed $(($(installed) - before)) packages: ${missing[*]} and what they need (${SECONDS}s)" >&2
