@@ -41,7 +41,7 @@ bool matches(const std::string &patterns, const std::string &name) {
 // The full names of the cases this run would run, as gtest's filter
 // ("positive[-negative]") picks them; disabled ones left out.
 std::vector<std::string> selectedCases() {
-  std::string filter = GTEST_FLAG_GET(filter);
+  std::string filter = testing::GTEST_FLAG(filter);  // the spelling every gtest since 1.10 knows
   std::size_t minus = filter.find('-');
   std::string positive = minus == std::string::npos ? filter : filter.substr(0, minus);
   std::string negative = minus == std::string::npos ? "" : filter.substr(minus + 1);
