@@ -13,8 +13,9 @@
 #                                debootstrap's own)
 ZORVAN_BUILD_ROOT=${ZORVAN_BUILD_ROOT:-/var/cache/zorvan-db2acs/bullseye}
 zorvan_buildroot_suite=bullseye
+# acl: the suite pastes the doctor's setfacl fixes, as on the host.
 zorvan_buildroot_packages=(
-  cmake make g++ file rpm cpio
+  cmake make g++ file rpm cpio acl
   libgtest-dev libgmock-dev googletest nlohmann-json3-dev
   g++-powerpc64le-linux-gnu g++-s390x-linux-gnu g++-powerpc64-linux-gnu g++-aarch64-linux-gnu
 )
