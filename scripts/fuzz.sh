@@ -21,7 +21,7 @@ targets=${FUZZ_TARGETS:-"fuzz_properties fuzz_instance_name fuzz_trace fuzz_base
 "$root/scripts/deps.sh" cmake make clang libclang-rt-14-dev llvm-14 libc6-dev nlohmann-json3-dev
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DZORVAN_WERROR=ON -DZORVAN_BUILD_FUZZERS=ON \
-  -DZORVAN_BUILD_TESTS=OFF -DZORVAN_BUILD_TOOLS=OFF -DZORVAN_BUILD_BENCHMARKS=OFF \
+  -DZORVAN_BUILD_TESTS=OFF -DZORVAN_BUILD_TOOLS=ON -DZORVAN_BUILD_BENCHMARKS=OFF \
   -DSANITIZE=fuzzer-no-link,address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target zorvan_fuzzers
 
