@@ -92,6 +92,9 @@ zorvan_buildroot_run bash -c "cmake --build build-release/x86_64 -j$(nproc) --ta
 
 phase "lintian and rpmlint"
 status=0
+# lintian leaves its databases behind in TMPDIR: it gets a folder of ours.
+lint_tmp=$(mktemp -d "$PWD/build-release/lint.XXXXXX")
+export TMPDIR=$lint_tmp
 for deb in dist/*.deb; do
   if ! out=$(lintian --fail-on error,warning "$deb" 2>&1); then
     echo "lintian: $deb"; echo "$out"; status=1
@@ -102,5 +105,7 @@ for rpm in dist/*.rpm; do
     echo "rpmlint: $rpm"; echo "$out"; status=1
   fi
 done
+unset TMPDIR
+rm -rf "$lint_tmp"
 [ "$status" -eq 0 ] || exit 1
 phase "done: $(ls dist | wc -l) files in dist/"
