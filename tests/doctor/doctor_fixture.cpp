@@ -39,6 +39,8 @@ nlohmann::json DoctorResult::report() const {
   return doc.is_object() ? doc : nlohmann::json::object();
 }
 
+std::string asOwner() { return "As " + testsupport::ownUserName(); }
+
 std::vector<std::string> problemIds(const nlohmann::json &report) {
   std::vector<std::string> ids;
   for (const nlohmann::json &p : report.value("problems", nlohmann::json::array())) ids.push_back(p.value("id", ""));

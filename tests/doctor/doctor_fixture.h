@@ -44,6 +44,10 @@ struct DoctorResult {
   nlohmann::json report() const;
 };
 
+// "As root" or "As <user>": the person a fix for the installation's files
+// names, who is whoever runs the suite, since its files are theirs.
+std::string asOwner();
+
 // The ids of a report's problems, in order.
 std::vector<std::string> problemIds(const nlohmann::json &report);
 

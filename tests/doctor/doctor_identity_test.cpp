@@ -22,6 +22,7 @@
 
 namespace {
 
+using doctortest::asOwner;
 using doctortest::DoctorResult;
 using doctortest::Installation;
 using doctortest::Healthy;
@@ -184,7 +185,7 @@ TEST(DoctorCauses, NearMissKeyLineIsPointedAtAndItsFixWorks) {
     DoctorResult r = runDoctor({});
     EXPECT_EQ(r.status, kDoesNotBind) << c.line;
     EXPECT_CONTAINS(r.firstScreen(), props + " line 2 reads '" + c.line + "': " + c.why);
-    EXPECT_EQ(r.firstFix(), "As root: sed -i '2s|.*|dZORVANHOME " + inst.home() + "|' " + props);
+    EXPECT_EQ(r.firstFix(), asOwner() + ": sed -i '2s|.*|dZORVANHOME " + inst.home() + "|' " + props);
     EXPECT_EQ(paste(r.firstFix()), 0);
     EXPECT_EQ(runDoctor({}).status, kBinds) << testsupport::readFile(props);
   }

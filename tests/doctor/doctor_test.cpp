@@ -19,6 +19,7 @@
 
 namespace {
 
+using doctortest::asOwner;
 using doctortest::DoctorResult;
 using doctortest::Installation;
 using doctortest::Healthy;
@@ -88,7 +89,7 @@ TEST(DoctorBroken, NoInstanceWithTheAgentListsWhatWasPassedOver) {
   DoctorResult r = runDoctor({});
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_EQ(runDoctor({"--json"}).ids()[0], "no-instance-with-agent");
-  EXPECT_CONTAINS(r.firstFix(), "As root: touch " + inst.registry() + "/Zorvan/");
+  EXPECT_CONTAINS(r.firstFix(), asOwner() + ": touch " + inst.registry() + "/Zorvan/");
   EXPECT_CONTAINS(r.out, "notes.txt");
   EXPECT_CONTAINS(r.out, "passed over: not a directory");
   EXPECT_CONTAINS(r.out, "passed over: no Db2Agent file in it");
@@ -100,12 +101,12 @@ TEST(DoctorBroken, PropertiesWithoutAUsableKeyLine) {
     std::string content, id, fix;
   } cases[] = {
       {"HOME /opt\n", "key-missing",
-       "As root, with <home directory> filled in: printf '%s\\n' 'dZORVANHOME <home directory>' >> " +
+       asOwner() + ", with <home directory> filled in: printf '%s\\n' 'dZORVANHOME <home directory>' >> " +
            inst.propertiesPath("Instance001")},
       {"dZORVANHOME\ndZORVANHOME " + inst.home() + "\n", "key-without-value",
-       "As root, with <home directory> filled in: sed -i '1s|.*|dZORVANHOME <home directory>|' "},
+       asOwner() + ", with <home directory> filled in: sed -i '1s|.*|dZORVANHOME <home directory>|' "},
       {"# x\r\ndZORVANHOME " + inst.home() + "\r\n", "crlf-line-ends",
-       "As root: sed -i 's/\\r$//' " + inst.propertiesPath("Instance001")},
+       asOwner() + ": sed -i 's/\\r$//' " + inst.propertiesPath("Instance001")},
   };
   for (const Case &c : cases) {
     inst.addInstance("Instance001", true, c.content);
@@ -124,7 +125,7 @@ TEST(DoctorBroken, NonExecutableBackEnd) {
   DoctorResult r = runDoctor({"--json"});
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_EQ(r.ids()[0], "backend-not-executable");
-  EXPECT_EQ(r.firstFix(), "As root: chmod 755 " + inst.backendPath());
+  EXPECT_EQ(r.firstFix(), asOwner() + ": chmod 755 " + inst.backendPath());
 }
 
 // A mode that lets the user execute the back end, and an execute test
@@ -206,9 +207,7 @@ TEST(DoctorBroken, HoldingMarkerMeansTheOperationHangs) {
   EXPECT_EQ(r.status, kDoesNotBind);
   EXPECT_EQ(r.ids()[0], "marker-holds");
   // In the sticky /tmp only the marker's owner, or root, may remove it.
-  EXPECT_EQ(r.firstFix(),
-            (geteuid() == 0 ? std::string("As root: ") : "As " + testsupport::ownUserName() + " (or root): ") +
-                "rm /tmp/db2ACSVerifyDebug");
+  EXPECT_EQ(r.firstFix(), asOwner() + ": rm /tmp/db2ACSVerifyDebug");
 }
 
 TEST(DoctorBroken, MarkerOfAnotherUserHoldsOnlyThatUser) {
