@@ -49,8 +49,17 @@ Lines linesOf(const std::string &text) {
   return lines;
 }
 
-// The processes named spy-helper: what the spy left behind.
-std::set<pid_t> spyHelpers() {
+// The mount namespace a process is in ("" when it cannot be read).
+std::string mountNamespace(const std::string &pid) {
+  char link[64] = "";
+  ssize_t n = readlink(("/proc/" + pid + "/ns/mnt").c_str(), link, sizeof link - 1);
+  return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : "";
+}
+
+// The processes named spy-helper in a mount namespace, by default this
+// case's: each case has one of its own, which everything it starts shares,
+// so a helper of a case running beside it is not counted.
+std::set<pid_t> spyHelpers(const std::string &ours = mountNamespace("self")) {
   std::set<pid_t> found;
   DIR *proc = opendir("/proc");
   while (const struct dirent *e = proc != nullptr ? readdir(proc) : nullptr) {
@@ -58,7 +67,7 @@ std::set<pid_t> spyHelpers() {
     std::string stat = testsupport::readFile("/proc/" + name + "/stat");
     // A zombie has ended: only its parent has yet to hear of it.
     if (name.find_first_not_of("0123456789") == std::string::npos && stat.find("(spy-helper) ") != std::string::npos &&
-        stat.find("(spy-helper) Z") == std::string::npos)
+        stat.find("(spy-helper) Z") == std::string::npos && mountNamespace(name) == ours)
       found.insert(static_cast<pid_t>(std::stol(name)));
   }
   if (proc != nullptr) closedir(proc);
@@ -227,9 +236,11 @@ TEST(DoctorHostile, ProcessInATreeOfItsOwnDoesNotStartTheCheck) {
     _exit(127);
   }
   for (int i = 0; i < 200 && testsupport::readFile(report).find("role=60 ") == std::string::npos; ++i) usleep(10000);
+  const std::string theirNamespace = mountNamespace(std::to_string(theirs));
   DoctorResult r = runDoctor({"--pid", std::to_string(theirs)});
   kill(theirs, SIGKILL);
   waitpid(theirs, nullptr, 0);
+  for (pid_t helper : spyHelpers(theirNamespace)) kill(helper, SIGKILL);
   for (pid_t helper : spyHelpers()) kill(helper, SIGKILL);
   EXPECT_EQ(r.status, kBinds) << r.out << r.err;
   EXPECT_EQ(testsupport::readFile(report).find("role=--checking-process"), std::string::npos)

@@ -57,11 +57,23 @@ __attribute__((constructor)) void spy() {
     closedir(fds);
   }
   // A helper that leaves the process group and the session it was started
-  // in, and waits for later keystrokes.
+  // in, and waits for later keystrokes. The report is written once it has
+  // its name, so that whoever reads the report finds the helper too.
+  int named[2];
+  bool piped = pipe2(named, O_CLOEXEC) == 0;
   if (fork() == 0) {
     setsid();
     prctl(PR_SET_NAME, "spy-helper");
+    if (piped && write(named[1], "", 1) < 0) {
+    }
     for (;;) pause();
+  }
+  char byte;
+  if (piped) {
+    close(named[1]);
+    if (read(named[0], &byte, 1) < 0) {
+    }
+    close(named[0]);
   }
   int out = open(report, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   line += "\n";
