@@ -344,18 +344,18 @@ void execImage(int image, const char *path, char *const argv[], char *const envp
   _exit(127);
 }
 
-// Runs acs-doctor again (/proc/self/exe; without /proc, as in a plain
-// chroot, the file the kernel started it from) after setgroups, setresgid
-// and setresuid to the subject (and, for a process in a tree of its own,
-// entering that tree), with the subject's environment, asking it (request)
-// to check; the checking process enters the subject's working directory
-// itself. Returns why no report came, "" when one did.
 // The checking process's limit: the load within it has seconds of its own,
 // discovery's probes as many again, and starting, checking and reporting a
 // few more, so that a busy host does not turn a short --timeout into a
 // checking process that "did not finish".
 int checkerLimit(int seconds) { return 2 * seconds + 5; }
 
+// Runs acs-doctor again (/proc/self/exe; without /proc, as in a plain
+// chroot, the file the kernel started it from) after setgroups, setresgid
+// and setresuid to the subject (and, for a process in a tree of its own,
+// entering that tree), with the subject's environment, asking it (request)
+// to check; the checking process enters the subject's working directory
+// itself. Returns why no report came, "" when one did.
 std::string runCheckingProcess(const Subject &subject, json request, int seconds, Report &report) {
   json loader = json::object();
   for (const std::string &e : subject.environment)
